@@ -1,0 +1,73 @@
+#include "file/velk_file.h"
+
+#include <memory>
+#include <new>
+
+#include "file/crc32.h"
+
+uint32_t AccessOfMode(int mode)
+{
+    switch (mode) {
+    case kModeReadExisting: return kAccessRead;
+    case kModeWriteExisting: return kAccessWrite;
+    case kModeReadWriteExisting: return kAccessRead | kAccessWrite;
+    case kModeCreateTruncate: return kAccessWrite;
+    case kModeReadWriteOpenAlways: return kAccessRead | kAccessWrite;
+    default: return 0;
+    }
+}
+
+CVELK_File::~CVELK_File()
+{
+    Close();
+}
+
+bool CVELK_File::OpenFile(const NativeChar* path, int mode, int share)
+{
+    Close();
+    uint32_t access = AccessOfMode(mode);
+    if (access == 0 || path == nullptr) return false;
+    // Recorded before the platform is asked, so a failed open still shows the mode's rights.
+    m_access = access;
+    return PlatformOpen(path, mode, share);
+}
+
+void CVELK_File::Close()
+{
+    if (m_handle != kNoHandle) PlatformClose();
+    m_handle = kNoHandle;
+    m_access = 0;
+}
+
+bool CVELK_File::SetSize(int64_t size)
+{
+    if (!Seek(size)) return false;
+    return PlatformSetEndOfFile();
+}
+
+uint32_t CVELK_File::GetCrc32()
+{
+    if (!IsOpen()) return 0;
+    const int64_t position = Tell();
+    const int64_t size = GetSize();
+    if (position < 0 || size < 0) return 0;
+
+    const uint32_t chunk = size < kCrcChunkBytes ? static_cast<uint32_t>(size) : kCrcChunkBytes;
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[chunk == 0 ? 1 : chunk]);
+    if (!buffer) return 0;  // no memory for the buffer counts as a failed computation
+
+    Seek(0);
+    _m_CRC32 crc;
+    uint32_t result = 0;
+    for (int64_t remaining = size; remaining > 0;) {
+        const uint32_t n = remaining < chunk ? static_cast<uint32_t>(remaining) : chunk;
+        if (PlatformRead(buffer.get(), n) != n) {
+            result = 0;
+            break;
+        }
+        remaining -= n;
+        result = crc.Update(buffer.get(), n);
+    }
+    Seek(position);
+    return result;
+}

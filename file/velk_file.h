@@ -1,0 +1,74 @@
+// A disk file: the thin owner of one operating-system file handle behind CVELK_xFile.
+// The common logic lives in velk_file.cpp; the platform primitives in velk_file_win32.cpp and
+// velk_file_posix.cpp, one of which the build picks.
+#pragma once
+
+#include <cstdint>
+
+#include "file/native_path.h"
+#include "file/velk_xfile.h"
+
+// Mode codes of OpenFile.
+enum : int {
+    kModeReadExisting = 1,
+    kModeWriteExisting = 2,
+    kModeReadWriteExisting = 3,
+    kModeCreateTruncate = 4,
+    kModeReadWriteOpenAlways = 9,
+};
+// Share codes: what others may do while the file is open.
+enum : int {
+    kShareReadWrite = 1,
+    kShareWrite = 2,
+    kShareRead = 3,
+    kShareNone = 0,
+};
+
+class CVELK_File : public CVELK_xFile {
+public:
+    CVELK_File() = default;
+    ~CVELK_File() override;
+    CVELK_File(const CVELK_File&) = delete;
+    CVELK_File& operator=(const CVELK_File&) = delete;
+
+    bool OpenFile(const NativeChar* path, int mode, int share);
+
+    uint32_t Read(void* buffer, uint32_t count) override;
+    uint32_t Write(const void* buffer, uint32_t count) override;
+    void Close() override;
+    int64_t GetSize() override;
+    bool SetSize(int64_t size) override;
+    int64_t Tell() override;
+    bool Seek(int64_t position) override;
+    uint32_t GetCrc32() override;
+    bool IsOpen() override { return m_handle != kNoHandle; }
+    uint32_t CanRead() override { return m_access & kAccessRead; }
+    uint32_t CanWrite() override { return m_access & kAccessWrite; }
+
+    // Bytes the whole-file CRC reads per platform call: small enough to stay in the cache,
+    // far below the 32 MiB the format allows.
+    static constexpr uint32_t kCrcChunkBytes = 4u << 20;
+
+private:
+#ifdef _WIN32
+    using Handle = void*;
+    static constexpr Handle kNoHandle = nullptr;
+#else
+    using Handle = int;
+    static constexpr Handle kNoHandle = -1;
+    // Second descriptor that only carries the share-mode locks of a write-only open.
+    int m_lockFd = -1;
+#endif
+
+    // Platform primitives; each is one system call (or as few as the platform needs).
+    bool PlatformOpen(const NativeChar* path, int mode, int share);
+    uint32_t PlatformRead(void* buffer, uint32_t count);
+    bool PlatformSetEndOfFile();
+    void PlatformClose();
+
+    Handle m_handle = kNoHandle;
+    uint32_t m_access = 0;
+};
+
+// The access rights of a mode code, 0 for an unknown code.
+uint32_t AccessOfMode(int mode);

@@ -1,0 +1,197 @@
+// POSIX backend of CVELK_File. Windows share modes have no direct POSIX counterpart; they are
+// kept with open-file-description locks on marker bytes far past any real data (see ShareLocks),
+// so a conflicting open fails here as it would on Windows, within this process and across them.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "file/short_path.h"
+#include "file/velk_file.h"
+
+namespace {
+
+// Marker bytes: a holder takes a shared lock on the byte of each access it has and of each
+// access it denies to others. Locks past the end of a file neither grow it nor block I/O.
+constexpr off_t kMarkerBase = 0x7FFFFFFF00000000LL;
+enum Marker { kHasRead = 0, kHasWrite = 1, kDeniesRead = 2, kDeniesWrite = 3 };
+
+bool ShareAllowsRead(int share) { return share == kShareReadWrite || share == kShareRead; }
+bool ShareAllowsWrite(int share) { return share == kShareReadWrite || share == kShareWrite; }
+
+#ifdef F_OFD_SETLK
+bool MarkerHeldByOthers(int fd, Marker marker)
+{
+    struct flock probe = {};
+    probe.l_type = F_WRLCK;  // conflicts with any lock another holder has on the byte
+    probe.l_whence = SEEK_SET;
+    probe.l_start = kMarkerBase + marker;
+    probe.l_len = 1;
+    if (fcntl(fd, F_OFD_GETLK, &probe) != 0) return false;
+    return probe.l_type != F_UNLCK;
+}
+
+bool HoldMarker(int fd, Marker marker)
+{
+    struct flock lock = {};
+    lock.l_type = F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = kMarkerBase + marker;
+    lock.l_len = 1;
+    return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+// Checks the new open against the holders already there, then registers it. The check and the
+// registration are not one atomic step; two opens racing in the same instant may both pass.
+bool AcquireShareLocks(int fd, uint32_t access, int share)
+{
+    const bool reads = access & kAccessRead, writes = access & kAccessWrite;
+    const bool deniesRead = !ShareAllowsRead(share), deniesWrite = !ShareAllowsWrite(share);
+    if ((reads && MarkerHeldByOthers(fd, kDeniesRead)) ||
+        (writes && MarkerHeldByOthers(fd, kDeniesWrite)) ||
+        (deniesRead && MarkerHeldByOthers(fd, kHasRead)) ||
+        (deniesWrite && MarkerHeldByOthers(fd, kHasWrite)))
+        return false;
+    // A file system without lock support (some network mounts) still opens, unprotected.
+    if (reads) HoldMarker(fd, kHasRead);
+    if (writes) HoldMarker(fd, kHasWrite);
+    if (deniesRead) HoldMarker(fd, kDeniesRead);
+    if (deniesWrite) HoldMarker(fd, kDeniesWrite);
+    return true;
+}
+#else
+// Without open-file-description locks (macOS) share codes are not enforced.
+bool AcquireShareLocks(int, uint32_t, int) { return true; }
+#endif
+
+int OpenFlags(int mode)
+{
+    switch (mode) {
+    case kModeReadExisting: return O_RDONLY;
+    case kModeWriteExisting: return O_WRONLY;
+    case kModeReadWriteExisting: return O_RDWR;
+    case kModeCreateTruncate: return O_WRONLY | O_CREAT;  // truncated only once sharing allows
+    default: return O_RDWR | O_CREAT;                       // kModeReadWriteOpenAlways
+    }
+}
+
+int OpenOnce(const char* path, int mode)
+{
+    int fd;
+    do {
+        fd = ::open(path, OpenFlags(mode) | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+}  // namespace
+
+bool CVELK_File::PlatformOpen(const char* path, int mode, int share)
+{
+    int fd = OpenOnce(path, mode);
+    if (fd < 0 && errno == ENOENT) {
+        char retry[kMaxPathUnits];
+        const bool creating = mode == kModeCreateTruncate || mode == kModeReadWriteOpenAlways;
+        if (GetRetryPath(path, creating ? kDispositionCreating : kDispositionOpenExisting, retry))
+            fd = OpenOnce(retry, mode);
+    }
+    if (fd < 0) return false;
+
+    struct stat info;
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {  // a folder opens read-only on POSIX
+        ::close(fd);
+        return false;
+    }
+    // Locks need a readable descriptor; a write-only open carries them on a second one.
+    int lockFd = fd;
+    if (!(m_access & kAccessRead)) {
+        lockFd = ::open(path, O_RDONLY | O_CLOEXEC);
+        if (lockFd < 0) lockFd = fd;  // unreadable file: no markers, the open still counts
+    }
+    if (!AcquireShareLocks(lockFd, m_access, share)) {
+        if (lockFd != fd) ::close(lockFd);
+        ::close(fd);
+        return false;
+    }
+    if (mode == kModeCreateTruncate && ftruncate(fd, 0) != 0) {
+        if (lockFd != fd) ::close(lockFd);
+        ::close(fd);
+        return false;
+    }
+    m_handle = fd;
+    m_lockFd = lockFd != fd ? lockFd : -1;
+    lseek(fd, 0, mode == kModeReadWriteOpenAlways ? SEEK_END : SEEK_SET);
+    return true;
+}
+
+void CVELK_File::PlatformClose()
+{
+    if (m_lockFd >= 0) ::close(m_lockFd);
+    m_lockFd = -1;
+    ::close(m_handle);  // closing the descriptor drops its share-mode locks
+}
+
+uint32_t CVELK_File::PlatformRead(void* buffer, uint32_t count)
+{
+    ssize_t n;
+    do {
+        n = ::read(m_handle, buffer, count);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? 0 : static_cast<uint32_t>(n);
+}
+
+uint32_t CVELK_File::Read(void* buffer, uint32_t count)
+{
+    if (!IsOpen() || !(m_access & kAccessRead)) return 0;
+    return PlatformRead(buffer, count);
+}
+
+uint32_t CVELK_File::Write(const void* buffer, uint32_t count)
+{
+    if (!IsOpen() || !(m_access & kAccessWrite)) return 0;
+    ssize_t n;
+    do {
+        n = ::write(m_handle, buffer, count);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? 0 : static_cast<uint32_t>(n);
+}
+
+int64_t CVELK_File::GetSize()
+{
+    if (!IsOpen()) return -1;
+    struct stat info;
+    if (fstat(m_handle, &info) != 0) return -1;
+    return info.st_size;
+}
+
+int64_t CVELK_File::Tell()
+{
+    if (!IsOpen()) return -1;
+    off_t position = lseek(m_handle, 0, SEEK_CUR);
+    return position < 0 ? -1 : position;
+}
+
+bool CVELK_File::Seek(int64_t position)
+{
+    if (!IsOpen() || position < 0) return false;
+    return lseek(m_handle, static_cast<off_t>(position), SEEK_SET) >= 0;
+}
+
+// Extending reserves the new space, as an extension does on Windows, so that a full disk shows
+// here, before any record is written, and not halfway through them. Only the added range is
+// reserved: a sparse image stays sparse.
+bool CVELK_File::PlatformSetEndOfFile()
+{
+    const off_t end = lseek(m_handle, 0, SEEK_CUR);
+    const int64_t size = GetSize();
+    if (end < 0 || size < 0) return false;
+    if (end > size) {
+#if defined(__linux__) || defined(__FreeBSD__)
+        int error = posix_fallocate(m_handle, size, end - size);
+        if (error == 0) return true;
+        if (error != EINVAL && error != EOPNOTSUPP) return false;  // ENOSPC, EFBIG, EIO ...
+#endif
+    }
+    return ftruncate(m_handle, end) == 0;
+}

@@ -1,0 +1,103 @@
+// Win32 backend of CVELK_File: one kernel32 call per operation.
+#include <windows.h>
+
+#include "file/short_path.h"
+#include "file/velk_file.h"
+
+namespace {
+
+DWORD ShareFlags(int share)
+{
+    switch (share) {
+    case kShareReadWrite: return FILE_SHARE_READ | FILE_SHARE_WRITE;
+    case kShareWrite: return FILE_SHARE_WRITE;
+    case kShareRead: return FILE_SHARE_READ;
+    default: return 0;
+    }
+}
+
+DWORD Disposition(int mode)
+{
+    switch (mode) {
+    case kModeCreateTruncate: return CREATE_ALWAYS;
+    case kModeReadWriteOpenAlways: return OPEN_ALWAYS;
+    default: return OPEN_EXISTING;
+    }
+}
+
+}  // namespace
+
+bool CVELK_File::PlatformOpen(const wchar_t* path, int mode, int share)
+{
+    const DWORD disposition = Disposition(mode);
+    HANDLE handle = CreateFileW(path, m_access, ShareFlags(share), nullptr, disposition, 0, nullptr);
+    // One retry through the short form of the path, and only when the file was not found.
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+        wchar_t retry[kMaxPathUnits];
+        const ShortPathDisposition kind =
+            disposition == OPEN_EXISTING ? kDispositionOpenExisting : kDispositionCreating;
+        if (GetRetryPath(path, kind, retry))
+            handle = CreateFileW(retry, m_access, ShareFlags(share), nullptr, disposition, 0, nullptr);
+    }
+    // CreateFileW reports failure as INVALID_HANDLE_VALUE, not NULL; the object keeps null.
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    m_handle = handle;
+    SetFilePointer(handle, 0, nullptr, mode == kModeReadWriteOpenAlways ? FILE_END : FILE_BEGIN);
+    return true;
+}
+
+void CVELK_File::PlatformClose()
+{
+    CloseHandle(m_handle);
+}
+
+uint32_t CVELK_File::PlatformRead(void* buffer, uint32_t count)
+{
+    DWORD done = 0;
+    if (!ReadFile(m_handle, buffer, count, &done, nullptr)) return 0;
+    return done;
+}
+
+uint32_t CVELK_File::Read(void* buffer, uint32_t count)
+{
+    if (!IsOpen()) return 0;
+    return PlatformRead(buffer, count);
+}
+
+uint32_t CVELK_File::Write(const void* buffer, uint32_t count)
+{
+    if (!IsOpen()) return 0;
+    DWORD done = 0;
+    if (!WriteFile(m_handle, buffer, count, &done, nullptr)) return 0;
+    return done;
+}
+
+int64_t CVELK_File::GetSize()
+{
+    if (!IsOpen()) return -1;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(m_handle, &size)) return -1;
+    return size.QuadPart;
+}
+
+int64_t CVELK_File::Tell()
+{
+    if (!IsOpen()) return -1;
+    LARGE_INTEGER zero, position;
+    zero.QuadPart = 0;
+    if (!SetFilePointerEx(m_handle, zero, &position, FILE_CURRENT)) return -1;
+    return position.QuadPart;
+}
+
+bool CVELK_File::Seek(int64_t position)
+{
+    if (!IsOpen() || position < 0) return false;
+    LARGE_INTEGER to;
+    to.QuadPart = position;
+    return SetFilePointerEx(m_handle, to, nullptr, FILE_BEGIN) != 0;
+}
+
+bool CVELK_File::PlatformSetEndOfFile()
+{
+    return SetEndOfFile(m_handle) != 0;
+}

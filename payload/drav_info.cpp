@@ -1,0 +1,96 @@
+#include "payload/drav_info.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "file/velk_file.h"
+#include "payload/format.h"
+#include "payload/text.h"
+
+namespace {
+
+bool ReadField(CVELK_xFile& file, uint64_t* value, int bytes)
+{
+    uint8_t raw[8] = {};
+    if (file.Read(raw, static_cast<uint32_t>(bytes)) == 0) return false;
+    *value = velk_format::LoadLE(raw, bytes);
+    return true;
+}
+
+}  // namespace
+
+void CQM_DravInfo::Clear()
+{
+    m_version[0] = 0;
+    m_description[0] = 0;
+    m_patchedSize = 0;
+    m_targetCrc = 0;
+}
+
+bool CQM_DravInfo::ReadInfo(const NativeChar* executablePath, int64_t payloadOffset)
+{
+    Clear();
+    if (payloadOffset < 0) return false;
+    CVELK_File file;
+    if (!file.OpenFile(executablePath, kModeReadExisting, kShareRead)) return false;
+    return ReadInfoFrom(file, payloadOffset);
+}
+
+bool CQM_DravInfo::ReadInfoFrom(CVELK_xFile& file, int64_t payloadOffset)
+{
+    Clear();
+    if (payloadOffset < 0) return false;
+    file.Seek(payloadOffset);
+
+    char magic[velk_format::kMagicBytes + 1] = {};
+    if (file.Read(magic, velk_format::kMagicBytes) == 0) return false;
+    int major = 0, minor = 0;
+    if (velk_format::ScanVersion(magic, &major, &minor) != 2) return false;
+    const std::u16string version = AnsiToUtf16(magic, velk_format::kMagicBytes);
+    if (!(major == 3 && minor == 0)) return Refuse();
+
+    uint64_t patchedSize = 0, targetCrc = 0, dataOffset = 0, descriptionOffset = 0;
+    if (!ReadField(file, &patchedSize, 8) || !ReadField(file, &targetCrc, 4) ||
+        !ReadField(file, &dataOffset, 4))
+        return Refuse();
+    // Checked against the whole file here; the application checks against the payload alone.
+    if (dataOffset < velk_format::kHeaderBytes || static_cast<int64_t>(dataOffset) >= file.GetSize())
+        return Refuse();
+    if (!ReadField(file, &descriptionOffset, 8)) return Refuse();
+
+    const size_t versionUnits = version.size() < kVersionUnits - 1 ? version.size() : kVersionUnits - 1;
+    std::memcpy(m_version, version.data(), versionUnits * sizeof(char16_t));
+    m_version[versionUnits] = 0;
+    m_patchedSize = static_cast<int64_t>(patchedSize);
+    m_targetCrc = static_cast<uint32_t>(targetCrc);
+
+    // Without a reachable description offset there is no description, rather than text read
+    // from wherever the file position happens to be.
+    const bool reachable = descriptionOffset != 0 &&
+                           descriptionOffset <= static_cast<uint64_t>(INT64_MAX - payloadOffset);
+    if (reachable && file.Seek(payloadOffset + static_cast<int64_t>(descriptionOffset))) {
+        uint8_t* bytes = reinterpret_cast<uint8_t*>(m_description);
+        const uint32_t got = file.Read(bytes, velk_format::kMaxDescriptionBytes);
+        const uint32_t units = got / 2;
+        // The payload is little-endian; decode rather than assume the host's order.
+        for (uint32_t i = 0; i < units; ++i)
+            m_description[i] = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+        m_description[units] = 0;
+    }
+    return true;
+}
+
+std::u16string CQM_DravInfo::FormatSummary() const
+{
+    char crc[16], size[32];
+    std::snprintf(crc, sizeof crc, "%08X", m_targetCrc);
+    std::snprintf(size, sizeof size, "%lld", static_cast<long long>(m_patchedSize));
+    std::u16string text = u"补丁版本: ";
+    text += m_version;
+    text += u"\r\n目标文件的CRC32验证: ";
+    text += m_targetCrc != 0 ? Utf8ToUtf16(crc) : u"无";
+    text += u"\r\n打补丁后的文件大小: ";
+    text += Utf8ToUtf16(size);
+    return text;
+}

@@ -1,0 +1,123 @@
+#include "payload/ips_in.h"
+
+#include "file/velk_file.h"
+#include "payload/format.h"
+#include "payload/messages.h"
+#include "payload/record_stream.h"
+#include "payload/target_writer.h"
+
+using namespace velk_messages;
+
+namespace {
+
+// How many records go by between two progress reports.
+constexpr uint32_t kProgressInterval = 1u << 14;
+
+bool ReadField(CVELK_xFile& file, uint64_t* value, int bytes)
+{
+    uint8_t raw[8] = {};
+    if (file.Read(raw, static_cast<uint32_t>(bytes)) == 0) return false;
+    *value = velk_format::LoadLE(raw, bytes);
+    return true;
+}
+
+}  // namespace
+
+bool CVELK_IPS_IN::Fail(const char16_t* message)
+{
+    m_owner.ShowMessage(message);
+    return false;
+}
+
+bool CVELK_IPS_IN::ApplyPatch(const NativeChar* sourcePath, const NativeChar* targetPath,
+                              int64_t payloadOffset)
+{
+    if (payloadOffset < 0) return false;
+    // Both files are closed by their destructors after the message has been dismissed.
+    CVELK_File source, target;
+    if (!source.OpenFile(sourcePath, kModeReadExisting, kShareRead)) return Fail(kPatchOpenFailed);
+    if (!target.OpenFile(targetPath, kModeReadWriteExisting, kShareRead)) return Fail(kTargetOpenFailed);
+    return ApplyOpened(source, target, payloadOffset);
+}
+
+bool CVELK_IPS_IN::ApplyOpened(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset)
+{
+    if (payloadOffset < 0) return false;
+    source.Seek(payloadOffset);
+
+    if (source.Read(m_work, velk_format::kMagicBytes) == 0) return Fail(kInvalidPatch);
+    m_work[velk_format::kMagicBytes] = 0;
+    switch (velk_format::ClassifyMagic(m_work, velk_format::kMagicBytes)) {
+    case velk_format::VersionVerdict::kInvalid: return Fail(kInvalidPatch);
+    case velk_format::VersionVerdict::kOlder: return Fail(kOlderVersion);
+    case velk_format::VersionVerdict::kUnknown: return Fail(kUnknownVersion);
+    case velk_format::VersionVerdict::kCurrent: break;
+    }
+
+    uint64_t patchedSize = 0, targetCrc = 0, dataOffset = 0;
+    if (!ReadField(source, &patchedSize, 8)) return Fail(kDamaged1);
+    if (!ReadField(source, &targetCrc, 4)) return Fail(kDamaged2);
+    if (targetCrc != 0) {
+        m_owner.ReportProgress(VelkProgressStage::kCrc, 0, target.GetSize());
+        const uint32_t actual = target.GetCrc32();
+        if (actual != targetCrc && !m_owner.AskOkCancel(kCrcQuestion)) return false;
+    }
+    if (!ReadField(source, &dataOffset, 4)) return Fail(kDamaged3);
+    const int64_t payloadLength = source.GetSize() - payloadOffset;
+    if (dataOffset < velk_format::kHeaderBytes || static_cast<int64_t>(dataOffset) >= payloadLength)
+        return Fail(kDamaged4);
+
+    // The whole stream is read once before the target is touched: a damaged payload is refused
+    // with the message the writing pass would have shown, and the target stays as it was.
+    const int64_t streamStart = payloadOffset + static_cast<int64_t>(dataOffset);
+    if (!source.Seek(streamStart)) return Fail(kSourceSeekFailed);
+    if (const char16_t* fault = CheckRecords(source)) return Fail(fault);
+
+    if (!target.SetSize(static_cast<int64_t>(patchedSize))) return Fail(kResizeFailed);
+    if (!source.Seek(streamStart)) return Fail(kSourceSeekFailed);
+    if (!ApplyRecords(source, target)) return false;
+    m_owner.ShowMessage(kSuccess);
+    return true;
+}
+
+const char16_t* CVELK_IPS_IN::CheckRecords(CVELK_xFile& source)
+{
+    CVELK_ReadAhead input(source);
+    CVELK_RecordReader reader(input, m_work);
+    for (;;) {
+        switch (reader.Next(false)) {
+        case RecordStatus::kEnd: return nullptr;
+        case RecordStatus::kFault: return reader.Fault();
+        case RecordStatus::kRecord:
+            if (static_cast<int64_t>(reader.Position()) < 0) return kTargetSeekFailed;
+            break;
+        }
+    }
+}
+
+bool CVELK_IPS_IN::ApplyRecords(CVELK_xFile& source, CVELK_xFile& target)
+{
+    const int64_t streamStart = source.Tell();
+    const int64_t streamBytes = streamStart < 0 ? 0 : source.GetSize() - streamStart;
+    CVELK_ReadAhead input(source);
+    CVELK_RecordReader reader(input, m_work);
+    CVELK_TargetWriter writer(target);
+    for (uint32_t count = 0;; ++count) {
+        if (count % kProgressInterval == 0)
+            m_owner.ReportProgress(VelkProgressStage::kRecords, input.Consumed(), streamBytes);
+        const RecordStatus status = reader.Next(true);
+        if (status == RecordStatus::kFault) {
+            writer.Finish();
+            return Fail(reader.Fault());
+        }
+        if (status == RecordStatus::kEnd) break;
+        switch (writer.Write(reader.Position(), m_work, reader.Delivered())) {
+        case TargetWriteStatus::kOk: break;
+        case TargetWriteStatus::kSeekFailed: return Fail(kTargetSeekFailed);
+        case TargetWriteStatus::kWriteFailed: return Fail(kWriteFailed);
+        }
+    }
+    if (writer.Finish() != TargetWriteStatus::kOk) return Fail(kWriteFailed);
+    m_owner.ReportProgress(VelkProgressStage::kRecords, streamBytes, streamBytes);
+    return true;
+}

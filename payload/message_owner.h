@@ -1,0 +1,18 @@
+// What the engine needs from its front end: one OK message, one OK/Cancel question, and
+// (optionally) a place to show progress. The Windows program shows message boxes, the command
+// line prints to the terminal, tests record.
+#pragma once
+
+#include <cstdint>
+
+enum class VelkProgressStage { kCrc, kRecords };
+
+class CVELK_MessageOwner {
+public:
+    virtual ~CVELK_MessageOwner() {}
+    virtual void ShowMessage(const char16_t* text) = 0;
+    // True only when the user answered OK.
+    virtual bool AskOkCancel(const char16_t* text) = 0;
+    // Called now and then during long work; `total` may be 0 when unknown.
+    virtual void ReportProgress(VelkProgressStage, int64_t /*done*/, int64_t /*total*/) {}
+};

@@ -1,0 +1,31 @@
+// Every text the engine shows, exactly as the user sees it.
+#pragma once
+
+namespace velk_messages {
+
+constexpr const char16_t* kPatchOpenFailed = u"补丁文件打开失败";
+constexpr const char16_t* kTargetOpenFailed = u"目标文件打开失败";
+constexpr const char16_t* kInvalidPatch = u"非法的DRAV补丁文件";
+constexpr const char16_t* kOlderVersion = u"暂不支持老版本的DRAV补丁文件";
+constexpr const char16_t* kUnknownVersion = u"未知版本的DRAV补丁文件";
+constexpr const char16_t* kDamaged1 = u"补丁文件已损坏(1)";
+constexpr const char16_t* kDamaged2 = u"补丁文件已损坏(2)";
+constexpr const char16_t* kDamaged3 = u"补丁文件已损坏(3)";
+constexpr const char16_t* kDamaged4 = u"补丁文件已损坏(4)";
+constexpr const char16_t* kCrcQuestion = u"目标文件没有通过CRC32验证,要继续吗?";
+constexpr const char16_t* kResizeFailed = u"改变文件大小失败,可能是磁盘容量不足";
+constexpr const char16_t* kSourceSeekFailed = u"设置文件指针错误(1)";
+constexpr const char16_t* kSuccess = u"补丁成功";
+constexpr const char16_t* kDamaged5 = u"打补丁失败\n补丁文件已损坏(5)";
+constexpr const char16_t* kDamaged6_1 = u"打补丁失败\n补丁文件已损坏(6.1)";
+constexpr const char16_t* kDamaged6_2 = u"打补丁失败\n补丁文件已损坏(6.2)";
+constexpr const char16_t* kInvalidRecordType = u"非法的DRAV补丁文件(2)";
+constexpr const char16_t* kDamaged7 = u"打补丁失败\n补丁文件已损坏(7)";
+constexpr const char16_t* kDamaged8 = u"打补丁失败\n补丁文件已损坏(8)";
+constexpr const char16_t* kTargetSeekFailed = u"打补丁失败\n设置ROM文件位置失败";
+// The doubled last characters are part of the message as users know it.
+constexpr const char16_t* kWriteFailed = u"打补丁失败\n写数据失败失败";
+constexpr const char16_t* kInitFailed = u"初始化失败";
+constexpr const char16_t* kExitQuestion = u"要退出?";
+
+}  // namespace velk_messages

@@ -1,0 +1,14 @@
+// Where the payload starts in a patch file: right after the executable image, as the
+// executable's own headers describe it, so no number has to be kept in step with the build.
+// A file that is not an executable is a bare payload at offset 0.
+#pragma once
+
+#include <cstdint>
+
+#include "file/native_path.h"
+#include "file/velk_xfile.h"
+
+// The end of the executable image (PE or ELF), 0 when the file is not an executable, -1 when
+// the file cannot be read.
+int64_t FindPayloadOffset(CVELK_xFile& file);
+int64_t FindPayloadOffset(const NativeChar* path);

@@ -1,0 +1,67 @@
+// Sequential reading of the record stream: a read-ahead buffer over the patch source (so a
+// record costs no system call) and a parser that both the checking pass and the writing pass
+// use, so that they cannot disagree on what a stream means.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "file/velk_xfile.h"
+
+class CVELK_ReadAhead {
+public:
+    static constexpr uint32_t kDefaultCapacity = 1u << 20;
+
+    explicit CVELK_ReadAhead(CVELK_xFile& file, uint32_t capacity = kDefaultCapacity);
+
+    // Up to `count` bytes from the current position; fewer only where the file ends (or its read
+    // fails). 0 is the failed read of the format's rules.
+    uint32_t Read(void* destination, uint32_t count);
+    // Like Read, but the bytes are dropped.
+    uint32_t Skip(uint32_t count);
+    // Bytes delivered or skipped so far.
+    int64_t Consumed() const { return m_consumed; }
+
+private:
+    bool Refill();
+
+    CVELK_xFile& m_file;
+    std::unique_ptr<uint8_t[]> m_heap;
+    uint8_t m_fallback[4096];  // used when the heap buffer cannot be had
+    uint8_t* m_buffer;
+    uint32_t m_capacity;
+    uint32_t m_begin = 0, m_end = 0;
+    int64_t m_consumed = 0;
+};
+
+enum class RecordStatus { kRecord, kEnd, kFault };
+
+class CVELK_RecordReader {
+public:
+    // `work` receives each record's data and must hold 65535 bytes.
+    CVELK_RecordReader(CVELK_ReadAhead& input, uint8_t* work) : m_input(input), m_work(work) {}
+
+    // Reads the next record. With `keepData` its data lands in the work buffer, otherwise it is
+    // skipped. kFault leaves the message of the failed step in Fault().
+    RecordStatus Next(bool keepData);
+
+    uint64_t Position() const { return m_position; }
+    uint32_t Length() const { return m_length; }
+    // Data bytes actually delivered: fewer than Length() only when the payload ends inside them.
+    uint32_t Delivered() const { return m_delivered; }
+    const char16_t* Fault() const { return m_fault; }
+
+private:
+    RecordStatus Fail(const char16_t* message)
+    {
+        m_fault = message;
+        return RecordStatus::kFault;
+    }
+
+    CVELK_ReadAhead& m_input;
+    uint8_t* m_work;
+    uint64_t m_position = 0;
+    uint32_t m_length = 0;
+    uint32_t m_delivered = 0;
+    const char16_t* m_fault = nullptr;
+};

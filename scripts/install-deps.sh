@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building and testing velkpatch needs.
+# Idempotent: when everything is present it prints nothing and exits 0.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ make pkg-config
+  googletest libgtest-dev libbenchmark-dev zlib1g-dev
+  clang libclang-rt-14-dev llvm
+  g++-mingw-w64-x86-64 g++-mingw-w64-i686
+  binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
+  wine64 xvfb xauth fonts-wqy-microhei imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=""
+[[ $(id -u) -eq 0 ]] || sudo="sudo"
+echo "Installing: ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

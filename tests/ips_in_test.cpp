@@ -1,0 +1,334 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "file/crc32.h"
+#include "file/memory_file.h"
+#include "file/velk_file.h"
+#include "payload/ips_in.h"
+#include "payload/messages.h"
+#include "support/payload_builder.h"
+#include "support/test_support.h"
+
+namespace {
+
+using namespace velk_messages;
+
+struct Outcome {
+    bool applied;
+    std::vector<std::u16string> messages;
+    std::vector<std::u16string> questions;
+    std::vector<uint8_t> target;
+};
+
+Outcome Apply(const std::vector<uint8_t>& payload, std::vector<uint8_t> target, bool answerOk = false,
+              size_t prefix = 0)
+{
+    std::vector<uint8_t> source = PatternBytes(prefix, 9);
+    source.insert(source.end(), payload.begin(), payload.end());
+    CVELK_MemoryFile sourceFile(source, kAccessRead);
+    CVELK_MemoryFile targetFile(std::move(target));
+    RecordingOwner owner(answerOk);
+    CVELK_IPS_IN applier(owner);
+    Outcome out;
+    out.applied = applier.ApplyOpened(sourceFile, targetFile, static_cast<int64_t>(prefix));
+    out.messages = owner.messages;
+    out.questions = owner.questions;
+    out.target = targetFile.Bytes();
+    return out;
+}
+
+uint32_t Crc(const std::vector<uint8_t>& bytes)
+{
+    return ~velk_crc32::ExtendBytewise(0xFFFFFFFFu, bytes.data(), bytes.size());
+}
+
+const std::vector<uint8_t> kTarget = PatternBytes(64, 5);
+
+// The payload from the format's documentation, as literal bytes.
+const std::vector<uint8_t> kMinimalPayload = {
+    'V', 'E', 'L', 'K', '-', 'P', 'A', 'T', 'C', 'H', '3', '.', '0', 0, 0, 0,  // magic
+    16, 0, 0, 0, 0, 0, 0, 0,                                                     // patched size
+    0, 0, 0, 0,                                                                  // target CRC
+    40, 0, 0, 0,                                                                 // data offset
+    0, 0, 0, 0, 0, 0, 0, 0,                                                      // description offset
+    0x01, 0x05, 0x00, 0x00, 0x00, 0x02, 0x00, 0xAA, 0xBB,                        // record
+    0xFF,                                                                        // end
+};
+
+TEST(Apply, MinimalPayload)
+{
+    ASSERT_EQ(kMinimalPayload.size(), 50u);
+    for (size_t prefix : {0u, 104u * 1024u}) {
+        const Outcome out = Apply(kMinimalPayload, kTarget, false, prefix);
+        EXPECT_TRUE(out.applied);
+        EXPECT_EQ(out.messages, std::vector<std::u16string>{kSuccess});
+        std::vector<uint8_t> expected(kTarget.begin(), kTarget.begin() + 16);
+        expected[5] = 0xAA;
+        expected[6] = 0xBB;
+        EXPECT_EQ(out.target, expected);
+    }
+}
+
+struct FailureCase {
+    const char* name;
+    std::vector<uint8_t> payload;
+    const char16_t* message;
+};
+
+// Every damaged or refused payload: exactly one message, and the target byte for byte as it was.
+TEST(Apply, DamagedPayloadsShowTheirMessageAndLeaveTheTargetAlone)
+{
+    const std::vector<uint8_t> data = {1, 2, 3};
+    const FailureCase cases[] = {
+        {"empty payload", {}, kInvalidPatch},
+        {"wrong magic", PayloadBytes().Header(8, 0, 0, 40, "DRAV-PATCH3.0").End().bytes, kInvalidPatch},
+        {"no minor", PayloadBytes().Header(8, 0, 0, 40, "VELK-PATCH3").End().bytes, kInvalidPatch},
+        {"older 2.0", PayloadBytes().Header(8, 0, 0, 40, "VELK-PATCH2.0").End().bytes, kOlderVersion},
+        {"older 1.5", PayloadBytes().Header(8, 0, 0, 40, "VELK-PATCH1.5").End().bytes, kOlderVersion},
+        {"unknown 3.1", PayloadBytes().Header(8, 0, 0, 40, "VELK-PATCH3.1").End().bytes, kUnknownVersion},
+        {"unknown 7.0", PayloadBytes().Header(8, 0, 0, 40, "VELK-PATCH7.0").End().bytes, kUnknownVersion},
+        {"cut after the magic", PayloadBytes().Magic("VELK-PATCH3.0").bytes, kDamaged1},
+        {"cut after the size", PayloadBytes().Magic("VELK-PATCH3.0").U64(8).bytes, kDamaged2},
+        {"cut after the CRC", PayloadBytes().Magic("VELK-PATCH3.0").U64(8).U32(0).bytes, kDamaged3},
+        {"data offset 39", PayloadBytes().Header(8, 0, 0, 39).End().bytes, kDamaged4},
+        {"data offset at the payload's end", PayloadBytes().Header(8, 0, 0, 41).End().bytes, kDamaged4},
+        {"no end record", PayloadBytes().Header(8, 0).Relative(1, data).bytes, kDamaged5},
+        {"cut after a type 1", PayloadBytes().Header(8, 0).Relative(1, data).U8(1).bytes, kDamaged6_1},
+        {"cut after a type 2", PayloadBytes().Header(8, 0).U8(2).bytes, kDamaged6_2},
+        {"unknown record type", PayloadBytes().Header(8, 0).Relative(1, data).U8(3).End().bytes, kInvalidRecordType},
+        {"type 0", PayloadBytes().Header(8, 0).U8(0).End().bytes, kInvalidRecordType},
+        {"cut before the length", PayloadBytes().Header(8, 0).U8(1).U32(0).bytes, kDamaged7},
+        {"length 0", PayloadBytes().Header(8, 0).Relative(1, data).Relative(1, {}).End().bytes, kDamaged8},
+        {"cut before the data", PayloadBytes().Header(8, 0).U8(1).U32(0).U16(3).bytes, kDamaged8},
+        {"data cut short", PayloadBytes().Header(8, 0).U8(1).U32(0).U16(9).U8(7).bytes, kDamaged5},
+        {"negative position", PayloadBytes().Header(8, 0).Relative(1, data).Absolute(0x8000000000000000ull, data).End().bytes,
+         kTargetSeekFailed},
+        {"deltas that wrap negative",
+         PayloadBytes().Header(8, 0).Absolute(0x7FFFFFFFFFFFFFF0ull, data).Relative(0x20, data).End().bytes,
+         kTargetSeekFailed},
+        // The first fault wins, even when a later one would be reported differently.
+        {"fault after a good record", PayloadBytes().Header(8, 0).Relative(2, data).U8(9).bytes, kInvalidRecordType},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome out = Apply(c.payload, kTarget, false, 33);
+        EXPECT_FALSE(out.applied);
+        ASSERT_EQ(out.messages.size(), 1u);
+        EXPECT_EQ(Printable(out.messages[0]), Printable(c.message));
+        EXPECT_EQ(out.target, kTarget);
+    }
+}
+
+TEST(Apply, DataOffsetOneBeforeThePayloadsEndPasses)
+{
+    // Data offset 40 with a 41-byte payload: the stream is the end record alone.
+    const Outcome out = Apply(PayloadBytes().Header(3, 0).End().bytes, kTarget);
+    EXPECT_EQ(out.messages, std::vector<std::u16string>{kSuccess});
+    EXPECT_EQ(out.target, std::vector<uint8_t>(kTarget.begin(), kTarget.begin() + 3));
+}
+
+TEST(Apply, BytesBetweenHeaderAndDataOffsetAreSkipped)
+{
+    const std::vector<uint8_t> payload =
+        PayloadBytes().Header(4, 0, 0, 48).U64(0xFFFFFFFFFFFFFFFFull).Relative(1, {9}).End().bytes;
+    const Outcome out = Apply(payload, {0, 0, 0, 0});
+    EXPECT_EQ(out.messages, std::vector<std::u16string>{kSuccess});
+    EXPECT_EQ(out.target, (std::vector<uint8_t>{0, 9, 0, 0}));
+}
+
+struct CrcCase {
+    const char* name;
+    uint32_t recordedCrc;
+    bool answerOk;
+    bool asked;
+    bool applied;
+};
+
+TEST(Apply, CrcCheck)
+{
+    const uint32_t actual = Crc(kTarget);
+    const CrcCase cases[] = {
+        {"no CRC recorded", 0, false, false, true},
+        {"matching CRC", actual, false, false, true},
+        {"mismatch, Cancel", actual ^ 1, false, true, false},
+        {"mismatch, OK", actual ^ 1, true, true, true},
+    };
+    for (const CrcCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome out = Apply(PayloadBytes().Header(70, c.recordedCrc).Relative(2, {7}).End().bytes, kTarget, c.answerOk);
+        EXPECT_EQ(out.applied, c.applied);
+        EXPECT_EQ(out.questions.size(), c.asked ? 1u : 0u);
+        if (c.asked) EXPECT_EQ(out.questions[0], kCrcQuestion);
+        if (c.applied) {
+            EXPECT_EQ(out.messages, std::vector<std::u16string>{kSuccess});
+            EXPECT_EQ(out.target.size(), 70u);
+            EXPECT_EQ(out.target[2], 7);
+        } else {
+            EXPECT_TRUE(out.messages.empty());  // a declined question ends silently
+            EXPECT_EQ(out.target, kTarget);
+        }
+    }
+}
+
+TEST(Apply, CrcQuestionComesBeforeTheDataOffsetCheck)
+{
+    // Declining the question ends the application before the damaged data offset is noticed.
+    const Outcome out = Apply(PayloadBytes().Header(8, 1, 0, 39).End().bytes, kTarget, false);
+    EXPECT_EQ(out.questions.size(), 1u);
+    EXPECT_TRUE(out.messages.empty());
+}
+
+struct RecordCase {
+    const char* name;
+    std::vector<uint8_t> payload;
+    std::vector<uint8_t> expected;
+};
+
+TEST(Apply, RecordPositions)
+{
+    const std::vector<uint8_t> zeros(24, 0);
+    auto with = [&](std::vector<std::pair<size_t, uint8_t>> changes, size_t size = 24) {
+        std::vector<uint8_t> v(size, 0);
+        for (auto [at, value] : changes) v[at] = value;
+        return v;
+    };
+    const RecordCase cases[] = {
+        {"deltas are measured from the previous record, not its end",
+         PayloadBytes().Header(24, 0).Relative(10, {1, 1, 1, 1}).Relative(10, {2, 2, 2, 2}).End().bytes,
+         with({{10, 1}, {11, 1}, {12, 1}, {13, 1}, {20, 2}, {21, 2}, {22, 2}, {23, 2}})},
+        {"an absolute record resets the position for the next delta",
+         PayloadBytes().Header(24, 0).Relative(20, {1}).Absolute(3, {2}).Relative(4, {3}).End().bytes,
+         with({{20, 1}, {3, 2}, {7, 3}})},
+        {"later records overwrite earlier ones",
+         PayloadBytes().Header(24, 0).Relative(4, {1, 1, 1}).Relative(1, {2}).End().bytes,
+         with({{4, 1}, {5, 2}, {6, 1}})},
+        {"a record past the patched size makes the file longer",
+         PayloadBytes().Header(24, 0).Relative(25, {5, 6}).End().bytes, with({{25, 5}, {26, 6}}, 27)},
+        {"only the end record: just the size", PayloadBytes().Header(24, 0).End().bytes, zeros},
+        {"bytes after the end record are not read", PayloadBytes().Header(24, 0).End().U8(0x77).Relative(1, {1}).bytes, zeros},
+    };
+    for (const RecordCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome out = Apply(c.payload, {});
+        EXPECT_EQ(out.messages, std::vector<std::u16string>{kSuccess});
+        EXPECT_EQ(out.target, c.expected);
+    }
+}
+
+TEST(Apply, LongestRecordAndManyRecords)
+{
+    const std::vector<uint8_t> big = PatternBytes(65535, 4);
+    PayloadBytes payload;
+    payload.Header(200000, 0).Relative(0, big);
+    for (int i = 0; i < 5000; ++i) payload.Relative(i == 0 ? 65535 : 13, {static_cast<uint8_t>(i)});
+    const Outcome out = Apply(payload.End().bytes, {});
+    ASSERT_EQ(out.messages, std::vector<std::u16string>{kSuccess});
+    ASSERT_EQ(out.target.size(), 200000u);
+    EXPECT_TRUE(std::equal(big.begin(), big.end(), out.target.begin()));
+    for (int i = 0; i < 5000; ++i) ASSERT_EQ(out.target[65535 + 13 * i], static_cast<uint8_t>(i)) << i;
+}
+
+TEST(Apply, ResizeFailures)
+{
+    // A negative patched size fails at the resize, before anything is written.
+    Outcome out = Apply(PayloadBytes().Header(-1, 0).Relative(0, {1}).End().bytes, kTarget);
+    EXPECT_EQ(out.messages, std::vector<std::u16string>{kResizeFailed});
+    EXPECT_EQ(out.target, kTarget);
+
+    // A full disk (the in-memory file's limit is 256 MiB).
+    out = Apply(PayloadBytes().Header(1ll << 40, 0).Relative(0, {1}).End().bytes, kTarget);
+    EXPECT_EQ(out.messages, std::vector<std::u16string>{kResizeFailed});
+    EXPECT_EQ(out.target, kTarget);
+}
+
+TEST(Apply, WriteFailureIsReported)
+{
+    // The record lies past what the "disk" can hold: the resize succeeds, the write does not.
+    const Outcome out = Apply(PayloadBytes().Header(8, 0).Absolute(1ll << 40, {1}).End().bytes, kTarget);
+    EXPECT_EQ(out.messages, std::vector<std::u16string>{kWriteFailed});
+}
+
+TEST(Apply, NegativePayloadOffsetIsSilent)
+{
+    CVELK_MemoryFile source(kMinimalPayload), target(kTarget);
+    RecordingOwner owner;
+    CVELK_IPS_IN applier(owner);
+    EXPECT_FALSE(applier.ApplyOpened(source, target, -1));
+    EXPECT_TRUE(owner.messages.empty());
+    TempDir dir;
+    EXPECT_FALSE(applier.ApplyPatch(dir.Path("a").c_str(), dir.Path("b").c_str(), -1));
+    EXPECT_TRUE(owner.messages.empty());
+}
+
+// The disk-file entry: opening, the patch's own file as target, and closing on every path.
+class ApplyFromDisk : public ::testing::Test {
+protected:
+    std::vector<std::u16string> Run(const NativeString& source, const NativeString& target, int64_t offset)
+    {
+        RecordingOwner owner;
+        CVELK_IPS_IN applier(owner);
+        applier.ApplyPatch(source.c_str(), target.c_str(), offset);
+        // Both files are closed again: an open that shares nothing succeeds.
+        for (const NativeString* path : {&source, &target}) {
+            CVELK_File probe;
+            if (std::filesystem::is_regular_file(std::filesystem::path(*path)))
+                EXPECT_TRUE(probe.OpenFile(path->c_str(), kModeReadWriteExisting, kShareNone));
+        }
+        return owner.messages;
+    }
+    TempDir dir;
+};
+
+TEST_F(ApplyFromDisk, OpenFailuresAndTheSelfTarget)
+{
+    std::vector<uint8_t> patch = PatternBytes(1000, 1);
+    patch.insert(patch.end(), kMinimalPayload.begin(), kMinimalPayload.end());
+    const NativeString source = dir.Path("patch.exe"), target = dir.Path("game.iso");
+    ASSERT_TRUE(WriteWholeFile(source, patch));
+    ASSERT_TRUE(WriteWholeFile(target, kTarget));
+
+    EXPECT_EQ(Run(dir.Path("missing.exe"), target, 1000), std::vector<std::u16string>{kPatchOpenFailed});
+    EXPECT_EQ(Run(source, dir.Path("missing.iso"), 1000), std::vector<std::u16string>{kTargetOpenFailed});
+    EXPECT_EQ(Run(source, dir.Root(), 1000), std::vector<std::u16string>{kTargetOpenFailed});
+    // The patch's own file is already open as the source, sharing only reading.
+    EXPECT_EQ(Run(source, source, 1000), std::vector<std::u16string>{kTargetOpenFailed});
+    EXPECT_EQ(ReadWholeFile(source), patch);
+    // A target another holder has open for writing.
+    {
+        CVELK_File holder;
+        ASSERT_TRUE(holder.OpenFile(target.c_str(), kModeReadWriteExisting, kShareReadWrite));
+        RecordingOwner owner;
+        CVELK_IPS_IN applier(owner);
+        EXPECT_FALSE(applier.ApplyPatch(source.c_str(), target.c_str(), 1000));
+        EXPECT_EQ(owner.messages, std::vector<std::u16string>{kTargetOpenFailed});
+    }
+    EXPECT_EQ(ReadWholeFile(target), kTarget);
+
+    EXPECT_EQ(Run(source, target, 1000), std::vector<std::u16string>{kSuccess});
+    EXPECT_EQ(ReadWholeFile(target).size(), 16u);
+}
+
+TEST_F(ApplyFromDisk, SparseTargetBeyondFourGiB)
+{
+    const int64_t size = (6ll << 30) + 5;
+    const uint64_t far = (5ull << 30) + 123;
+    const NativeString source = dir.Path("patch.bin"), target = dir.Path("disc.img");
+    ASSERT_TRUE(MakeSparseFile(target, size - 10));
+    ASSERT_TRUE(WriteWholeFile(
+        source, PayloadBytes().Header(size, 0).Absolute(far, {0xDE, 0xAD}).Relative(0x10000000u, {0xBE}).End().bytes));
+    EXPECT_EQ(Run(source, target, 0), std::vector<std::u16string>{kSuccess});
+    CVELK_File check;
+    ASSERT_TRUE(check.OpenFile(target.c_str(), kModeReadExisting, kShareRead));
+    EXPECT_EQ(check.GetSize(), size);
+    uint8_t bytes[2] = {};
+    ASSERT_TRUE(check.Seek(static_cast<int64_t>(far)));
+    EXPECT_EQ(check.Read(bytes, 2), 2u);
+    EXPECT_EQ(bytes[0], 0xDE);
+    EXPECT_EQ(bytes[1], 0xAD);
+    ASSERT_TRUE(check.Seek(static_cast<int64_t>(far + 0x10000000u)));
+    EXPECT_EQ(check.Read(bytes, 1), 1u);
+    EXPECT_EQ(bytes[0], 0xBE);
+}
+
+}  // namespace

@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "file/memory_file.h"
+#include "payload/format.h"
+#include "payload/payload_locator.h"
+#include "support/payload_builder.h"
+#include "support/test_support.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+using velk_format::StoreLE;
+
+// A minimal PE image: DOS header, PE signature, COFF header, a PE32+ optional header and a
+// section table, with the raw data of each section where the table says.
+std::vector<uint8_t> MakePe(std::vector<std::pair<uint32_t, uint32_t>> sections, uint32_t sizeOfHeaders,
+                            uint32_t symbolTable = 0, uint32_t symbols = 0, uint32_t stringBytes = 4,
+                            uint32_t certificate = 0, uint32_t certificateSize = 0)
+{
+    std::vector<uint8_t> image(0x400, 0);
+    image[0] = 'M', image[1] = 'Z';
+    StoreLE(&image[0x3C], 0x80, 4);
+    std::memcpy(&image[0x80], "PE\0\0", 4);
+    StoreLE(&image[0x86], sections.size(), 2);
+    StoreLE(&image[0x8C], symbolTable, 4);
+    StoreLE(&image[0x90], symbols, 4);
+    StoreLE(&image[0x94], 240, 2);  // size of the optional header
+    const size_t optional = 0x98;
+    StoreLE(&image[optional], 0x20B, 2);
+    StoreLE(&image[optional + 60], sizeOfHeaders, 4);
+    StoreLE(&image[optional + 112 + 4 * 8], certificate, 4);
+    StoreLE(&image[optional + 112 + 4 * 8 + 4], certificateSize, 4);
+    size_t table = optional + 240;
+    uint64_t end = image.size();
+    for (auto [pointer, size] : sections) {
+        StoreLE(&image[table + 16], size, 4);
+        StoreLE(&image[table + 20], pointer, 4);
+        table += 40;
+        end = std::max<uint64_t>(end, uint64_t(pointer) + size);
+    }
+    if (symbolTable != 0) {
+        end = std::max<uint64_t>(end, symbolTable + symbols * 18ull + stringBytes);
+        image.resize(end, 0x5A);
+        StoreLE(&image[symbolTable + symbols * 18], stringBytes, 4);
+    }
+    image.resize(end, 0x5A);
+    return image;
+}
+
+struct PeCase {
+    const char* name;
+    std::vector<uint8_t> image;
+    int64_t end;
+};
+
+TEST(PayloadLocator, PeImageEnd)
+{
+    const PeCase cases[] = {
+        {"sections", MakePe({{0x400, 0x200}, {0x600, 0x1000}}, 0x400), 0x1600},
+        {"sections out of order", MakePe({{0x2000, 0x200}, {0x400, 0x100}}, 0x400), 0x2200},
+        {"empty section ignored", MakePe({{0x400, 0x200}, {0x9000, 0}}, 0x400), 0x600},
+        {"headers only", MakePe({}, 0x400), 0x400},
+        {"symbol and string table", MakePe({{0x400, 0x200}}, 0x400, 0x600, 10, 0x30), 0x600 + 180 + 0x30},
+        {"signature right after the image", MakePe({{0x400, 0x200}}, 0x400, 0, 0, 4, 0x600, 0x88), 0x688},
+    };
+    for (const PeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> file = c.image;
+        file.resize(static_cast<size_t>(c.end), 0);
+        const std::vector<uint8_t> payload = PayloadBytes().Header(1, 0).End().bytes;
+        file.insert(file.end(), payload.begin(), payload.end());
+        CVELK_MemoryFile memory(file);
+        EXPECT_EQ(FindPayloadOffset(memory), c.end);
+    }
+}
+
+TEST(PayloadLocator, SignatureAfterThePayloadIsNotPartOfTheImage)
+{
+    // Signed after the payload was appended: the signature starts past the image's end.
+    std::vector<uint8_t> file = MakePe({{0x400, 0x200}}, 0x400, 0, 0, 4, 0x700, 0x88);
+    file.resize(0x788, 0);
+    CVELK_MemoryFile memory(file);
+    EXPECT_EQ(FindPayloadOffset(memory), 0x600);
+}
+
+TEST(PayloadLocator, NonExecutablesAreBarePayloads)
+{
+    const std::vector<std::vector<uint8_t>> files = {
+        {},
+        PayloadBytes().Header(1, 0).End().bytes,
+        {'M', 'Z'},                     // too short to be an executable
+        std::vector<uint8_t>(64, 'M'),  // no PE signature behind it
+    };
+    for (const auto& bytes : files) {
+        CVELK_MemoryFile memory(bytes);
+        EXPECT_EQ(FindPayloadOffset(memory), 0);
+    }
+    CVELK_MemoryFile closed;
+    EXPECT_EQ(FindPayloadOffset(closed), -1);
+}
+
+#ifdef _WIN32
+NativeString SelfPath()
+{
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return path;
+}
+#else
+NativeString SelfPath()
+{
+    return std::filesystem::read_symlink("/proc/self/exe").string();
+}
+#endif
+
+// The test program itself (ELF natively, PE under Wine): its image ends where the file ends,
+// and a copy with a payload appended finds the payload there.
+TEST(PayloadLocator, RealExecutableWithAndWithoutPayload)
+{
+    const NativeString self = SelfPath();
+    const std::vector<uint8_t> bytes = ReadWholeFile(self);
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_EQ(FindPayloadOffset(self.c_str()), static_cast<int64_t>(bytes.size()));
+
+    TempDir dir;
+    std::vector<uint8_t> patched = bytes;
+    const std::vector<uint8_t> payload = PayloadBytes().Header(1, 0).End().bytes;
+    patched.insert(patched.end(), payload.begin(), payload.end());
+    const NativeString copy = dir.Path("patch.exe");
+    ASSERT_TRUE(WriteWholeFile(copy, patched));
+    EXPECT_EQ(FindPayloadOffset(copy.c_str()), static_cast<int64_t>(bytes.size()));
+    EXPECT_EQ(FindPayloadOffset(dir.Path("missing").c_str()), -1);
+}
+
+}  // namespace

@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include "file/memory_file.h"
+#include "payload/drav_info.h"
+#include "payload/ips_in.h"
+#include "payload/messages.h"
+#include "payload/payload_writer.h"
+#include "support/payload_builder.h"
+#include "support/test_support.h"
+
+namespace {
+
+TEST(PayloadWriter, ChoosesTheRecordTypeByDistance)
+{
+    const std::vector<uint8_t> a = {0xA1}, b = {0xB2, 0xB3};
+    const std::vector<uint8_t> written =
+        BuildPayload(9, 0x01020304u,
+                     {{10, a}, {10 + 0xFFFFFFFFull, b}, {10 + 0x100000000ull + 0xFFFFFFFFull + 1, a}, {3, b}});
+    const std::vector<uint8_t> expected = PayloadBytes()
+                                              .Header(9, 0x01020304u)
+                                              .Relative(10, a)
+                                              .Relative(0xFFFFFFFFu, b)          // the largest delta
+                                              .Absolute(0x200000009ull + 1, a)   // one past it
+                                              .Absolute(3, b)                    // backwards
+                                              .End()
+                                              .bytes;
+    EXPECT_EQ(written, expected);
+}
+
+TEST(PayloadWriter, DescriptionFollowsTheEndRecord)
+{
+    const std::vector<uint8_t> written = BuildPayload(1, 0, {{0, {7}}}, u"说明\r\n");
+    const std::vector<uint8_t> expected =
+        PayloadBytes().Header(1, 0, 40 + 8 + 1).Relative(0, {7}).End().Text(u"说明\r\n").U16(0).bytes;
+    EXPECT_EQ(written, expected);
+
+    CVELK_MemoryFile file(written);
+    CQM_DravInfo info;
+    ASSERT_TRUE(info.ReadInfoFrom(file, 0));
+    EXPECT_EQ(std::u16string(info.Description()), u"说明\r\n");
+}
+
+TEST(PayloadWriter, WritesAfterWhateverPrecedesIt)
+{
+    // A payload appended to a stub: offsets inside it are relative to its own start.
+    CVELK_MemoryFile file(PatternBytes(1234, 8));
+    ASSERT_TRUE(file.Seek(1234));
+    CVELK_PayloadWriter writer(file);
+    ASSERT_TRUE(writer.Begin(5, 0));
+    ASSERT_TRUE(writer.AddRecord(4, reinterpret_cast<const uint8_t*>("z"), 1));
+    ASSERT_TRUE(writer.Finish(u"d"));
+    EXPECT_EQ(writer.Size(), file.Bytes().size() - 1234);
+    CQM_DravInfo info;
+    ASSERT_TRUE(info.ReadInfoFrom(file, 1234));
+    EXPECT_EQ(std::u16string(info.Description()), u"d");
+    EXPECT_EQ(info.PatchedSize(), 5);
+}
+
+TEST(PayloadWriter, RefusesRecordsOfNoOrTooMuchData)
+{
+    CVELK_MemoryFile file(std::vector<uint8_t>{});
+    CVELK_PayloadWriter writer(file);
+    ASSERT_TRUE(writer.Begin(5, 0));
+    std::vector<uint8_t> big(65536);
+    EXPECT_FALSE(writer.AddRecord(0, big.data(), 65536));
+    EXPECT_FALSE(writer.Finish(u""));  // a failed writer stays failed
+}
+
+TEST(PayloadWriter, ManyRecordsRoundTripThroughTheApplier)
+{
+    std::vector<VelkRecord> records;
+    std::vector<uint8_t> expected(3u << 20, 0);
+    uint64_t position = 0;
+    for (uint32_t i = 0; i < 60000; ++i) {
+        position = (position + 37 + i % 11) % expected.size();
+        std::vector<uint8_t> data = PatternBytes(1 + i % 9, i);
+        if (position + data.size() > expected.size()) continue;
+        std::copy(data.begin(), data.end(), expected.begin() + static_cast<long>(position));
+        records.push_back({position, data});
+    }
+    CVELK_MemoryFile source(BuildPayload(static_cast<int64_t>(expected.size()), 0, records));
+    CVELK_MemoryFile target(std::vector<uint8_t>{});
+    RecordingOwner owner;
+    CVELK_IPS_IN applier(owner);
+    ASSERT_TRUE(applier.ApplyOpened(source, target, 0));
+    EXPECT_EQ(owner.messages, std::vector<std::u16string>{velk_messages::kSuccess});
+    EXPECT_TRUE(target.Bytes() == expected);
+}
+
+}  // namespace

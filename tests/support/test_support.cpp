@@ -1,0 +1,102 @@
+#include "support/test_support.h"
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "file/velk_file.h"
+#include "payload/text.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+NativeString Native(const std::string& utf8)
+{
+#ifdef _WIN32
+    const std::u16string wide = Utf8ToUtf16(utf8);
+    return NativeString(wide.begin(), wide.end());
+#else
+    return utf8;
+#endif
+}
+
+TempDir::TempDir()
+{
+    static std::atomic<int> counter{0};
+    std::random_device random;
+#ifdef _WIN32
+    const long pid = 0;
+#else
+    const long pid = static_cast<long>(getpid());
+#endif
+    const std::string name = "velk-test-" + std::to_string(pid) + "-" + std::to_string(random()) + "-" +
+                             std::to_string(counter++);
+    fs::path root = fs::temp_directory_path() / name;
+    fs::create_directories(root);
+    m_root = root.native();
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    fs::remove_all(fs::path(m_root), ignored);
+}
+
+NativeString TempDir::Path(const std::string& name) const
+{
+#ifdef _WIN32
+    return m_root + L"\\" + Native(name);
+#else
+    return m_root + "/" + name;
+#endif
+}
+
+bool WriteWholeFile(const NativeString& path, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream out(fs::path(path), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+std::vector<uint8_t> ReadWholeFile(const NativeString& path)
+{
+    std::ifstream in(fs::path(path), std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool MakeSparseFile(const NativeString& path, int64_t size)
+{
+    if (!WriteWholeFile(path, {})) return false;
+    std::error_code error;
+    fs::resize_file(fs::path(path), static_cast<std::uintmax_t>(size), error);
+    return !error;
+}
+
+bool FileExists(const NativeString& path)
+{
+    std::error_code error;
+    return fs::exists(fs::path(path), error);
+}
+
+std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed)
+{
+    std::vector<uint8_t> bytes(size);
+    uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
+    for (size_t i = 0; i < size; ++i) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        bytes[i] = static_cast<uint8_t>(state >> 24);
+    }
+    return bytes;
+}
+
+std::string Printable(const std::u16string& text)
+{
+    return Utf16ToUtf8(text);
+}

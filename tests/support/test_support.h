@@ -1,0 +1,58 @@
+// Helpers shared by the test suites: a recording message owner, temporary folders and files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "file/native_path.h"
+#include "payload/message_owner.h"
+
+// Records every message; answers the CRC question with `answerOk`.
+class RecordingOwner : public CVELK_MessageOwner {
+public:
+    explicit RecordingOwner(bool answerOk = false) : m_answerOk(answerOk) {}
+    void ShowMessage(const char16_t* text) override { messages.emplace_back(text); }
+    bool AskOkCancel(const char16_t* text) override
+    {
+        questions.emplace_back(text);
+        return m_answerOk;
+    }
+
+    std::vector<std::u16string> messages;
+    std::vector<std::u16string> questions;
+
+private:
+    bool m_answerOk;
+};
+
+// A UTF-8 text as the platform's path text.
+NativeString Native(const std::string& utf8);
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    // The path of `name` inside the folder (UTF-8 name).
+    NativeString Path(const std::string& name) const;
+    const NativeString& Root() const { return m_root; }
+
+private:
+    NativeString m_root;
+};
+
+bool WriteWholeFile(const NativeString& path, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> ReadWholeFile(const NativeString& path);
+// A file of `size` bytes that takes (almost) no space: a hole from start to end.
+bool MakeSparseFile(const NativeString& path, int64_t size);
+bool FileExists(const NativeString& path);
+
+// Deterministic pseudo-random bytes.
+std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed);
+
+// A u16string for gtest messages.
+std::string Printable(const std::u16string& text);
