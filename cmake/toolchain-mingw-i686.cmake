@@ -1,11 +1,4 @@
 # Windows x86 with mingw-w64. Built and checked, not run: 32-bit programs cannot execute here.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(VELK_MINGW i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${VELK_MINGW}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${VELK_MINGW}-g++-posix)
-set(CMAKE_RC_COMPILER ${VELK_MINGW}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${VELK_MINGW})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
