@@ -8,18 +8,6 @@
 #include "payload/format.h"
 #include "payload/text.h"
 
-namespace {
-
-bool ReadField(CVELK_xFile& file, uint64_t* value, int bytes)
-{
-    uint8_t raw[8] = {};
-    if (file.Read(raw, static_cast<uint32_t>(bytes)) == 0) return false;
-    *value = velk_format::LoadLE(raw, bytes);
-    return true;
-}
-
-}  // namespace
-
 void CQM_DravInfo::Clear()
 {
     m_version[0] = 0;
@@ -51,13 +39,13 @@ bool CQM_DravInfo::ReadInfoFrom(CVELK_xFile& file, int64_t payloadOffset)
     if (!(major == 3 && minor == 0)) return Refuse();
 
     uint64_t patchedSize = 0, targetCrc = 0, dataOffset = 0, descriptionOffset = 0;
-    if (!ReadField(file, &patchedSize, 8) || !ReadField(file, &targetCrc, 4) ||
-        !ReadField(file, &dataOffset, 4))
+    if (!velk_format::ReadField(file, &patchedSize, 8) || !velk_format::ReadField(file, &targetCrc, 4) ||
+        !velk_format::ReadField(file, &dataOffset, 4))
         return Refuse();
     // Checked against the whole file here; the application checks against the payload alone.
     if (dataOffset < velk_format::kHeaderBytes || static_cast<int64_t>(dataOffset) >= file.GetSize())
         return Refuse();
-    if (!ReadField(file, &descriptionOffset, 8)) return Refuse();
+    if (!velk_format::ReadField(file, &descriptionOffset, 8)) return Refuse();
 
     const size_t versionUnits = version.size() < kVersionUnits - 1 ? version.size() : kVersionUnits - 1;
     std::memcpy(m_version, version.data(), versionUnits * sizeof(char16_t));

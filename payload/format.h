@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "file/velk_xfile.h"
+
 namespace velk_format {
 
 constexpr uint32_t kMagicBytes = 16;
@@ -47,6 +49,16 @@ inline uint64_t LoadLE(const uint8_t* p, int bytes)
 inline void StoreLE(uint8_t* p, uint64_t value, int bytes)
 {
     for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// Reads a little-endian field of `bytes` bytes. Like every payload read, it fails only when the
+// file delivers no byte at all; a short read keeps the bytes it got.
+inline bool ReadField(CVELK_xFile& file, uint64_t* value, int bytes)
+{
+    uint8_t raw[8] = {};
+    if (file.Read(raw, static_cast<uint32_t>(bytes)) == 0) return false;
+    *value = LoadLE(raw, bytes);
+    return true;
 }
 
 }  // namespace velk_format

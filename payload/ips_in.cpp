@@ -13,14 +13,6 @@ namespace {
 // How many records go by between two progress reports.
 constexpr uint32_t kProgressInterval = 1u << 14;
 
-bool ReadField(CVELK_xFile& file, uint64_t* value, int bytes)
-{
-    uint8_t raw[8] = {};
-    if (file.Read(raw, static_cast<uint32_t>(bytes)) == 0) return false;
-    *value = velk_format::LoadLE(raw, bytes);
-    return true;
-}
-
 }  // namespace
 
 bool CVELK_IPS_IN::Fail(const char16_t* message)
@@ -55,14 +47,14 @@ bool CVELK_IPS_IN::ApplyOpened(CVELK_xFile& source, CVELK_xFile& target, int64_t
     }
 
     uint64_t patchedSize = 0, targetCrc = 0, dataOffset = 0;
-    if (!ReadField(source, &patchedSize, 8)) return Fail(kDamaged1);
-    if (!ReadField(source, &targetCrc, 4)) return Fail(kDamaged2);
+    if (!velk_format::ReadField(source, &patchedSize, 8)) return Fail(kDamaged1);
+    if (!velk_format::ReadField(source, &targetCrc, 4)) return Fail(kDamaged2);
     if (targetCrc != 0) {
         m_owner.ReportProgress(VelkProgressStage::kCrc, 0, target.GetSize());
         const uint32_t actual = target.GetCrc32();
         if (actual != targetCrc && !m_owner.AskOkCancel(kCrcQuestion)) return false;
     }
-    if (!ReadField(source, &dataOffset, 4)) return Fail(kDamaged3);
+    if (!velk_format::ReadField(source, &dataOffset, 4)) return Fail(kDamaged3);
     const int64_t payloadLength = source.GetSize() - payloadOffset;
     if (dataOffset < velk_format::kHeaderBytes || static_cast<int64_t>(dataOffset) >= payloadLength)
         return Fail(kDamaged4);
