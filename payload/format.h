@@ -51,12 +51,27 @@ inline void StoreLE(uint8_t* p, uint64_t value, int bytes)
     for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+// Reads until `count` bytes have arrived or a read delivers none, so that a read the platform
+// splits (a pipe, a network share, an interrupted call) still counts whole. Returns the bytes
+// got; 0 is the failed read of the format's rules, fewer than `count` means the file ended.
+inline uint32_t ReadFully(CVELK_xFile& file, void* buffer, uint32_t count)
+{
+    auto* out = static_cast<uint8_t*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        const uint32_t got = file.Read(out + done, count - done);
+        if (got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
 // Reads a little-endian field of `bytes` bytes. Like every payload read, it fails only when the
-// file delivers no byte at all; a short read keeps the bytes it got.
+// file delivers no byte at all; a field cut off by the end of the file keeps the bytes it got.
 inline bool ReadField(CVELK_xFile& file, uint64_t* value, int bytes)
 {
     uint8_t raw[8] = {};
-    if (file.Read(raw, static_cast<uint32_t>(bytes)) == 0) return false;
+    if (ReadFully(file, raw, static_cast<uint32_t>(bytes)) == 0) return false;
     *value = LoadLE(raw, bytes);
     return true;
 }

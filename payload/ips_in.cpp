@@ -25,11 +25,19 @@ bool CVELK_IPS_IN::ApplyPatch(const NativeChar* sourcePath, const NativeChar* ta
                               int64_t payloadOffset)
 {
     if (payloadOffset < 0) return false;
-    // Both files are closed by their destructors after the message has been dismissed.
-    CVELK_File source, target;
-    if (!source.OpenFile(sourcePath, kModeReadExisting, kShareRead)) return Fail(kPatchOpenFailed);
-    if (!target.OpenFile(targetPath, kModeReadWriteExisting, kShareRead)) return Fail(kTargetOpenFailed);
-    return ApplyOpened(source, target, payloadOffset);
+    // Both files are closed when they go out of scope, after the message has been dismissed.
+    const std::unique_ptr<CVELK_xFile> source = OpenFile(sourcePath, kModeReadExisting, kShareRead);
+    if (!source) return Fail(kPatchOpenFailed);
+    const std::unique_ptr<CVELK_xFile> target = OpenFile(targetPath, kModeReadWriteExisting, kShareRead);
+    if (!target) return Fail(kTargetOpenFailed);
+    return ApplyOpened(*source, *target, payloadOffset);
+}
+
+std::unique_ptr<CVELK_xFile> CVELK_IPS_IN::OpenFile(const NativeChar* path, int mode, int share)
+{
+    std::unique_ptr<CVELK_File> file(new CVELK_File);
+    if (!file->OpenFile(path, mode, share)) return nullptr;
+    return file;
 }
 
 bool CVELK_IPS_IN::ApplyOpened(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset)
@@ -37,7 +45,7 @@ bool CVELK_IPS_IN::ApplyOpened(CVELK_xFile& source, CVELK_xFile& target, int64_t
     if (payloadOffset < 0) return false;
     source.Seek(payloadOffset);
 
-    if (source.Read(m_work, velk_format::kMagicBytes) == 0) return Fail(kInvalidPatch);
+    if (velk_format::ReadFully(source, m_work, velk_format::kMagicBytes) == 0) return Fail(kInvalidPatch);
     m_work[velk_format::kMagicBytes] = 0;
     switch (velk_format::ClassifyMagic(m_work, velk_format::kMagicBytes)) {
     case velk_format::VersionVerdict::kInvalid: return Fail(kInvalidPatch);
@@ -63,18 +71,32 @@ bool CVELK_IPS_IN::ApplyOpened(CVELK_xFile& source, CVELK_xFile& target, int64_t
     // with the message the writing pass would have shown, and the target stays as it was.
     const int64_t streamStart = payloadOffset + static_cast<int64_t>(dataOffset);
     if (!source.Seek(streamStart)) return Fail(kSourceSeekFailed);
-    if (const char16_t* fault = CheckRecords(source)) return Fail(fault);
+    const int64_t span = payloadLength - static_cast<int64_t>(dataOffset);
+    CVELK_ReadAhead checked(source, span < m_streamMemoryBytes ? static_cast<uint32_t>(span) + 1
+                                                               : m_streamMemoryBytes);
+    if (const char16_t* fault = CheckRecords(checked)) return Fail(fault);
+    const int64_t streamBytes = checked.Consumed();
 
-    if (!target.SetSize(static_cast<int64_t>(patchedSize))) return Fail(kResizeFailed);
-    if (!source.Seek(streamStart)) return Fail(kSourceSeekFailed);
-    if (!ApplyRecords(source, target)) return false;
+    // A stream the checking pass still holds whole is written from memory: once the target has
+    // changed, no read of the patch source is left that could fail. A longer one is read again,
+    // positioned before the target is touched.
+    bool written;
+    if (checked.Rewind()) {
+        if (!target.SetSize(static_cast<int64_t>(patchedSize))) return Fail(kResizeFailed);
+        written = WriteRecords(checked, target, streamBytes);
+    } else {
+        if (!source.Seek(streamStart)) return Fail(kSourceSeekFailed);
+        CVELK_ReadAhead input(source);
+        if (!target.SetSize(static_cast<int64_t>(patchedSize))) return Fail(kResizeFailed);
+        written = WriteRecords(input, target, streamBytes);
+    }
+    if (!written) return false;
     m_owner.ShowMessage(kSuccess);
     return true;
 }
 
-const char16_t* CVELK_IPS_IN::CheckRecords(CVELK_xFile& source)
+const char16_t* CVELK_IPS_IN::CheckRecords(CVELK_ReadAhead& input)
 {
-    CVELK_ReadAhead input(source);
     CVELK_RecordReader reader(input, m_work);
     for (;;) {
         switch (reader.Next(false)) {
@@ -92,6 +114,11 @@ bool CVELK_IPS_IN::ApplyRecords(CVELK_xFile& source, CVELK_xFile& target)
     const int64_t streamStart = source.Tell();
     const int64_t streamBytes = streamStart < 0 ? 0 : source.GetSize() - streamStart;
     CVELK_ReadAhead input(source);
+    return WriteRecords(input, target, streamBytes);
+}
+
+bool CVELK_IPS_IN::WriteRecords(CVELK_ReadAhead& input, CVELK_xFile& target, int64_t streamBytes)
+{
     CVELK_RecordReader reader(input, m_work);
     CVELK_TargetWriter writer(target);
     for (uint32_t count = 0;; ++count) {

@@ -2,10 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "file/native_path.h"
 #include "file/velk_xfile.h"
 #include "payload/message_owner.h"
+
+class CVELK_ReadAhead;
 
 class CVELK_IPS_IN {
 public:
@@ -27,13 +30,24 @@ public:
     bool ApplyRecords(CVELK_xFile& source, CVELK_xFile& target);
 
     static constexpr uint32_t kWorkBufferBytes = 65536;
+    // A record stream up to this long is read from the patch source once and written from
+    // memory; a longer one is read a second time for writing.
+    static constexpr uint32_t kStreamMemoryBytes = 64u << 20;
+
+protected:
+    // Opens one of ApplyPatch's two files; null when the open fails. The file is closed when the
+    // pointer goes. Tests override it to watch the files or make their operations fail.
+    virtual std::unique_ptr<CVELK_xFile> OpenFile(const NativeChar* path, int mode, int share);
+    void SetStreamMemoryLimit(uint32_t bytes) { m_streamMemoryBytes = bytes; }
 
 private:
     // Reads the stream once without writing. Returns the message of the first fault the writing
     // pass would meet, or nullptr when there is none.
-    const char16_t* CheckRecords(CVELK_xFile& source);
+    const char16_t* CheckRecords(CVELK_ReadAhead& input);
+    bool WriteRecords(CVELK_ReadAhead& input, CVELK_xFile& target, int64_t streamBytes);
     bool Fail(const char16_t* message);
 
     CVELK_MessageOwner& m_owner;
+    uint32_t m_streamMemoryBytes = kStreamMemoryBytes;
     uint8_t m_work[kWorkBufferBytes] = {};
 };

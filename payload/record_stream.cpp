@@ -18,9 +18,23 @@ CVELK_ReadAhead::CVELK_ReadAhead(CVELK_xFile& file, uint32_t capacity)
 
 bool CVELK_ReadAhead::Refill()
 {
+    // While there is room, new bytes go behind the old ones, so the buffer keeps the stream from
+    // its first byte for as long as it fits (see Rewind).
+    if (m_end == m_capacity) {
+        m_begin = m_end = 0;
+        m_holdsFromStart = false;
+    }
+    const uint32_t got = m_file.Read(m_buffer + m_end, m_capacity - m_end);
+    m_end += got;
+    return got != 0;
+}
+
+bool CVELK_ReadAhead::Rewind()
+{
+    if (!m_holdsFromStart) return false;
     m_begin = 0;
-    m_end = m_file.Read(m_buffer, m_capacity);
-    return m_end != 0;
+    m_consumed = 0;
+    return true;
 }
 
 uint32_t CVELK_ReadAhead::Read(void* destination, uint32_t count)

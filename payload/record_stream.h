@@ -21,6 +21,10 @@ public:
     uint32_t Skip(uint32_t count);
     // Bytes delivered or skipped so far.
     int64_t Consumed() const { return m_consumed; }
+    // Goes back to the first byte when the buffer still holds everything read so far, so that
+    // a stream can be gone through again without reading the file. False (and nothing changes)
+    // once the buffer has had to drop bytes.
+    bool Rewind();
 
 private:
     bool Refill();
@@ -32,6 +36,7 @@ private:
     uint32_t m_capacity;
     uint32_t m_begin = 0, m_end = 0;
     int64_t m_consumed = 0;
+    bool m_holdsFromStart = true;
 };
 
 enum class RecordStatus { kRecord, kEnd, kFault };
