@@ -69,16 +69,39 @@ bool CQM_DravInfo::ReadInfoFrom(CVELK_xFile& file, int64_t payloadOffset)
     return true;
 }
 
+namespace {
+
+// The digits are written by hand: the C library's formatter alone would add a fifth to the size
+// of the patch program, which shows this summary.
+std::u16string UpperHex8(uint32_t value)
+{
+    char16_t digits[8];
+    for (int i = 7; i >= 0; --i, value >>= 4) digits[i] = u"0123456789ABCDEF"[value & 15];
+    return std::u16string(digits, 8);
+}
+
+std::u16string Decimal(int64_t value)
+{
+    uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    char16_t digits[20];
+    int first = 20;
+    do {
+        digits[--first] = static_cast<char16_t>(u'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    std::u16string text = value < 0 ? u"-" : u"";
+    return text.append(digits + first, static_cast<size_t>(20 - first));
+}
+
+}  // namespace
+
 std::u16string CQM_DravInfo::FormatSummary() const
 {
-    char crc[16], size[32];
-    std::snprintf(crc, sizeof crc, "%08X", m_targetCrc);
-    std::snprintf(size, sizeof size, "%lld", static_cast<long long>(m_patchedSize));
     std::u16string text = u"补丁版本: ";
     text += m_version;
     text += u"\r\n目标文件的CRC32验证: ";
-    text += m_targetCrc != 0 ? Utf8ToUtf16(crc) : u"无";
+    text += m_targetCrc != 0 ? UpperHex8(m_targetCrc) : u"无";
     text += u"\r\n打补丁后的文件大小: ";
-    text += Utf8ToUtf16(size);
+    text += Decimal(m_patchedSize);
     return text;
 }

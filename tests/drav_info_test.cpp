@@ -87,6 +87,27 @@ TEST(DravInfo, SummaryWithoutCrcAndWithNegativeSize)
     EXPECT_EQ(std::u16string(info.Description()), u"");  // offset 0: none
 }
 
+TEST(DravInfo, SummaryNumbersAtTheirLimits)
+{
+    struct Case {
+        int64_t size;
+        uint32_t crc;
+        const char16_t* crcText;
+        const char16_t* sizeText;
+    } const cases[] = {
+        {0, 0xFFFFFFFFu, u"FFFFFFFF", u"0"},
+        {INT64_MAX, 0x00000001u, u"00000001", u"9223372036854775807"},
+        {INT64_MIN, 0x80000000u, u"80000000", u"-9223372036854775808"},
+    };
+    for (const Case& c : cases) {
+        CVELK_MemoryFile file(PayloadBytes().Header(c.size, c.crc).End().bytes);
+        CQM_DravInfo info;
+        ASSERT_TRUE(info.ReadInfoFrom(file, 0));
+        EXPECT_EQ(info.FormatSummary(), std::u16string(u"补丁版本: VELK-PATCH3.0\r\n目标文件的CRC32验证: ") +
+                                            c.crcText + u"\r\n打补丁后的文件大小: " + c.sizeText);
+    }
+}
+
 TEST(DravInfo, DescriptionLimits)
 {
     // Exactly 32768 units without NUL: shown in full and ending there.
