@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace velk_crc32 {
 
@@ -34,6 +35,16 @@ uint32_t ExtendSlicing8(uint32_t state, const uint8_t* data, size_t length);
 
 // The fastest path this CPU supports, chosen once.
 ExtendFunction BestExtend();
+
+// A way of computing the CRC, for tests and benchmarks that run every path side by side.
+struct NamedPath {
+    const char* name;
+    ExtendFunction extend;
+};
+// Every path this CPU can run, slowest first; the last one is what BestExtend() picks.
+std::vector<NamedPath> AvailablePaths();
+// Every path compiled into this build, whether this CPU can run it or not.
+std::vector<NamedPath> CompiledPaths();
 
 }  // namespace velk_crc32
 
