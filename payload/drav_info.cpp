@@ -29,7 +29,7 @@ bool CQM_DravInfo::ReadInfoFrom(CVELK_xFile& file, int64_t payloadOffset)
 {
     Clear();
     if (payloadOffset < 0) return false;
-    file.Seek(payloadOffset);
+    if (!file.Seek(payloadOffset)) return false;
 
     char magic[velk_format::kMagicBytes + 1] = {};
     if (velk_format::ReadFully(file, magic, velk_format::kMagicBytes) == 0) return false;

@@ -43,7 +43,9 @@ std::unique_ptr<CVELK_xFile> CVELK_IPS_IN::OpenFile(const NativeChar* path, int 
 bool CVELK_IPS_IN::ApplyOpened(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset)
 {
     if (payloadOffset < 0) return false;
-    source.Seek(payloadOffset);
+    // A source that cannot be positioned has nothing to read at the payload offset; reading on
+    // from wherever it stands would take other bytes for the payload.
+    if (!source.Seek(payloadOffset)) return Fail(kInvalidPatch);
 
     if (velk_format::ReadFully(source, m_work, velk_format::kMagicBytes) == 0) return Fail(kInvalidPatch);
     m_work[velk_format::kMagicBytes] = 0;
