@@ -1,0 +1,183 @@
+#include "cli/arguments.h"
+
+#include "cli/platform.h"
+
+namespace velk_cli {
+
+const char kUsage[] =
+    "Usage:\n"
+    "  velkpatch create ORIGINAL MODIFIED -o OUTPUT [--description FILE] [--no-crc]\n"
+    "                   [--stub FILE | --payload-only]\n"
+    "  velkpatch info PATCH\n"
+    "  velkpatch apply PATCH TARGET [--yes | --no]\n"
+    "  velkpatch --help | --version\n"
+    "\n"
+    "Commands:\n"
+    "  create  write a self-applying patch (the Windows patcher followed by the payload) that\n"
+    "          turns ORIGINAL into MODIFIED\n"
+    "  info    show a patch's description and summary\n"
+    "  apply   patch TARGET in place with PATCH (a patch .exe or a bare payload)\n"
+    "\n"
+    "Run 'velkpatch COMMAND --help' for the options of a command.\n"
+    "Exit codes: 0 success, 1 failure, 2 usage error, 3 declined at the CRC question.\n";
+
+namespace {
+
+const char kCreateUsage[] =
+    "Usage: velkpatch create ORIGINAL MODIFIED -o OUTPUT [options]\n"
+    "\n"
+    "Writes a patch that turns ORIGINAL into MODIFIED.\n"
+    "\n"
+    "  -o, --output FILE     the patch to write (replaced only once it is complete)\n"
+    "  --description FILE    UTF-8 text shown to the user before patching\n"
+    "  --no-crc              do not check the target's CRC-32 before patching\n"
+    "  --stub FILE           the Windows patcher to put in front of the payload\n"
+    "                        (default: velkstub.exe beside velkpatch)\n"
+    "  --payload-only        write the bare payload, without the patcher\n";
+
+const char kInfoUsage[] =
+    "Usage: velkpatch info PATCH\n"
+    "\n"
+    "Shows the description and the summary of PATCH (a patch .exe or a bare payload).\n";
+
+const char kApplyUsage[] =
+    "Usage: velkpatch apply PATCH TARGET [--yes | --no]\n"
+    "\n"
+    "Patches TARGET in place. When TARGET fails the patch's CRC-32 check:\n"
+    "  -y, --yes   patch anyway\n"
+    "  -n, --no    leave TARGET alone (exit code 3)\n"
+    "Without either, the question is asked on the terminal; with no terminal the answer is no.\n";
+
+bool Fail(std::string* error, const std::string& text)
+{
+    *error = text;
+    return false;
+}
+
+// Splits "--name=value" into its parts.
+bool SplitValue(const std::string& arg, std::string* name, std::string* value)
+{
+    const size_t equals = arg.find('=');
+    if (arg.compare(0, 2, "--") != 0 || equals == std::string::npos) return false;
+    *name = arg.substr(0, equals);
+    *value = arg.substr(equals + 1);
+    return true;
+}
+
+}  // namespace
+
+const char* CommandUsage(const std::string& command)
+{
+    if (command == "create") return kCreateUsage;
+    if (command == "info") return kInfoUsage;
+    if (command == "apply") return kApplyUsage;
+    return kUsage;
+}
+
+bool ParseArguments(const std::vector<NativeString>& args, CommandLine* command, std::string* error)
+{
+    *command = CommandLine();
+    if (args.empty()) return Fail(error, "no command given");
+    const std::string name = ToUtf8(args[0]);
+    if (name == "--help" || name == "-h" || name == "help") {
+        command->kind = CommandKind::kHelp;
+        if (name == "help" && args.size() > 1) command->helpTopic = ToUtf8(args[1]);
+        return true;
+    }
+    if (name == "--version" || name == "-V") {
+        command->kind = CommandKind::kVersion;
+        return true;
+    }
+    if (name == "create") command->kind = CommandKind::kCreate;
+    else if (name == "info") command->kind = CommandKind::kInfo;
+    else if (name == "apply") command->kind = CommandKind::kApply;
+    else return Fail(error, "unknown command '" + name + "'");
+
+    std::vector<NativeString> positional;
+    bool optionsEnded = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        std::string arg = ToUtf8(args[i]);
+        NativeString value;
+        bool hasInlineValue = false;
+        std::string optionName, inlineValue;
+        if (!optionsEnded && SplitValue(arg, &optionName, &inlineValue)) {
+            arg = optionName;
+            hasInlineValue = true;
+            // The value keeps the platform's own spelling: everything after the '='.
+            const NativeString& raw = args[i];
+            value = raw.substr(raw.find(static_cast<NativeChar>('=')) + 1);
+        }
+        auto takeValue = [&](NativeString* into) {
+            if (hasInlineValue) {
+                *into = value;
+                return true;
+            }
+            if (i + 1 >= args.size()) return Fail(error, "option " + arg + " needs a value");
+            *into = args[++i];
+            return true;
+        };
+        const bool isOption = !optionsEnded && arg.size() > 1 && arg[0] == '-';
+        if (!isOption) {
+            positional.push_back(args[i]);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            command->helpTopic = name;
+            command->kind = CommandKind::kHelp;
+            return true;
+        }
+        const bool create = command->kind == CommandKind::kCreate;
+        const bool apply = command->kind == CommandKind::kApply;
+        bool known = true;
+        if (create && (arg == "-o" || arg == "--output")) {
+            if (!command->output.empty()) return Fail(error, "OUTPUT given twice");
+            if (!takeValue(&command->output)) return false;
+            if (command->output.empty()) return Fail(error, "OUTPUT is empty");
+        } else if (create && arg == "--description") {
+            if (!takeValue(&command->description)) return false;
+            command->hasDescription = true;
+        } else if (create && arg == "--stub") {
+            if (!takeValue(&command->stub)) return false;
+            command->hasStub = true;
+        } else if (create && arg == "--no-crc" && !hasInlineValue) {
+            command->noCrc = true;
+        } else if (create && arg == "--payload-only" && !hasInlineValue) {
+            command->payloadOnly = true;
+        } else if (apply && (arg == "--yes" || arg == "-y") && !hasInlineValue) {
+            if (command->answer == CrcAnswer::kNo) return Fail(error, "--yes and --no exclude each other");
+            command->answer = CrcAnswer::kYes;
+        } else if (apply && (arg == "--no" || arg == "-n") && !hasInlineValue) {
+            if (command->answer == CrcAnswer::kYes) return Fail(error, "--yes and --no exclude each other");
+            command->answer = CrcAnswer::kNo;
+        } else {
+            known = false;
+        }
+        if (!known) return Fail(error, "unknown option '" + arg + "' for " + name);
+    }
+
+    switch (command->kind) {
+    case CommandKind::kCreate:
+        if (positional.size() != 2) return Fail(error, "create needs ORIGINAL and MODIFIED");
+        if (command->output.empty()) return Fail(error, "create needs -o OUTPUT");
+        if (command->hasStub && command->payloadOnly)
+            return Fail(error, "--stub and --payload-only exclude each other");
+        command->original = positional[0];
+        command->modified = positional[1];
+        return true;
+    case CommandKind::kInfo:
+        if (positional.size() != 1) return Fail(error, "info needs exactly one PATCH");
+        command->patch = positional[0];
+        return true;
+    default:
+        if (positional.size() != 2) return Fail(error, "apply needs PATCH and TARGET");
+        command->patch = positional[0];
+        command->target = positional[1];
+        return true;
+    }
+}
+
+}  // namespace velk_cli

@@ -1,0 +1,25 @@
+// The three commands of velkpatch and the dispatch between them.
+#pragma once
+
+#include <vector>
+
+#include "cli/arguments.h"
+#include "file/native_path.h"
+
+namespace velk_cli {
+
+enum ExitCode { kExitOk = 0, kExitFailure = 1, kExitUsage = 2, kExitDeclined = 3 };
+
+// The whole program after the platform's entry has collected the arguments (without the
+// program name).
+int RunVelkpatch(const std::vector<NativeString>& args);
+
+int RunCreate(const CommandLine& command);
+int RunInfo(const CommandLine& command);
+int RunApply(const CommandLine& command);
+
+// Where create looks for the patcher when --stub is not given: beside the program, then in the
+// installed share folder.
+std::vector<NativeString> StubCandidates(const NativeString& executableFolder);
+
+}  // namespace velk_cli

@@ -1,0 +1,197 @@
+#include <windows.h>
+
+#include <atomic>
+#include <vector>
+
+#include "cli/platform.h"
+#include "payload/text.h"
+
+namespace velk_cli {
+
+namespace {
+
+HANDLE Handle(Stream stream)
+{
+    switch (stream) {
+    case Stream::kIn: return GetStdHandle(STD_INPUT_HANDLE);
+    case Stream::kOut: return GetStdHandle(STD_OUTPUT_HANDLE);
+    default: return GetStdHandle(STD_ERROR_HANDLE);
+    }
+}
+
+bool IsConsole(HANDLE handle)
+{
+    DWORD mode;
+    return handle != INVALID_HANDLE_VALUE && handle != nullptr && GetConsoleMode(handle, &mode) != 0;
+}
+
+std::wstring Wide(const std::string& utf8)
+{
+    const std::u16string text = Utf8ToUtf16(utf8);
+    return std::wstring(text.begin(), text.end());
+}
+
+std::atomic<bool> g_interrupted{false};
+
+BOOL WINAPI OnConsoleEvent(DWORD)
+{
+    g_interrupted = true;
+    return TRUE;  // handled: the program stops its work and cleans up itself
+}
+
+// A handle that sees the file itself, not its contents: enough to ask for its identity.
+HANDLE OpenForIdentity(const NativeString& path)
+{
+    return CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+}  // namespace
+
+bool IsTerminal(Stream stream)
+{
+    return IsConsole(Handle(stream));
+}
+
+void WriteText(Stream stream, const std::string& utf8)
+{
+    const HANDLE handle = Handle(stream);
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return;
+    // The console takes UTF-16 whatever its code page; a pipe or file gets UTF-8.
+    if (IsConsole(handle)) {
+        std::wstring text;
+        for (wchar_t c : Wide(utf8)) {
+            if (c == L'\n') text += L'\r';
+            text += c;
+        }
+        DWORD written;
+        WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    std::string bytes;
+    bytes.reserve(utf8.size());
+    for (char c : utf8) {
+        if (c == '\n') bytes += '\r';
+        bytes += c;
+    }
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD written = 0;
+        if (!WriteFile(handle, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr) ||
+            written == 0)
+            return;
+        done += written;
+    }
+}
+
+bool ReadTerminalLine(std::string* line)
+{
+    line->clear();
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    std::u16string text;
+    for (;;) {
+        wchar_t c;
+        DWORD got = 0;
+        if (!ReadConsoleW(input, &c, 1, &got, nullptr) || got == 0 || g_interrupted) break;
+        if (c == L'\n') {
+            *line = Utf16ToUtf8(text);
+            return true;
+        }
+        if (c != L'\r') text += static_cast<char16_t>(c);
+    }
+    *line = Utf16ToUtf8(text);
+    return !text.empty();
+}
+
+NativeString ExecutableFolder()
+{
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return NativeString();
+        if (n < buffer.size()) break;
+        buffer.resize(buffer.size() * 2);
+    }
+    NativeString path(buffer.data());
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == NativeString::npos ? NativeString() : path.substr(0, slash);
+}
+
+NativeChar PathSeparator()
+{
+    return L'\\';
+}
+
+Sameness SameFile(const NativeString& a, const NativeString& b)
+{
+    const HANDLE first = OpenForIdentity(a);
+    if (first == INVALID_HANDLE_VALUE) return Sameness::kDifferent;
+    const HANDLE second = OpenForIdentity(b);
+    if (second == INVALID_HANDLE_VALUE) {
+        CloseHandle(first);
+        return Sameness::kDifferent;
+    }
+    BY_HANDLE_FILE_INFORMATION x, y;
+    Sameness result = Sameness::kUnknown;
+    if (GetFileInformationByHandle(first, &x) && GetFileInformationByHandle(second, &y))
+        result = x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+                         x.nFileIndexLow == y.nFileIndexLow
+                     ? Sameness::kSame
+                     : Sameness::kDifferent;
+    CloseHandle(first);
+    CloseHandle(second);
+    return result;
+}
+
+bool FileExists(const NativeString& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool CreateNewFile(const NativeString& path)
+{
+    const HANDLE handle =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(handle);
+    return true;
+}
+
+bool ReplaceFile(const NativeString& from, const NativeString& to)
+{
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool RemoveFile(const NativeString& path)
+{
+    return DeleteFileW(path.c_str()) != 0;
+}
+
+void MarkExecutable(const NativeString&) {}
+
+uint32_t ProcessId()
+{
+    return GetCurrentProcessId();
+}
+
+void CatchInterrupts()
+{
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+bool Interrupted()
+{
+    return g_interrupted;
+}
+
+std::string Display(const NativeString& path)
+{
+    return ToUtf8(path);
+}
+
+std::string ToUtf8(const NativeString& text)
+{
+    return Utf16ToUtf8(std::u16string(text.begin(), text.end()));
+}
+
+}  // namespace velk_cli

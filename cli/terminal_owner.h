@@ -1,0 +1,35 @@
+// The message owner of an application run from the command line: messages go to the terminal
+// as UTF-8, the CRC question is answered by a flag or asked on the terminal.
+#pragma once
+
+#include <string>
+
+#include "cli/progress_line.h"
+#include "payload/message_owner.h"
+
+namespace velk_cli {
+
+enum class CrcAnswer { kAsk, kYes, kNo };
+
+class CVELK_TerminalOwner : public CVELK_MessageOwner {
+public:
+    CVELK_TerminalOwner(CrcAnswer answer, bool askOnTerminal, bool showProgress);
+
+    void ShowMessage(const char16_t* text) override;
+    bool AskOkCancel(const char16_t* text) override;
+    void ReportProgress(VelkProgressStage stage, int64_t done, int64_t total) override;
+
+    // True when the CRC question was answered Cancel.
+    bool Declined() const { return m_declined; }
+
+private:
+    CrcAnswer m_answer;
+    bool m_askOnTerminal;
+    bool m_declined = false;
+    ProgressLine m_progress;
+};
+
+// A message as the terminal shows it: UTF-8, its CR LF line ends as plain line ends.
+std::string TerminalText(const std::u16string& text);
+
+}  // namespace velk_cli
