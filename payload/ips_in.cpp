@@ -21,6 +21,11 @@ bool CVELK_IPS_IN::Fail(const char16_t* message)
     return false;
 }
 
+bool CVELK_IPS_IN::FailTargetWrite(TargetWriteStatus status)
+{
+    return Fail(status == TargetWriteStatus::kSeekFailed ? kTargetSeekFailed : kWriteFailed);
+}
+
 bool CVELK_IPS_IN::ApplyPatch(const NativeChar* sourcePath, const NativeChar* targetPath,
                               int64_t payloadOffset)
 {
@@ -128,17 +133,16 @@ bool CVELK_IPS_IN::WriteRecords(CVELK_ReadAhead& input, CVELK_xFile& target, int
             m_owner.ReportProgress(VelkProgressStage::kRecords, input.Consumed(), streamBytes);
         const RecordStatus status = reader.Next(true);
         if (status == RecordStatus::kFault) {
-            writer.Finish();
-            return Fail(reader.Fault());
+            // Records held back by the writer came first: their failure is the one to report.
+            const TargetWriteStatus held = writer.Finish();
+            return held != TargetWriteStatus::kOk ? FailTargetWrite(held) : Fail(reader.Fault());
         }
         if (status == RecordStatus::kEnd) break;
-        switch (writer.Write(reader.Position(), m_work, reader.Delivered())) {
-        case TargetWriteStatus::kOk: break;
-        case TargetWriteStatus::kSeekFailed: return Fail(kTargetSeekFailed);
-        case TargetWriteStatus::kWriteFailed: return Fail(kWriteFailed);
-        }
+        const TargetWriteStatus written = writer.Write(reader.Position(), m_work, reader.Delivered());
+        if (written != TargetWriteStatus::kOk) return FailTargetWrite(written);
     }
-    if (writer.Finish() != TargetWriteStatus::kOk) return Fail(kWriteFailed);
+    const TargetWriteStatus held = writer.Finish();
+    if (held != TargetWriteStatus::kOk) return FailTargetWrite(held);
     m_owner.ReportProgress(VelkProgressStage::kRecords, streamBytes, streamBytes);
     return true;
 }

@@ -7,6 +7,7 @@
 #include "file/native_path.h"
 #include "file/velk_xfile.h"
 #include "payload/message_owner.h"
+#include "payload/target_writer.h"
 
 class CVELK_ReadAhead;
 
@@ -46,6 +47,7 @@ private:
     const char16_t* CheckRecords(CVELK_ReadAhead& input);
     bool WriteRecords(CVELK_ReadAhead& input, CVELK_xFile& target, int64_t streamBytes);
     bool Fail(const char16_t* message);
+    bool FailTargetWrite(TargetWriteStatus status);
 
     CVELK_MessageOwner& m_owner;
     uint32_t m_streamMemoryBytes = kStreamMemoryBytes;
