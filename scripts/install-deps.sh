@@ -9,7 +9,7 @@ packages=(
   clang libclang-rt-14-dev llvm
   g++-mingw-w64-x86-64 g++-mingw-w64-i686
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-  wine64 xvfb xauth fonts-wqy-microhei imagemagick
+  wine64 fonts-wine xvfb xauth fonts-wqy-microhei imagemagick
 )
 
 missing=()

@@ -1,0 +1,650 @@
+// End-to-end driver for the patch program. It builds real patches (velkstub.exe with a payload
+// appended by the payload writer), starts them, finds their windows and presses their buttons
+// through the Win32 API, the way a user would, and checks what the windows show and what
+// happens to the files. Every wait has a deadline; a patch process still running when its
+// scenario ends is killed.
+//
+// Usage: velk_e2e_driver <velkstub.exe> <work folder> [<screenshot folder>]
+// Exit code: 0 when every scenario passed.
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "file/crc32.h"
+#include "file/velk_file.h"
+#include "payload/messages.h"
+#include "payload/payload_writer.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+constexpr DWORD kWaitMs = 20000;  // Wine starts a process in a second or two; leave room
+constexpr DWORD kSendTimeoutMs = 5000;
+constexpr DWORD kPollMs = 50;
+constexpr int kMessageBoxTextId = 0xFFFF;
+const wchar_t* const kCaption = L"DRAV补丁程序 3.0.2010.11250";
+const std::u16string kDescription = u"汉化补丁 v1.0\n请先备份原始镜像。\nSecond line, ASCII.";
+
+std::wstring W(const char16_t* text)
+{
+    return std::wstring(reinterpret_cast<const wchar_t*>(text));
+}
+
+std::string Utf8(const std::wstring& text)
+{
+    if (text.empty()) return std::string();
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+void Log(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+// ---- files ----
+
+std::vector<uint8_t> Pattern(size_t size, uint32_t seed)
+{
+    std::vector<uint8_t> bytes(size);
+    uint32_t x = seed * 2654435761u + 1;
+    for (uint8_t& b : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = static_cast<uint8_t>(x);
+    }
+    return bytes;
+}
+
+uint32_t Crc(const std::vector<uint8_t>& bytes)
+{
+    return velk_crc32::ExtendBytewise(0xFFFFFFFFu, bytes.data(), bytes.size()) ^ 0xFFFFFFFFu;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::vector<uint8_t>& bytes)
+{
+    CVELK_File file;
+    if (!file.OpenFile(path.c_str(), kModeCreateTruncate, kShareNone)) return false;
+    return bytes.empty() || file.Write(bytes.data(), static_cast<uint32_t>(bytes.size())) == bytes.size();
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::wstring& path)
+{
+    CVELK_File file;
+    std::vector<uint8_t> bytes;
+    if (!file.OpenFile(path.c_str(), kModeReadExisting, kShareReadWrite)) return bytes;
+    const int64_t size = file.GetSize();
+    if (size <= 0) return bytes;
+    bytes.resize(static_cast<size_t>(size));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const uint32_t got = file.Read(bytes.data() + done, static_cast<uint32_t>(bytes.size() - done));
+        if (got == 0) break;
+        done += got;
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+// The stub followed by a payload that `write` produces with the payload writer.
+bool WritePatch(const std::wstring& stub, const std::wstring& patch,
+                const std::function<bool(CVELK_PayloadWriter&)>& write)
+{
+    if (!CopyFileW(stub.c_str(), patch.c_str(), FALSE)) return false;
+    CVELK_File file;
+    if (!file.OpenFile(patch.c_str(), kModeReadWriteOpenAlways, kShareNone)) return false;
+    CVELK_PayloadWriter writer(file);
+    return write(writer);
+}
+
+// ---- windows ----
+
+std::wstring ClassOf(HWND window)
+{
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+std::wstring TextOf(HWND window)
+{
+    if (window == nullptr) return L"<no window>";
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &length))
+        return L"<no answer>";
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR got = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG,
+                        kSendTimeoutMs, &got);
+    text.resize(got);
+    return text;
+}
+
+std::wstring ChildText(HWND dialog, int id)
+{
+    return TextOf(GetDlgItem(dialog, id));
+}
+
+struct WindowSearch {
+    DWORD processId;
+    std::function<bool(HWND)> accept;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM context)
+{
+    auto* search = reinterpret_cast<WindowSearch*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && IsWindowVisible(window) && ClassOf(window) == L"#32770" &&
+        search->accept(window))
+        search->found.push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> DialogsOf(DWORD processId, const std::function<bool(HWND)>& accept)
+{
+    WindowSearch search{processId, accept, {}};
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+bool IsMainDialog(HWND window)
+{
+    return GetDlgItem(window, IDC_VELK_DESCRIPTION) != nullptr && GetDlgItem(window, IDC_VELK_APPLY) != nullptr;
+}
+bool IsMessageBox(HWND window)
+{
+    return GetDlgItem(window, kMessageBoxTextId) != nullptr && !IsMainDialog(window);
+}
+// The open-file dialog: neither of the others, with a file name field.
+HWND FileNameField(HWND window)
+{
+    for (int id : {0x47C /* cmb13 */, 0x480 /* edt1 */}) {
+        HWND field = GetDlgItem(window, id);
+        if (field == nullptr) continue;
+        if (ClassOf(field) == L"ComboBoxEx32" || ClassOf(field) == L"ComboBox") {
+            HWND edit = FindWindowExW(field, nullptr, L"Edit", nullptr);
+            if (edit == nullptr) {
+                HWND inner = FindWindowExW(field, nullptr, L"ComboBox", nullptr);
+                if (inner != nullptr) edit = FindWindowExW(inner, nullptr, L"Edit", nullptr);
+            }
+            return edit != nullptr ? edit : field;
+        }
+        return field;
+    }
+    return nullptr;
+}
+bool IsFileDialog(HWND window)
+{
+    return !IsMainDialog(window) && !IsMessageBox(window) && FileNameField(window) != nullptr;
+}
+
+HWND WaitForDialog(DWORD processId, const std::function<bool(HWND)>& accept, DWORD timeoutMs = kWaitMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    do {
+        std::vector<HWND> found = DialogsOf(processId, accept);
+        if (!found.empty()) return found.front();
+        Sleep(kPollMs);
+    } while (GetTickCount64() < deadline);
+    return nullptr;
+}
+
+bool WaitUntilGone(HWND window, DWORD timeoutMs = kWaitMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (IsWindow(window) && IsWindowVisible(window)) {
+        if (GetTickCount64() >= deadline) return false;
+        Sleep(kPollMs);
+    }
+    return true;
+}
+
+// A click as the button's parent sees it; posted, since the handler may run a modal loop.
+void Press(HWND dialog, int id)
+{
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+// The Esc key, posted to whatever has the focus in the program's thread, so that the dialog
+// manager turns it into IDCANCEL as it does for a real key press.
+void PressEscape(HWND dialog)
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    const DWORD thread = GetWindowThreadProcessId(dialog, nullptr);
+    HWND target = GetGUIThreadInfo(thread, &info) && info.hwndFocus != nullptr ? info.hwndFocus : dialog;
+    PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageW(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+}
+
+// ---- screenshots ----
+
+// Asks the test script, which watches the screenshot folder, to take a picture of the screen
+// area around `windows` (`name`.png), and waits until it is done. Wine draws the windows into X
+// windows of their own, where the X server's root window sees them and a screen DC does not.
+bool SaveScreenshot(const std::wstring& folder, const std::wstring& name, const std::vector<HWND>& windows)
+{
+    RECT area = {};
+    bool first = true;
+    for (HWND window : windows) {
+        RECT r;
+        if (!GetWindowRect(window, &r)) continue;
+        if (first) area = r;
+        else UnionRect(&area, &area, &r);
+        first = false;
+    }
+    if (first) return false;
+    const int margin = 12;
+    area.left = area.left > margin ? area.left - margin : 0;
+    area.top = area.top > margin ? area.top - margin : 0;
+    area.right += margin;
+    area.bottom += margin;
+
+    char request[64];
+    const int n = std::snprintf(request, sizeof request, "%ld %ld %ld %ld\n", area.right - area.left,
+                                area.bottom - area.top, area.left, area.top);
+    const std::wstring requestPath = folder + L"\\" + name + L".request";
+    const std::wstring picturePath = folder + L"\\" + name + L".png";
+    DeleteFileW(picturePath.c_str());
+    // Written under another name first, so the script never reads half a request.
+    const std::wstring partial = requestPath + L".part";
+    if (!WriteFileBytes(partial, std::vector<uint8_t>(request, request + n))) return false;
+    if (!MoveFileExW(partial.c_str(), requestPath.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+    const ULONGLONG deadline = GetTickCount64() + 15000;
+    while (GetFileAttributesW(requestPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        if (GetTickCount64() >= deadline) {
+            DeleteFileW(requestPath.c_str());
+            return false;
+        }
+        Sleep(kPollMs);
+    }
+    return GetFileAttributesW(picturePath.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// ---- the program under test ----
+
+class PatchProcess {
+public:
+    PatchProcess() { m_info.hProcess = nullptr; }
+    ~PatchProcess() { Kill(); }
+
+    bool Start(const std::wstring& exe, const std::wstring& folder)
+    {
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        std::wstring commandLine = L"\"" + exe + L"\"";
+        if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                            &startup, &m_info))
+            return false;
+        CloseHandle(m_info.hThread);
+        WaitForInputIdle(m_info.hProcess, kWaitMs);
+        return true;
+    }
+    DWORD Id() const { return m_info.dwProcessId; }
+
+    // The exit code, or -1 when the process has not ended within the time.
+    long WaitForExit(DWORD timeoutMs = kWaitMs)
+    {
+        if (m_info.hProcess == nullptr) return -1;
+        if (WaitForSingleObject(m_info.hProcess, timeoutMs) != WAIT_OBJECT_0) return -1;
+        DWORD code = 0;
+        GetExitCodeProcess(m_info.hProcess, &code);
+        CloseHandle(m_info.hProcess);
+        m_info.hProcess = nullptr;
+        return static_cast<long>(code);
+    }
+    bool Running() const
+    {
+        return m_info.hProcess != nullptr && WaitForSingleObject(m_info.hProcess, 0) == WAIT_TIMEOUT;
+    }
+
+    void Kill()
+    {
+        if (m_info.hProcess == nullptr) return;
+        TerminateProcess(m_info.hProcess, 99);
+        WaitForSingleObject(m_info.hProcess, kWaitMs);
+        CloseHandle(m_info.hProcess);
+        m_info.hProcess = nullptr;
+    }
+
+private:
+    PROCESS_INFORMATION m_info = {};
+};
+
+// One scenario's checks: the first failure is logged and ends the scenario.
+class Scenario {
+public:
+    explicit Scenario(const char* name) : m_name(name) { Log("-- %s", name); }
+    bool Check(bool ok, const char* what)
+    {
+        if (!ok) Log("   FAILED: %s", what);
+        return ok;
+    }
+    bool Same(const std::wstring& actual, const std::wstring& expected, const char* what)
+    {
+        if (actual == expected) return true;
+        Log("   FAILED: %s\n     expected: %s\n     actual:   %s", what, Utf8(expected).c_str(), Utf8(actual).c_str());
+        return false;
+    }
+    const char* Name() const { return m_name; }
+
+private:
+    const char* m_name;
+};
+
+class Driver {
+public:
+    Driver(std::wstring stub, std::wstring work, std::wstring shots)
+        : m_stub(std::move(stub)), m_work(std::move(work)), m_shots(std::move(shots))
+    {
+    }
+
+    int Run()
+    {
+        CreateDirectoryW(m_work.c_str(), nullptr);
+        CreateDirectoryW((m_work + L"\\elsewhere").c_str(), nullptr);
+        CreateDirectoryW((m_work + L"\\A folder with a long name").c_str(), nullptr);
+        if (!PrepareData()) {
+            Log("FAILED: could not build the patches");
+            return 1;
+        }
+        int failures = 0;
+        const std::pair<const char*, bool (Driver::*)()> scenarios[] = {
+            {"ready dialog, description and summary", &Driver::ReadyAndSummary},
+            {"apply, reopen in the last folder, CRC question", &Driver::ApplyAndReopen},
+            {"damaged payload leaves the target untouched", &Driver::DamagedPayload},
+            {"the patch itself as the target", &Driver::PatchItselfAsTarget},
+            {"exit question", &Driver::ExitQuestion},
+            {"stub without payload", &Driver::StubWithoutPayload},
+            {"older payload version", &Driver::OlderPayload},
+        };
+        for (const auto& scenario : scenarios) {
+            const ULONGLONG start = GetTickCount64();
+            const bool ok = (this->*scenario.second)();
+            Log("%s: %s (%.1f s)", ok ? "PASS" : "FAIL", scenario.first, static_cast<double>(GetTickCount64() - start) / 1000.0);
+            if (!ok) ++failures;
+        }
+        Log("%d of %d scenarios failed", failures, static_cast<int>(sizeof scenarios / sizeof scenarios[0]));
+        return failures == 0 ? 0 : 1;
+    }
+
+private:
+    std::wstring Path(const wchar_t* name) const { return m_work + L"\\" + name; }
+
+    bool PrepareData()
+    {
+        m_original = Pattern(300000, 7);
+        m_records = {
+            {0, {'V', 'E', 'L', 'K'}},
+            {1000, std::vector<uint8_t>(5000, 0xAB)},
+            {299990, Pattern(70, 3)},  // runs past the original end
+            {310000, {0x11, 0x22}},
+        };
+        m_patched = m_original;
+        m_patched.resize(310002, 0);
+        for (const VelkRecord& r : m_records)
+            for (size_t i = 0; i < r.data.size(); ++i) m_patched[r.position + i] = r.data[i];
+
+        const uint32_t crc = Crc(m_original);
+        const int64_t patchedSize = static_cast<int64_t>(m_patched.size());
+        m_goodPatch = Path(L"good patch.exe");
+        bool ok = WritePatch(m_stub, m_goodPatch, [&](CVELK_PayloadWriter& w) {
+            bool good = w.Begin(patchedSize, crc);
+            for (const VelkRecord& r : m_records)
+                good = good && w.AddRecord(r.position, r.data.data(), static_cast<uint32_t>(r.data.size()));
+            return good && w.Finish(kDescription);
+        });
+        // A record of length 0 half way: the payload is damaged after the first records.
+        m_damagedPatch = Path(L"damaged.exe");
+        ok = ok && WritePatch(m_stub, m_damagedPatch, [&](CVELK_PayloadWriter& w) {
+            const uint8_t data[4] = {1, 2, 3, 4};
+            return w.Begin(patchedSize, crc) && w.AddRecord(0, data, 4) && w.AddRelative(100, data, 0) &&
+                   w.Finish(u"damaged");
+        });
+        m_olderPatch = Path(L"older.exe");
+        ok = ok && WritePatch(m_stub, m_olderPatch, [&](CVELK_PayloadWriter& w) {
+            return w.Begin(patchedSize, crc, "VELK-PATCH2.0") && w.Finish(u"older");
+        });
+        m_plainStub = Path(L"plain stub.exe");
+        ok = ok && CopyFileW(m_stub.c_str(), m_plainStub.c_str(), FALSE);
+        return ok;
+    }
+
+    // Starts a patch and waits for its ready dialog.
+    HWND StartReady(PatchProcess& process, const std::wstring& patch, Scenario& s)
+    {
+        if (!s.Check(process.Start(patch, Path(L"elsewhere")), "the patch starts")) return nullptr;
+        HWND dialog = WaitForDialog(process.Id(), IsMainDialog);
+        if (!s.Check(dialog != nullptr, "the ready dialog appears")) return nullptr;
+        return dialog;
+    }
+
+    // Waits for a message box, checks its text and answers it with `button`.
+    bool Answer(PatchProcess& process, Scenario& s, const std::wstring& expected, int button,
+                const wchar_t* screenshot = nullptr, HWND also = nullptr)
+    {
+        HWND box = WaitForDialog(process.Id(), IsMessageBox);
+        if (!s.Check(box != nullptr, "a message box appears")) return false;
+        if (!s.Same(ChildText(box, kMessageBoxTextId), expected, "message text")) return false;
+        if (!s.Same(TextOf(box), kCaption, "message box caption")) return false;
+        if (screenshot != nullptr && !m_shots.empty()) {
+            Sleep(300);  // let it paint
+            std::vector<HWND> windows{box};
+            if (also != nullptr) windows.push_back(also);
+            s.Check(SaveScreenshot(m_shots, screenshot, windows), "screenshot saved");
+        }
+        Press(box, button);
+        return s.Check(WaitUntilGone(box), "the message box closes");
+    }
+
+    // Presses the apply button, types `path` into the chooser and confirms it.
+    bool Choose(PatchProcess& process, HWND dialog, Scenario& s, const std::wstring& path,
+                std::wstring* prefilled = nullptr, bool pressTwice = false)
+    {
+        Press(dialog, IDC_VELK_APPLY);
+        HWND chooser = WaitForDialog(process.Id(), IsFileDialog);
+        if (!s.Check(chooser != nullptr, "the chooser opens")) return false;
+        if (pressTwice) {
+            // The chooser has no owner, so the dialog can still be clicked: a second press
+            // must not start a second chooser.
+            Press(dialog, IDC_VELK_APPLY);
+            Sleep(1500);
+            if (!s.Check(DialogsOf(process.Id(), IsFileDialog).size() == 1, "a second press opens no second chooser"))
+                return false;
+            if (!s.Check(DialogsOf(process.Id(), IsMessageBox).empty(), "a second press shows nothing"))
+                return false;
+        }
+        HWND field = FileNameField(chooser);
+        if (prefilled != nullptr) *prefilled = TextOf(field);
+        DWORD_PTR ignored;
+        SendMessageTimeoutW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()), SMTO_ABORTIFHUNG,
+                            kSendTimeoutMs, &ignored);
+        Press(chooser, IDOK);
+        return s.Check(WaitUntilGone(chooser), "the chooser closes");
+    }
+
+    bool ReadyAndSummary()
+    {
+        Scenario s("ready");
+        PatchProcess process;
+        HWND dialog = StartReady(process, m_goodPatch, s);
+        if (dialog == nullptr) return false;
+        if (!s.Same(TextOf(dialog), kCaption, "window title")) return false;
+        if (!s.Same(ChildText(dialog, IDC_VELK_DESCRIPTION),
+                    L"汉化补丁 v1.0\r\n请先备份原始镜像。\r\nSecond line, ASCII.", "description in 1002"))
+            return false;
+        Sleep(500);  // the posted EM_SETSEL runs once the dialog shows
+        DWORD_PTR selection = 0;
+        SendMessageTimeoutW(GetDlgItem(dialog, IDC_VELK_DESCRIPTION), EM_GETSEL, 0, 0, SMTO_ABORTIFHUNG,
+                            kSendTimeoutMs, &selection);
+        if (!s.Check(LOWORD(selection) == HIWORD(selection), "the description is not selected")) return false;
+        if (!s.Check(!IsWindowVisible(GetDlgItem(dialog, IDC_VELK_CLOSE)), "the close button is hidden")) return false;
+        Sleep(300);  // let it paint
+        if (!m_shots.empty()) s.Check(SaveScreenshot(m_shots, L"dialog", {dialog}), "screenshot saved");
+
+        wchar_t crc[16];
+        swprintf(crc, 16, L"%08X", Crc(m_original));
+        const std::wstring summary = std::wstring(L"补丁版本: VELK-PATCH3.0\r\n目标文件的CRC32验证: ") + crc +
+                                     L"\r\n打补丁后的文件大小: " + std::to_wstring(m_patched.size());
+        Press(dialog, IDC_VELK_INFO);
+        if (!Answer(process, s, summary, IDOK, L"summary", dialog)) return false;
+        // Pressing the apply button and cancelling the chooser shows nothing.
+        Press(dialog, IDC_VELK_APPLY);
+        HWND chooser = WaitForDialog(process.Id(), IsFileDialog);
+        if (!s.Check(chooser != nullptr, "the chooser opens")) return false;
+        Press(chooser, IDCANCEL);
+        if (!s.Check(WaitUntilGone(chooser), "the chooser closes on cancel")) return false;
+        Sleep(500);
+        return s.Check(DialogsOf(process.Id(), IsMessageBox).empty(), "a cancelled chooser shows nothing") &&
+               s.Check(process.Running(), "the program keeps running");
+    }
+
+    bool ApplyAndReopen()
+    {
+        Scenario s("apply");
+        const std::wstring target = m_work + L"\\A folder with a long name\\game image.iso";
+        if (!s.Check(WriteFileBytes(target, m_original), "target written")) return false;
+        PatchProcess process;
+        HWND dialog = StartReady(process, m_goodPatch, s);
+        if (dialog == nullptr) return false;
+
+        std::wstring prefilled;
+        if (!Choose(process, dialog, s, target, &prefilled, true)) return false;
+        if (!s.Same(prefilled, L"", "the first run has an empty name box")) return false;
+        if (!Answer(process, s, W(velk_messages::kSuccess), IDOK)) return false;
+        if (!s.Check(ReadFileBytes(target) == m_patched, "the target holds the patched bytes")) return false;
+
+        // The next run opens in that folder with the name filled in: confirming the name as it
+        // stands picks the same file, now patched, so its CRC no longer matches.
+        Press(dialog, IDC_VELK_APPLY);
+        HWND chooser = WaitForDialog(process.Id(), IsFileDialog);
+        if (!s.Check(chooser != nullptr, "the chooser opens again")) return false;
+        if (!s.Same(TextOf(FileNameField(chooser)), L"game image.iso", "the name of the last pick is filled in"))
+            return false;
+        Press(chooser, IDOK);
+        if (!s.Check(WaitUntilGone(chooser), "the chooser closes")) return false;
+        if (!Answer(process, s, W(velk_messages::kCrcQuestion), IDCANCEL)) return false;
+        Sleep(300);
+        if (!s.Check(DialogsOf(process.Id(), IsMessageBox).empty(), "Cancel ends the application silently"))
+            return false;
+        if (!s.Check(ReadFileBytes(target) == m_patched, "Cancel leaves the file untouched")) return false;
+
+        // A file of the right size but other content: the question again, and OK goes on.
+        std::vector<uint8_t> other = m_original;
+        other[5] ^= 0xFF;
+        const std::wstring otherTarget = m_work + L"\\A folder with a long name\\other.bin";
+        if (!s.Check(WriteFileBytes(otherTarget, other), "second target written")) return false;
+        if (!Choose(process, dialog, s, otherTarget)) return false;
+        if (!Answer(process, s, W(velk_messages::kCrcQuestion), IDOK)) return false;
+        if (!Answer(process, s, W(velk_messages::kSuccess), IDOK)) return false;
+        std::vector<uint8_t> expected = m_patched;
+        expected[5] ^= 0xFF;
+        return s.Check(ReadFileBytes(otherTarget) == expected, "OK at the question patches the file");
+    }
+
+    bool DamagedPayload()
+    {
+        Scenario s("damaged");
+        const std::wstring target = Path(L"damaged target.bin");
+        if (!s.Check(WriteFileBytes(target, m_original), "target written")) return false;
+        PatchProcess process;
+        HWND dialog = StartReady(process, m_damagedPatch, s);
+        if (dialog == nullptr) return false;
+        if (!Choose(process, dialog, s, target)) return false;
+        if (!Answer(process, s, W(velk_messages::kDamaged8), IDOK)) return false;
+        return s.Check(ReadFileBytes(target) == m_original, "the target is untouched");
+    }
+
+    bool PatchItselfAsTarget()
+    {
+        Scenario s("itself");
+        const std::vector<uint8_t> before = ReadFileBytes(m_goodPatch);
+        PatchProcess process;
+        HWND dialog = StartReady(process, m_goodPatch, s);
+        if (dialog == nullptr) return false;
+        if (!Choose(process, dialog, s, m_goodPatch)) return false;
+        if (!Answer(process, s, W(velk_messages::kTargetOpenFailed), IDOK)) return false;
+        // A file that does not exist is passed on by the chooser and refused by the opening.
+        if (!Choose(process, dialog, s, Path(L"missing.iso"))) return false;
+        if (!Answer(process, s, W(velk_messages::kTargetOpenFailed), IDOK)) return false;
+        return s.Check(ReadFileBytes(m_goodPatch) == before, "the patch is unchanged");
+    }
+
+    bool ExitQuestion()
+    {
+        Scenario s("exit");
+        PatchProcess process;
+        HWND dialog = StartReady(process, m_goodPatch, s);
+        if (dialog == nullptr) return false;
+        PressEscape(dialog);
+        if (!Answer(process, s, W(velk_messages::kExitQuestion), IDCANCEL)) return false;
+        Sleep(300);
+        if (!s.Check(process.Running() && IsWindowVisible(dialog), "Cancel keeps the dialog")) return false;
+        PressEscape(dialog);
+        if (!Answer(process, s, W(velk_messages::kExitQuestion), IDOK)) return false;
+        const long code = process.WaitForExit();
+        if (code != 2) Log("   exit code %ld", code);
+        return s.Check(code == 2, "OK ends the program with exit code 2");
+    }
+
+    bool RefusedAtStart(const std::wstring& patch, Scenario& s)
+    {
+        PatchProcess process;
+        if (!s.Check(process.Start(patch, Path(L"elsewhere")), "the program starts")) return false;
+        HWND box = WaitForDialog(process.Id(), IsMessageBox);
+        if (!s.Check(box != nullptr, "a message box appears")) return false;
+        if (!s.Check(DialogsOf(process.Id(), IsMainDialog).empty(), "the ready dialog is never shown")) return false;
+        if (!Answer(process, s, W(velk_messages::kInitFailed), IDOK)) return false;
+        const long code = process.WaitForExit();
+        return s.Check(code != -1, "the program exits") && s.Check(code != 2, "the exit is not a confirmed exit");
+    }
+
+    bool StubWithoutPayload()
+    {
+        Scenario s("plain stub");
+        return RefusedAtStart(m_plainStub, s);
+    }
+
+    bool OlderPayload()
+    {
+        Scenario s("older");
+        return RefusedAtStart(m_olderPatch, s);
+    }
+
+    std::wstring m_stub, m_work, m_shots;
+    std::vector<uint8_t> m_original, m_patched;
+    std::vector<VelkRecord> m_records;
+    std::wstring m_goodPatch, m_damagedPatch, m_olderPatch, m_plainStub;
+};
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: velk_e2e_driver <velkstub.exe> <work folder> [<screenshot folder>]\n");
+        return 2;
+    }
+    auto full = [](const wchar_t* path) {
+        wchar_t buffer[MAX_PATH];
+        const DWORD n = GetFullPathNameW(path, MAX_PATH, buffer, nullptr);
+        return n > 0 && n < MAX_PATH ? std::wstring(buffer) : std::wstring(path);
+    };
+    Driver driver(full(argv[1]), full(argv[2]), argc > 3 ? full(argv[3]) : std::wstring());
+    return driver.Run();
+}

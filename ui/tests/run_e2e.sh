@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# End-to-end test of the patch program under Wine, in a virtual X display (xvfb-run).
+# Usage: run_e2e.sh <velk_e2e_driver.exe> <velkstub.exe> <output folder>
+#
+# It uses a Wine prefix of its own inside the output folder, made on first use, so that its
+# settings (a virtual desktop, a CJK font for the dialog fonts) touch nobody else and so that
+# ending its wineserver ends only this test's Windows processes. Screenshots of the ready
+# dialog and of the summary box are left in <output folder>/screenshots as PNG files.
+set -euo pipefail
+
+driver=$(realpath "$1")
+stub=$(realpath "$2")
+out=$(mkdir -p "$3" && realpath "$3")
+here=$(cd "$(dirname "$0")" && pwd)
+
+export WINEPREFIX="$out/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+unset DISPLAY
+wine=/usr/lib/wine/wine64
+[ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
+wineserver=/usr/lib/wine/wineserver64
+[ -x "$wineserver" ] || wineserver=$(command -v wineserver64 || command -v wineserver)
+export VELK_WINE="$wine" VELK_WINESERVER="$wineserver"
+
+for tool in xvfb-run timeout; do
+  command -v "$tool" >/dev/null || { echo "run_e2e: $tool is missing" >&2; exit 1; }
+done
+
+rm -rf "$out/work" "$out/screenshots"
+mkdir -p "$out/work" "$out/screenshots"
+
+# Everything Wine runs stays inside the virtual display's lifetime: the inner script ends the
+# prefix's wineserver before xvfb-run takes the display down.
+inner=$(cat <<'INNER'
+set -u
+cleanup() { "$VELK_WINESERVER" -k >/dev/null 2>&1 || true; }
+trap cleanup EXIT
+if [ ! -f "$WINEPREFIX/.velk-ready" ]; then
+  start=$(date +%s)
+  timeout 240 "$VELK_WINE" wineboot -i >/dev/null 2>&1 || { echo "run_e2e: wineboot failed" >&2; exit 1; }
+  timeout 60 "$VELK_WINE" regedit /S "$(winepath -w "$VELK_REG" 2>/dev/null || echo "$VELK_REG")" >/dev/null 2>&1 ||
+    { echo "run_e2e: registry import failed" >&2; exit 1; }
+  # The window frames draw their buttons with Marlett; this Wine build does not find the copy
+  # that fonts-wine installs by itself.
+  for font in /usr/share/wine/fonts/marlett.ttf; do
+    [ -f "$font" ] && cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
+  done
+  "$VELK_WINESERVER" -w
+  touch "$WINEPREFIX/.velk-ready"
+  echo "run_e2e: Wine prefix made in $(( $(date +%s) - start )) s"
+fi
+# The driver asks for screenshots by leaving "<name>.request" files (width height x y) in the
+# screenshot folder; the X server's root window holds what Wine drew.
+take_screenshots() {
+  while :; do
+    for request in "$VELK_SHOTS"/*.request; do
+      [ -f "$request" ] || continue
+      read -r w h x y < "$request" || true
+      if command -v import >/dev/null; then
+        timeout 20 import -window root -crop "${w}x${h}+${x}+${y}" +repage "${request%.request}.png" || true
+      fi
+      rm -f "$request"
+    done
+    sleep 0.1
+  done
+}
+take_screenshots &
+watcher=$!
+start=$(date +%s)
+timeout 300 "$VELK_WINE" "$VELK_DRIVER" "$VELK_STUB" "$VELK_WORK" "$VELK_SHOTS"
+status=$?
+kill "$watcher" 2>/dev/null
+wait "$watcher" 2>/dev/null
+echo "run_e2e: driver finished in $(( $(date +%s) - start )) s with status $status"
+exit $status
+INNER
+)
+
+export VELK_REG="$here/e2e_prefix.reg" VELK_DRIVER="$driver" VELK_STUB="$stub"
+export VELK_WORK="$out/work" VELK_SHOTS="$out/screenshots"
+status=0
+timeout 420 xvfb-run -a -s "-screen 0 1024x768x24" bash -c "$inner" || status=$?
+
+# Leave nothing behind, even when a stage ran out of time.
+"$wineserver" -k >/dev/null 2>&1 || true
+
+exit "$status"
