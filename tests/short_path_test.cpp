@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <filesystem>
 #include <map>
@@ -198,5 +202,104 @@ TEST(PlatformShortPath, ExistingFileConvertsAndOpensThroughItsRetryPath)
     EXPECT_FALSE(ToShortPath(missing.c_str(), out));
     EXPECT_EQ(out[0], 0);
 }
+
+#ifdef _WIN32
+// Wine, like Windows, gives every long name an 8.3 alias; these run against the real ones.
+
+bool IsShortName(const std::wstring& name)
+{
+    const size_t dot = name.find(L'.');
+    const size_t base = dot == std::wstring::npos ? name.size() : dot;
+    const size_t extension = dot == std::wstring::npos ? 0 : name.size() - dot - 1;
+    return base >= 1 && base <= 8 && extension <= 3 && name.find(L' ') == std::wstring::npos;
+}
+
+// Every name after the drive is an 8.3 name.
+bool AllNamesShort(const std::wstring& path)
+{
+    size_t start = path.find(L'\\');
+    while (start != std::wstring::npos && start + 1 < path.size()) {
+        const size_t end = path.find(L'\\', start + 1);
+        const std::wstring name = path.substr(start + 1, end == std::wstring::npos ? std::wstring::npos : end - start - 1);
+        if (!IsShortName(name)) return false;
+        start = end;
+    }
+    return true;
+}
+
+TEST(PlatformShortPath, NestedLongFoldersGiveShortNamesThroughout)
+{
+    TempDir dir;
+    std::wstring folder = dir.Root();
+    for (const wchar_t* name : {L"First long folder name", L"Second long folder name", L"third.folder.name"}) {
+        folder += L"\\";
+        folder += name;
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    }
+    const std::wstring file = folder + L"\\disc image (europe).iso";
+    ASSERT_TRUE(WriteWholeFile(file, {'a', 'b', 'c'}));
+
+    wchar_t out[kMaxPathUnits];
+    ASSERT_TRUE(ToShortPath(file.c_str(), out));
+    EXPECT_TRUE(AllNamesShort(out)) << Printable(std::u16string(reinterpret_cast<const char16_t*>(out)));
+    CVELK_File opened;
+    ASSERT_TRUE(opened.OpenFile(out, kModeReadExisting, kShareRead));
+    EXPECT_EQ(opened.GetCrc32(), 0x352441C2u);
+    opened.Close();
+
+    // Creating modes: the folders in short form, the file's name as given. The name has to
+    // exist for there to be a retry at all; a missing one gets none.
+    const std::wstring created = folder + L"\\new patched image.iso";
+    EXPECT_FALSE(GetRetryPath(created.c_str(), kDispositionCreating, out));
+    ASSERT_TRUE(WriteWholeFile(created, {'x'}));
+    ASSERT_TRUE(GetRetryPath(created.c_str(), kDispositionCreating, out));
+    const std::wstring retry(out);
+    const size_t lastBackslash = retry.rfind(L'\\');
+    EXPECT_TRUE(AllNamesShort(retry.substr(0, lastBackslash)));
+    EXPECT_EQ(retry.substr(lastBackslash + 1), L"new patched image.iso");
+    CVELK_File writer;
+    ASSERT_TRUE(writer.OpenFile(out, kModeCreateTruncate, kShareRead));
+    writer.Close();
+    EXPECT_TRUE(ReadWholeFile(created).empty());  // the same file, truncated, under its long path
+}
+
+TEST(PlatformShortPath, PathLongerThanMaxPathFitsInItsShortForm)
+{
+    // Five folders of 60 units: over 300 units spelled long, well under 260 spelled short.
+    TempDir dir;
+    std::wstring folder = L"\\\\?\\" + dir.Root();
+    std::wstring plain = dir.Root();
+    for (int i = 0; i < 5; ++i) {
+        const std::wstring name = L"folder " + std::to_wstring(i) + L" " + std::wstring(50, L'x');
+        folder += L"\\" + name;
+        plain += L"\\" + name;
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << GetLastError();
+    }
+    const std::wstring file = plain + L"\\game image.iso";
+    ASSERT_GT(file.size(), 300u);
+    {
+        HANDLE h = CreateFileW((folder + L"\\game image.iso").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        WriteFile(h, "abc", 3, &written, nullptr);
+        CloseHandle(h);
+    }
+    wchar_t out[kMaxPathUnits];
+    ASSERT_TRUE(ToShortPath(file.c_str(), out));
+    EXPECT_LT(wcslen(out), 260u);
+    CVELK_File opened;
+    ASSERT_TRUE(opened.OpenFile(out, kModeReadExisting, kShareRead));
+    EXPECT_EQ(opened.GetCrc32(), 0x352441C2u);
+    opened.Close();
+
+    // The long tree has to go through the \\?\ form to be removed.
+    std::wstring remove = folder + L"\\game image.iso";
+    DeleteFileW(remove.c_str());
+    for (int i = 0; i < 5; ++i) {
+        RemoveDirectoryW(folder.c_str());
+        folder.resize(folder.rfind(L'\\'));
+    }
+}
+#endif
 
 }  // namespace

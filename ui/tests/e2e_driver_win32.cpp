@@ -214,6 +214,33 @@ bool WaitUntilGone(HWND window, DWORD timeoutMs = kWaitMs)
     return true;
 }
 
+BOOL CALLBACK FindListView(HWND window, LPARAM context)
+{
+    if (ClassOf(window) != L"SysListView32") return TRUE;
+    *reinterpret_cast<HWND*>(context) = window;
+    return FALSE;
+}
+
+// The open-file dialog lists the files of the folder it shows; their number tells the folders
+// of this test apart.
+bool WaitForItemCount(HWND fileDialog, int expected, DWORD timeoutMs = 5000)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    int count = -1;
+    do {
+        HWND list = nullptr;
+        EnumChildWindows(fileDialog, FindListView, reinterpret_cast<LPARAM>(&list));
+        DWORD_PTR items = 0;
+        if (list != nullptr &&
+            SendMessageTimeoutW(list, 0x1004 /* LVM_GETITEMCOUNT */, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &items))
+            count = static_cast<int>(items);
+        if (count == expected) return true;
+        Sleep(kPollMs);
+    } while (GetTickCount64() < deadline);
+    Log("   the chooser lists %d items, expected %d", count, expected);
+    return false;
+}
+
 // A click as the button's parent sees it; posted, since the handler may run a modal loop.
 void Press(HWND dialog, int id)
 {
@@ -359,6 +386,9 @@ public:
         CreateDirectoryW(m_work.c_str(), nullptr);
         CreateDirectoryW((m_work + L"\\elsewhere").c_str(), nullptr);
         CreateDirectoryW((m_work + L"\\A folder with a long name").c_str(), nullptr);
+        CreateDirectoryW((m_work + L"\\three files").c_str(), nullptr);
+        for (const wchar_t* name : {L"1.bin", L"2.bin", L"3.bin"})
+            WriteFileBytes(m_work + L"\\three files\\" + name, {1});
         if (!PrepareData()) {
             Log("FAILED: could not build the patches");
             return 1;
@@ -529,11 +559,26 @@ private:
         if (!Answer(process, s, W(velk_messages::kSuccess), IDOK)) return false;
         if (!s.Check(ReadFileBytes(target) == m_patched, "the target holds the patched bytes")) return false;
 
-        // The next run opens in that folder with the name filled in: confirming the name as it
-        // stands picks the same file, now patched, so its CRC no longer matches.
+        // Browse to another folder and cancel there: the platform dialog moves the current
+        // folder along, so only the remembered folder can bring the next run back.
+        Press(dialog, IDC_VELK_APPLY);
+        HWND browsing = WaitForDialog(process.Id(), IsFileDialog);
+        if (!s.Check(browsing != nullptr, "the chooser opens")) return false;
+        const std::wstring otherFolder = Path(L"three files");
+        DWORD_PTR ignored;
+        SendMessageTimeoutW(FileNameField(browsing), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(otherFolder.c_str()),
+                            SMTO_ABORTIFHUNG, kSendTimeoutMs, &ignored);
+        Press(browsing, IDOK);  // a folder name opens the folder
+        if (!s.Check(WaitForItemCount(browsing, 3), "the chooser shows the other folder")) return false;
+        Press(browsing, IDCANCEL);
+        if (!s.Check(WaitUntilGone(browsing), "the chooser closes on cancel")) return false;
+
+        // The next run opens in the folder of the last pick with its name filled in: confirming
+        // the name as it stands picks the same file, now patched, so its CRC no longer matches.
         Press(dialog, IDC_VELK_APPLY);
         HWND chooser = WaitForDialog(process.Id(), IsFileDialog);
         if (!s.Check(chooser != nullptr, "the chooser opens again")) return false;
+        if (!s.Check(WaitForItemCount(chooser, 1), "the chooser opens in the folder of the last pick")) return false;
         if (!s.Same(TextOf(FileNameField(chooser)), L"game image.iso", "the name of the last pick is filled in"))
             return false;
         Press(chooser, IDOK);
