@@ -524,6 +524,7 @@ private:
                             kSendTimeoutMs, &selection);
         if (!s.Check(LOWORD(selection) == HIWORD(selection), "the description is not selected")) return false;
         if (!s.Check(!IsWindowVisible(GetDlgItem(dialog, IDC_VELK_CLOSE)), "the close button is hidden")) return false;
+        SetForegroundWindow(dialog);
         Sleep(300);  // let it paint
         if (!m_shots.empty()) s.Check(SaveScreenshot(m_shots, L"dialog", {dialog}), "screenshot saved");
 
@@ -533,6 +534,9 @@ private:
                                      L"\r\n打补丁后的文件大小: " + std::to_wstring(m_patched.size());
         Press(dialog, IDC_VELK_INFO);
         if (!Answer(process, s, summary, IDOK, L"summary", dialog)) return false;
+        // The hidden close button, should a command reach it: the caption as text and caption.
+        Press(dialog, IDC_VELK_CLOSE);
+        if (!Answer(process, s, kCaption, IDOK)) return false;
         // Pressing the apply button and cancelling the chooser shows nothing.
         Press(dialog, IDC_VELK_APPLY);
         HWND chooser = WaitForDialog(process.Id(), IsFileDialog);

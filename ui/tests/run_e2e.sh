@@ -47,14 +47,15 @@ if [ ! -f "$WINEPREFIX/.velk-ready" ]; then
   for font in /usr/share/wine/fonts/marlett.ttf; do
     [ -f "$font" ] && cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
   done
-  "$VELK_WINESERVER" -w
+  timeout 60 "$VELK_WINESERVER" -w || "$VELK_WINESERVER" -k
   touch "$WINEPREFIX/.velk-ready"
   echo "run_e2e: Wine prefix made in $(( $(date +%s) - start )) s"
 fi
 # The driver asks for screenshots by leaving "<name>.request" files (width height x y) in the
 # screenshot folder; the X server's root window holds what Wine drew.
 take_screenshots() {
-  while :; do
+  local parent=$1
+  while kill -0 "$parent" 2>/dev/null; do
     for request in "$VELK_SHOTS"/*.request; do
       [ -f "$request" ] || continue
       read -r w h x y < "$request" || true
@@ -66,10 +67,10 @@ take_screenshots() {
     sleep 0.1
   done
 }
-take_screenshots &
+take_screenshots $$ &
 watcher=$!
 start=$(date +%s)
-timeout 300 "$VELK_WINE" "$VELK_DRIVER" "$VELK_STUB" "$VELK_WORK" "$VELK_SHOTS"
+timeout --kill-after=10 300 "$VELK_WINE" "$VELK_DRIVER" "$VELK_STUB" "$VELK_WORK" "$VELK_SHOTS"
 status=$?
 kill "$watcher" 2>/dev/null
 wait "$watcher" 2>/dev/null
@@ -81,7 +82,7 @@ INNER
 export VELK_REG="$here/e2e_prefix.reg" VELK_DRIVER="$driver" VELK_STUB="$stub"
 export VELK_WORK="$out/work" VELK_SHOTS="$out/screenshots"
 status=0
-timeout 420 xvfb-run -a -s "-screen 0 1024x768x24" bash -c "$inner" || status=$?
+timeout --kill-after=10 420 xvfb-run -a -s "-screen 0 1024x768x24" bash -c "$inner" || status=$?
 
 # Leave nothing behind, even when a stage ran out of time.
 "$wineserver" -k >/dev/null 2>&1 || true
