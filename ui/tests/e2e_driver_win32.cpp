@@ -223,7 +223,7 @@ BOOL CALLBACK FindListView(HWND window, LPARAM context)
 
 // The open-file dialog lists the files of the folder it shows; their number tells the folders
 // of this test apart.
-bool WaitForItemCount(HWND fileDialog, int expected, DWORD timeoutMs = 5000)
+bool WaitForItemCount(HWND fileDialog, int expected, DWORD timeoutMs = 10000)
 {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     int count = -1;
@@ -518,10 +518,15 @@ private:
         if (!s.Same(ChildText(dialog, IDC_VELK_DESCRIPTION),
                     L"汉化补丁 v1.0\r\n请先备份原始镜像。\r\nSecond line, ASCII.", "description in 1002"))
             return false;
-        Sleep(500);  // the posted EM_SETSEL runs once the dialog shows
+        // The dialog manager selects the whole text when the edit takes the focus; the posted
+        // EM_SETSEL undoes that once the dialog runs its loop.
         DWORD_PTR selection = 0;
-        SendMessageTimeoutW(GetDlgItem(dialog, IDC_VELK_DESCRIPTION), EM_GETSEL, 0, 0, SMTO_ABORTIFHUNG,
-                            kSendTimeoutMs, &selection);
+        const ULONGLONG deadline = GetTickCount64() + 5000;
+        do {
+            Sleep(kPollMs);
+            SendMessageTimeoutW(GetDlgItem(dialog, IDC_VELK_DESCRIPTION), EM_GETSEL, 0, 0, SMTO_ABORTIFHUNG,
+                                kSendTimeoutMs, &selection);
+        } while (LOWORD(selection) != HIWORD(selection) && GetTickCount64() < deadline);
         if (!s.Check(LOWORD(selection) == HIWORD(selection), "the description is not selected")) return false;
         if (!s.Check(!IsWindowVisible(GetDlgItem(dialog, IDC_VELK_CLOSE)), "the close button is hidden")) return false;
         SetForegroundWindow(dialog);
