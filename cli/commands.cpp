@@ -29,6 +29,11 @@ int Failure(const std::string& text)
     return kExitFailure;
 }
 
+std::string Count(uint64_t count, const char* noun)
+{
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 std::string Quoted(const NativeString& path)
 {
     return "'" + Display(path) + "'";
@@ -102,7 +107,7 @@ public:
     {
         m_file.Close();
         if (executable) MarkExecutable(m_path);
-        m_committed = ReplaceFile(m_path, m_output);
+        m_committed = RenameOver(m_path, m_output);
         return m_committed;
     }
 
@@ -254,10 +259,10 @@ int RunCreate(const CommandLine& command)
     if (!output.Commit(stubLength > 0)) return Failure("cannot replace OUTPUT " + Quoted(command.output));
 
     const VelkBuildStats& stats = builder.Stats();
-    WriteText(Stream::kOut, "Created " + Display(command.output) + ": " + std::to_string(stats.records) +
-                                " records, " + std::to_string(stats.changedBytes) + " bytes changed, payload " +
-                                std::to_string(stats.payloadBytes) + " bytes, file " + std::to_string(total) +
-                                " bytes\n");
+    WriteText(Stream::kOut, "Created " + Display(command.output) + ": " + Count(stats.records, "record") + ", " +
+                                Count(stats.changedBytes, "byte") + " changed, payload " +
+                                Count(stats.payloadBytes, "byte") + ", file " + Count(static_cast<uint64_t>(total), "byte") +
+                                "\n");
     return kExitOk;
 }
 

@@ -31,7 +31,7 @@ bool FileExists(const NativeString& path);
 // Creates an empty file that did not exist before; false when the path is taken.
 bool CreateNewFile(const NativeString& path);
 // Replaces `to` with `from` in one step (the rename of the file system).
-bool ReplaceFile(const NativeString& from, const NativeString& to);
+bool RenameOver(const NativeString& from, const NativeString& to);
 bool RemoveFile(const NativeString& path);
 // Gives a file the execute permission where the platform has one (a patch .exe runs under
 // Wine or Proton straight from a Linux file manager).

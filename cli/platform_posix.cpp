@@ -115,7 +115,7 @@ bool CreateNewFile(const NativeString& path)
     return true;
 }
 
-bool ReplaceFile(const NativeString& from, const NativeString& to)
+bool RenameOver(const NativeString& from, const NativeString& to)
 {
     return ::rename(from.c_str(), to.c_str()) == 0;
 }

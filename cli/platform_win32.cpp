@@ -157,7 +157,7 @@ bool CreateNewFile(const NativeString& path)
     return true;
 }
 
-bool ReplaceFile(const NativeString& from, const NativeString& to)
+bool RenameOver(const NativeString& from, const NativeString& to)
 {
     return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }

@@ -1,0 +1,7 @@
+# --help and --version answer on stdout and succeed; each command has its own help.
+velkpatch --help
+echo "exit=$?"
+velkpatch --version
+echo "exit=$?"
+velkpatch apply --help
+echo "exit=$?"
