@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every test: natively, and the Windows x64 build under Wine.
-# The Windows x86 build is built only (32-bit programs cannot run on this kernel).
+# The Windows x86 build is built only (32-bit programs cannot run on this kernel). The asan
+# preset runs the native tests, fuzz corpus replays included, under ASan and UBSan.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
-for preset in native win64 win32; do
+for preset in native win64 win32 asan; do
   echo "== build: $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
@@ -16,3 +17,5 @@ echo "== test: native"
 ctest --preset native
 echo "== test: win64 (under Wine)"
 ctest --preset win64
+echo "== test: native under AddressSanitizer and UndefinedBehaviorSanitizer"
+ctest --preset asan
