@@ -400,6 +400,7 @@ public:
             {"damaged payload leaves the target untouched", &Driver::DamagedPayload},
             {"the patch itself as the target", &Driver::PatchItselfAsTarget},
             {"exit question", &Driver::ExitQuestion},
+            {"exit while the chooser is open", &Driver::ExitWhileChoosing},
             {"stub without payload", &Driver::StubWithoutPayload},
             {"older payload version", &Driver::OlderPayload},
         };
@@ -654,6 +655,31 @@ private:
         const long code = process.WaitForExit();
         if (code != 2) Log("   exit code %ld", code);
         return s.Check(code == 2, "OK ends the program with exit code 2");
+    }
+
+    // The chooser has no owner, so the dialog's close box still works while it is open. A file
+    // confirmed after the exit was confirmed is not patched: the program is on its way out.
+    bool ExitWhileChoosing()
+    {
+        Scenario s("exit while choosing");
+        const std::wstring target = Path(L"late pick.bin");
+        if (!s.Check(WriteFileBytes(target, m_original), "target written")) return false;
+        PatchProcess process;
+        HWND dialog = StartReady(process, m_goodPatch, s);
+        if (dialog == nullptr) return false;
+        Press(dialog, IDC_VELK_APPLY);
+        HWND chooser = WaitForDialog(process.Id(), IsFileDialog);
+        if (!s.Check(chooser != nullptr, "the chooser opens")) return false;
+        Press(dialog, IDCANCEL);
+        if (!Answer(process, s, W(velk_messages::kExitQuestion), IDOK)) return false;
+        DWORD_PTR ignored;
+        SendMessageTimeoutW(FileNameField(chooser), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(target.c_str()),
+                            SMTO_ABORTIFHUNG, kSendTimeoutMs, &ignored);
+        Press(chooser, IDOK);
+        const long code = process.WaitForExit();
+        if (code != 2) Log("   exit code %ld", code);
+        return s.Check(code == 2, "the program ends with exit code 2") &&
+               s.Check(ReadFileBytes(target) == m_original, "the late pick is not patched");
     }
 
     bool RefusedAtStart(const std::wstring& patch, Scenario& s)
