@@ -10,8 +10,8 @@ velkpatch info patch.bin; echo "exit=$?"
 tail -c 10 patch.bin | od -An -tx1
 printf 'bad \xff byte' > bad.txt
 velkpatch create original.bin modified.bin -o p2.bin --payload-only --description bad.txt; echo "exit=$?"
-printf 'nul\0inside' > nul.txt
-velkpatch create original.bin modified.bin -o p2.bin --payload-only --description nul.txt; echo "exit=$?"
+printf 'nul\0inside' > with-nul.txt
+velkpatch create original.bin modified.bin -o p2.bin --payload-only --description with-nul.txt; echo "exit=$?"
 head -c 32767 /dev/zero | tr '\0' 'a' > longest.txt
 velkpatch create original.bin modified.bin -o p2.bin --payload-only --description longest.txt; echo "exit=$?"
 printf 'a' >> longest.txt
