@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# `cmake --install` into a fresh prefix, then the installed velkpatch creates a patch without
+# --stub: it must find the installed patcher on its own.
+#   install_test.sh BUILD_DIR PROGRAM_NAME [EMULATOR...]
+set -eu
+build=$1
+name=$2
+shift 2
+prefix=$(mktemp -d "${TMPDIR:-/tmp}/velk-install.XXXXXX")
+trap 'rm -rf "$prefix"' EXIT
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+program="$prefix/bin/$name"
+[[ -f "$program" ]] || { echo "not installed: bin/$name"; exit 1; }
+if [[ ! -f "$prefix/bin/velkstub.exe" && ! -f "$prefix/share/velkpatch/velkstub.exe" ]]; then
+  echo "no patcher was built: nothing to find"
+  exit 77
+fi
+
+cd "$prefix"
+yes "installed velkpatch" | head -c 20000 > original.bin
+cp original.bin modified.bin
+printf 'changed' | dd of=modified.bin bs=1 seek=999 conv=notrunc status=none
+"$@" "$program" create original.bin modified.bin -o patch.exe
+[[ "$(head -c 2 patch.exe)" == MZ ]] || { echo "the patch does not start with the patcher"; exit 1; }
+"$@" "$program" info patch.exe
+"$@" "$program" apply patch.exe original.bin
+cmp original.bin modified.bin
+echo "installed velkpatch found its patcher"
