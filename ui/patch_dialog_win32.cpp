@@ -5,6 +5,7 @@
 #include "payload/messages.h"
 #include "payload/payload_locator.h"
 #include "resources/resource_ids.h"
+#include "ui/line_breaks.h"
 #include "ui/message_box_owner_win32.h"
 
 namespace {
@@ -14,24 +15,6 @@ constexpr const wchar_t* kChooserFilter = L"要打补丁的文件|*.*||";
 const wchar_t* Wide(const char16_t* text)
 {
     return reinterpret_cast<const wchar_t*>(text);
-}
-
-// A multi-line edit control breaks lines only at CR LF; descriptions written on other systems
-// often carry bare LF (or bare CR).
-WideString WithWindowsLineBreaks(const char16_t* text)
-{
-    WideString out;
-    for (const char16_t* p = text; *p != 0; ++p) {
-        if (*p == u'\r' && p[1] == u'\n') {
-            out += u"\r\n";
-            ++p;
-        } else if (*p == u'\r' || *p == u'\n') {
-            out += u"\r\n";
-        } else {
-            out += *p;
-        }
-    }
-    return out;
 }
 
 }  // namespace
