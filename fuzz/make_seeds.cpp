@@ -77,6 +77,9 @@ std::vector<NamedPayload> Payloads(const Bytes& target)
     list.push_back({"shrink-crc", BuildPayload(16, Crc(target), {{3, {1, 2, 3}}}, u"汉化补丁\r\n")});
     list.push_back({"backwards", BuildPayload(64, 0, {{40, Pattern(8, 3)}, {2, Pattern(8, 4)}, {20, Pattern(30, 5)}})});
     list.push_back({"far-absolute", BuildPayload(64, 0, {{10, {1}}, {(1ull << 33) + 7, {2}}})});
+    // Deltas whose sums carry past 32 bits, and past 63 bits into a position no seek reaches.
+    list.push_back({"delta-carry", BuildPayload(64, 0, {{0xFFFFFFF0ull, {1}}, {0x100000010ull, {2}}})});
+    list.push_back({"delta-negative", BuildPayload(64, 0, {{0x7FFFFFFFFFFFFFF0ull, {1}}, {0x8000000000000010ull, {2}}})});
     list.push_back({"long-record", BuildPayload(70000, 0, {{1000, Pattern(65535, 6)}})});
     list.push_back({"crc-mismatch", BuildPayload(32, 0x12345678u, {{1, {9}}})});
     list.push_back({"negative-size", BuildPayload(-1, 0, {{1, {9}}})});
@@ -170,9 +173,15 @@ int main(int argc, char** argv)
         ok &= Write(root / "apply", p.name, ApplyInput(0, {}, 0, target, p.bytes));
         ok &= Write(root / "summary", p.name, p.bytes);
     }
-    const Bytes grow = Payloads(target)[1].bytes;
+    const std::vector<NamedPayload> payloads = Payloads(target);
+    auto named = [&payloads](const std::string& name) {
+        for (const NamedPayload& p : payloads)
+            if (p.name == name) return p.bytes;
+        return Bytes();
+    };
+    const Bytes grow = named("grow");
     ok &= Write(root / "apply", "grow-behind-prefix", ApplyInput(0, {}, 37, target, grow));
-    ok &= Write(root / "apply", "crc-answered-ok", ApplyInput(1, {}, 0, target, Payloads(target)[6].bytes));
+    ok &= Write(root / "apply", "crc-answered-ok", ApplyInput(1, {}, 0, target, named("crc-mismatch")));
     // One fault of each operation, on either side: side and operation, kind, which call.
     for (uint8_t op = 0; op < 7; ++op)
         for (uint8_t side : {uint8_t(0), uint8_t(0x80)})
