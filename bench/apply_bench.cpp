@@ -1,0 +1,191 @@
+// Applying a payload of 620,000 small records (about 6.7 MB) to a 64 MiB target (dense) and
+// spread over a 4 GiB sparse target (sparse). Side by side on the same files:
+//   literal reference  four unbuffered reads per record on the patch source, then one seek and
+//                      one write on the target, all through CVELK_File;
+//   positioned writes  the record stream read through CVELK_ReadAhead, one seek and one write
+//                      per record;
+//   engine             CVELK_IPS_IN::ApplyPatch, as the programs run it (opening, header, the
+//                      checking pass, the resize, the write-back window).
+//   velk_bench_apply [--records=620000] [--reps=5] [--reference-reps=3] [--case=dense|sparse|both]
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <string>
+
+#include "bench/bench_harness.h"
+#include "file/velk_file.h"
+#include "payload/format.h"
+#include "payload/ips_in.h"
+#include "payload/messages.h"
+#include "payload/payload_writer.h"
+#include "payload/record_stream.h"
+#include "support/test_support.h"
+
+namespace {
+
+class SilentOwner : public CVELK_MessageOwner {
+public:
+    void ShowMessage(const char16_t* text) override { last = text; }
+    bool AskOkCancel(const char16_t*) override { return false; }
+    std::u16string last;
+};
+
+struct Case {
+    const char* name;
+    int64_t targetBytes;
+    bool sparse;
+};
+
+bool MakePayload(const NativeString& path, const Case& c, uint32_t records, uint64_t* payloadBytes)
+{
+    CVELK_File file;
+    if (!file.OpenFile(path.c_str(), kModeCreateTruncate, kShareRead)) return false;
+    CVELK_PayloadWriter writer(file);
+    if (!writer.Begin(c.targetBytes, 0)) return false;
+    std::mt19937 random(620000);
+    const uint64_t spacing = static_cast<uint64_t>(c.targetBytes) / records;
+    uint64_t position = 0;
+    uint8_t data[8];
+    for (uint32_t i = 0; i < records; ++i) {
+        position += random() % (2 * spacing);
+        const uint32_t length = 1 + random() % 8;
+        if (position + length > static_cast<uint64_t>(c.targetBytes)) break;
+        for (uint32_t k = 0; k < length; ++k) data[k] = static_cast<uint8_t>(random());
+        if (!writer.AddRecord(position, data, length)) return false;
+    }
+    if (!writer.Finish(u"")) return false;
+    *payloadBytes = writer.Size();
+    return true;
+}
+
+bool MakeTarget(const NativeString& path, const Case& c)
+{
+    if (c.sparse) return MakeSparseFile(path, c.targetBytes);
+    static const std::vector<uint8_t> bytes = PatternBytes(static_cast<size_t>(c.targetBytes), 9);
+    return WriteWholeFile(path, bytes);
+}
+
+// Four reads on the source, one seek and one write on the target per record, no buffering.
+bool ApplyLiterally(const NativeString& sourcePath, const NativeString& targetPath)
+{
+    CVELK_File source, target;
+    if (!source.OpenFile(sourcePath.c_str(), kModeReadExisting, kShareRead)) return false;
+    if (!target.OpenFile(targetPath.c_str(), kModeReadWriteExisting, kShareRead)) return false;
+    uint8_t header[velk_format::kHeaderBytes];
+    if (source.Read(header, sizeof header) != sizeof header) return false;
+    const auto patchedSize = static_cast<int64_t>(velk_format::LoadLE(header + 16, 8));
+    const int64_t dataOffset = static_cast<int64_t>(velk_format::LoadLE(header + 28, 4));
+    if (!target.SetSize(patchedSize) || !source.Seek(dataOffset)) return false;
+    static uint8_t work[65536];
+    uint64_t position = 0;
+    for (;;) {
+        uint8_t type = 0, field[8] = {}, length[2] = {};
+        if (source.Read(&type, 1) == 0) return false;
+        if (type == 0xFF) return true;
+        if (type == 0x01) {
+            if (source.Read(field, 4) == 0) return false;
+            position += velk_format::LoadLE(field, 4);
+        } else {
+            if (source.Read(field, 8) == 0) return false;
+            position = velk_format::LoadLE(field, 8);
+        }
+        if (source.Read(length, 2) == 0) return false;
+        const auto n = static_cast<uint32_t>(velk_format::LoadLE(length, 2));
+        if (source.Read(work, n) == 0) return false;
+        if (!target.Seek(static_cast<int64_t>(position))) return false;
+        if (target.Write(work, n) != n) return false;
+    }
+}
+
+// The record stream through the read-ahead buffer, one positioned write per record.
+bool ApplyWithPositionedWrites(const NativeString& sourcePath, const NativeString& targetPath)
+{
+    CVELK_File source, target;
+    if (!source.OpenFile(sourcePath.c_str(), kModeReadExisting, kShareRead)) return false;
+    if (!target.OpenFile(targetPath.c_str(), kModeReadWriteExisting, kShareRead)) return false;
+    uint8_t header[velk_format::kHeaderBytes];
+    if (source.Read(header, sizeof header) != sizeof header) return false;
+    const auto patchedSize = static_cast<int64_t>(velk_format::LoadLE(header + 16, 8));
+    const int64_t dataOffset = static_cast<int64_t>(velk_format::LoadLE(header + 28, 4));
+    if (!target.SetSize(patchedSize) || !source.Seek(dataOffset)) return false;
+    static uint8_t work[65536];
+    CVELK_ReadAhead input(source);
+    CVELK_RecordReader reader(input, work);
+    for (;;) {
+        switch (reader.Next(true)) {
+        case RecordStatus::kEnd: return true;
+        case RecordStatus::kFault: return false;
+        case RecordStatus::kRecord: break;
+        }
+        if (!target.Seek(static_cast<int64_t>(reader.Position()))) return false;
+        if (target.Write(work, reader.Delivered()) != reader.Delivered()) return false;
+    }
+}
+
+bool ApplyWithEngine(const NativeString& sourcePath, const NativeString& targetPath)
+{
+    SilentOwner owner;
+    CVELK_IPS_IN applier(owner);
+    return applier.ApplyPatch(sourcePath.c_str(), targetPath.c_str(), 0) && owner.last == velk_messages::kSuccess;
+}
+
+uint32_t CrcOf(const NativeString& path)
+{
+    CVELK_File file;
+    return file.OpenFile(path.c_str(), kModeReadExisting, kShareRead) ? file.GetCrc32() : 0;
+}
+
+int RunCase(const Case& c, uint32_t records, int reps, int referenceReps)
+{
+    using namespace velk_bench;
+    TempDir dir;
+    const NativeString payload = dir.Path("patch.bin"), target = dir.Path("target.img");
+    uint64_t payloadBytes = 0;
+    if (!MakePayload(payload, c, records, &payloadBytes)) {
+        std::fprintf(stderr, "cannot write the payload\n");
+        return 1;
+    }
+    auto prepare = [&] { MakeTarget(target, c); };
+    std::vector<Contender> contenders = {
+        {"literal reference", prepare, [&] { return ApplyLiterally(payload, target); }, referenceReps},
+        {"positioned writes", prepare, [&] { return ApplyWithPositionedWrites(payload, target); }, reps},
+        {"engine", prepare, [&] { return ApplyWithEngine(payload, target); }, reps},
+    };
+    if (!RunAll(contenders)) return 1;
+
+    // The three must leave the same file.
+    uint32_t crcs[3];
+    for (int i = 0; i < 3; ++i) {
+        prepare();
+        if (!contenders[i].run()) return 1;
+        crcs[i] = CrcOf(target);
+    }
+    PrintTable(std::string(c.name) + ": " + std::to_string(records) + " records, payload " +
+                   std::to_string(payloadBytes) + " bytes, target " + std::to_string(c.targetBytes >> 20) +
+                   " MiB (MB/s: payload bytes)",
+               contenders, static_cast<double>(payloadBytes), "literal reference");
+    std::printf("\n| ratio | value |\n|---|---|\n");
+    std::printf("| engine speed / literal reference | %.1f |\n",
+                MedianOf(contenders, "literal reference") / MedianOf(contenders, "engine"));
+    std::printf("| engine speed / positioned writes | %.2f |\n",
+                MedianOf(contenders, "positioned writes") / MedianOf(contenders, "engine"));
+    std::printf("| resulting files identical (CRC) | %s |\n",
+                crcs[0] == crcs[1] && crcs[1] == crcs[2] ? "yes" : "NO");
+    std::fflush(stdout);
+    return crcs[0] == crcs[1] && crcs[1] == crcs[2] ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    using velk_bench::Option;
+    const auto records = static_cast<uint32_t>(std::stoul(Option(argc, argv, "records", "620000")));
+    const int reps = std::stoi(Option(argc, argv, "reps", "5"));
+    const int referenceReps = std::stoi(Option(argc, argv, "reference-reps", "3"));
+    const std::string which = Option(argc, argv, "case", "both");
+    int failed = 0;
+    if (which != "sparse") failed |= RunCase({"dense", 64ll << 20, false}, records, reps, referenceReps);
+    if (which != "dense") failed |= RunCase({"sparse", 4ll << 30, true}, records, reps, referenceReps);
+    return failed;
+}

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Peak memory (maximum resident set size) of `velkpatch create` and `velkpatch apply` on sparse
+# files larger than 4 GiB, measured with GNU time.
+#   bench/peak_memory.sh BUILD_DIR [SIZE_GIB]
+set -euo pipefail
+build=${1:?usage: bench/peak_memory.sh BUILD_DIR [SIZE_GIB]}
+gib=${2:-6}
+velkpatch=$(find "$build" -name velkpatch -type f -perm -u+x | head -1)
+[[ -x "$velkpatch" ]] || { echo "no velkpatch under $build" >&2; exit 1; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+size=$((gib << 30))
+truncate -s "$size" "$work/original.img"
+truncate -s $((size + (1 << 30))) "$work/modified.img"   # the patched file is 1 GiB longer
+# Scattered changes: 2000 runs of 1 KiB spread over the whole modified file.
+python3 - "$work/modified.img" $((size + (1 << 30))) <<'PY'
+import os, random, sys
+path, size = sys.argv[1], int(sys.argv[2])
+random.seed(5)
+with open(path, "r+b") as f:
+    for _ in range(2000):
+        f.seek(random.randrange(0, size - 1024))
+        f.write(os.urandom(1024))
+PY
+
+peak() {  # prints the peak resident set size in KiB of the command
+  /usr/bin/time -f '%M' -o "$work/time.txt" "$@" >/dev/null 2>&1
+  cat "$work/time.txt"
+}
+
+echo "| command | input | peak RSS (MiB) |"
+echo "|---|---|---|"
+kib=$(peak "$velkpatch" create "$work/original.img" "$work/modified.img" --payload-only -o "$work/patch.bin")
+echo "| velkpatch create | $gib GiB original, $((gib + 1)) GiB modified (sparse) | $((kib / 1024)) |"
+cp --sparse=always "$work/original.img" "$work/target.img"
+kib=$(peak "$velkpatch" apply "$work/patch.bin" "$work/target.img" --yes)
+echo "| velkpatch apply | $gib GiB target grown to $((gib + 1)) GiB, payload $(stat -c %s "$work/patch.bin") bytes | $((kib / 1024)) |"
+cmp "$work/target.img" "$work/modified.img" && echo "(apply result identical to the modified file)"
