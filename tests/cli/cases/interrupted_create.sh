@@ -6,7 +6,12 @@ truncate -s 1T modified.img
 poke modified.img 1099511627000 'end'
 velkpatch_background create original.img modified.img -o patch.bin --payload-only
 pid=$!
-sleep 1
+# Interrupted once it is writing: its temporary file beside OUTPUT exists by then.
+for _ in $(seq 100); do
+  compgen -G 'patch.bin.velktmp-*' > /dev/null && break
+  sleep 0.1
+done
+sleep 0.2
 kill -INT $pid
 wait $pid; echo "exit=$?"
 ls
