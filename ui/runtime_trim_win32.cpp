@@ -54,4 +54,32 @@ void* __cxa_get_globals_fast() noexcept
     return g_exceptionGlobals;
 }
 
+// The unwinder and the exception allocator guard their tables with these. With one thread the
+// guards have nothing to do, and the thread library they would come from is most of the
+// runtime's weight in the 32-bit build.
+int pthread_once(long* once, void (*run)(void))
+{
+    if (*once == 0) {
+        *once = 1;
+        run();
+    }
+    return 0;
+}
+int pthread_mutex_init(void*, const void*)
+{
+    return 0;
+}
+int pthread_mutex_destroy(void*)
+{
+    return 0;
+}
+int pthread_mutex_lock(void*)
+{
+    return 0;
+}
+int pthread_mutex_unlock(void*)
+{
+    return 0;
+}
+
 }  // extern "C"
