@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
-#include <cstdio>
-#include <iostream>
+#include <cstdlib>
 
 #ifdef __APPLE__
 #include <mach-o/dyld.h>
