@@ -13,7 +13,8 @@ constexpr int64_t kLargestWindowedEnd = int64_t(1) << 50;
 }  // namespace
 
 CVELK_TargetWriter::CVELK_TargetWriter(CVELK_xFile& target, uint32_t windowBytes, uint32_t gapBytes)
-    : m_target(target), m_gapBytes(gapBytes), m_knownSize(target.GetSize())
+    : m_target(target), m_gapBytes(gapBytes), m_readGapBytes(std::min(gapBytes, kReadGapBytes)),
+      m_knownSize(target.GetSize())
 {
     // The window must hold the longest record with room before it for records that step back.
     if (windowBytes >= 2 * 65536u) {
@@ -54,6 +55,7 @@ void CVELK_TargetWriter::Open(int64_t position, const uint8_t* data, uint32_t le
     std::memcpy(m_window.get() + slack, data, length);
     m_filledLo = m_dirtyLo = position;
     m_filledHi = m_dirtyHi = position + length;
+    m_readAhead = kFirstReadAheadBytes;
 }
 
 bool CVELK_TargetWriter::Absorb(int64_t position, const uint8_t* data, uint32_t length)
@@ -63,10 +65,12 @@ bool CVELK_TargetWriter::Absorb(int64_t position, const uint8_t* data, uint32_t 
     if (position > m_dirtyHi + m_gapBytes || end + m_gapBytes < m_dirtyLo) return false;
 
     // Every byte between the record and the held stretch must be known before it is rewritten.
+    if (position > m_filledHi + m_readGapBytes || end + m_readGapBytes < m_filledLo) return false;
     int64_t filledHi = m_filledHi;
     if (position > m_filledHi) {
-        filledHi = std::min(m_base + m_capacity, std::max<int64_t>(end, m_filledHi + kReadAheadBytes));
+        filledHi = std::min(m_base + m_capacity, std::max<int64_t>(end, m_filledHi + m_readAhead));
         if (!FillFromFile(m_filledHi, filledHi)) return false;
+        m_readAhead = std::min(2 * m_readAhead, kReadAheadBytes);
     }
     if (end < m_filledLo && !FillFromFile(end, m_filledLo)) return false;
 

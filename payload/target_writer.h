@@ -23,7 +23,12 @@ public:
     static constexpr uint32_t kWindowBytes = 1u << 20;
     // Below this gap two writes cost more than rewriting the bytes between them.
     static constexpr uint32_t kGapBytes = 4096;
-    // How far past a gap the window reads, so that the next records find their bytes there.
+    // A gap the file must be read for is closed only when it is this short: a read costs as much
+    // as the write it saves, so it pays only where the records it brings in come thick.
+    static constexpr uint32_t kReadGapBytes = 1024;
+    // How far past a gap the window reads, so that the next records find their bytes there:
+    // doubling from the first to the last size while records keep landing in what was read.
+    static constexpr uint32_t kFirstReadAheadBytes = 4096;
     static constexpr uint32_t kReadAheadBytes = 64u << 10;
 
     // A window of 0 bytes writes every record straight through.
@@ -54,6 +59,8 @@ private:
     std::unique_ptr<uint8_t[]> m_window;
     uint32_t m_capacity = 0;
     uint32_t m_gapBytes;
+    uint32_t m_readGapBytes;
+    uint32_t m_readAhead = kFirstReadAheadBytes;
     // The file's size as this writer left it; -1 when unknown, which turns off reading gaps.
     int64_t m_knownSize;
     // Window in file positions: the buffer holds [m_base, m_base + m_capacity); of that,
