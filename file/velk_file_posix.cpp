@@ -78,10 +78,16 @@ int OpenFlags(int mode)
 
 int OpenOnce(const char* path, int mode)
 {
+    // Without O_NONBLOCK, opening a named pipe waits for the other end, possibly forever. Regular
+    // files ignore the flag; it is cleared again once the file is open.
     int fd;
     do {
-        fd = ::open(path, OpenFlags(mode) | O_CLOEXEC, 0666);
+        fd = ::open(path, OpenFlags(mode) | O_CLOEXEC | O_NONBLOCK, 0666);
     } while (fd < 0 && errno == EINTR);
+    if (fd >= 0) {
+        const int flags = fcntl(fd, F_GETFL);
+        if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
     return fd;
 }
 
@@ -106,7 +112,7 @@ bool CVELK_File::PlatformOpen(const char* path, int mode, int share)
     // Locks need a readable descriptor; a write-only open carries them on a second one.
     int lockFd = fd;
     if (!(m_access & kAccessRead)) {
-        lockFd = ::open(path, O_RDONLY | O_CLOEXEC);
+        lockFd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (lockFd < 0) lockFd = fd;  // unreadable file: no markers, the open still counts
     }
     if (!AcquireShareLocks(lockFd, m_access, share)) {

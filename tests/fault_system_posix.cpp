@@ -20,6 +20,7 @@
 #include <string>
 
 #include "file/velk_file.h"
+#include "payload/drav_info.h"
 #include "payload/ips_in.h"
 #include "payload/messages.h"
 #include "payload/payload_writer.h"
@@ -178,6 +179,28 @@ TEST_F(SystemTargets, NameThatIsNotUtf8)
     const std::vector<uint8_t> patched = ReadWholeFile(target);
     ASSERT_EQ(patched.size(), 300u);
     EXPECT_EQ(patched[11], 2);
+}
+
+// Named pipes in place of the patch or the target: each application ends with one message and
+// none waits for a writer that never comes (a hang ends the child by its alarm).
+TEST_F(SystemTargets, NamedPipesNeverHang)
+{
+    const std::string pipePatch = dir.Path("patch.fifo"), pipeTarget = dir.Path("image.fifo");
+    ASSERT_EQ(mkfifo(pipePatch.c_str(), 0644), 0);
+    ASSERT_EQ(mkfifo(pipeTarget.c_str(), 0644), 0);
+    const std::string target = dir.Path("image.iso");
+    ASSERT_TRUE(WriteWholeFile(target, image));
+    const std::string report = RunInChild([&]() -> std::string {
+        alarm(20);
+        std::string out = "pipe as patch: " + ApplyAndDescribe(pipePatch, target) + "\n";
+        out += "pipe as target: " + ApplyAndDescribe(source, pipeTarget) + "\n";
+        CQM_DravInfo info;
+        out += std::string("summary of a pipe: ") + (info.ReadInfo(pipePatch.c_str(), 0) ? "read" : "refused") + "\n";
+        return out;
+    });
+    EXPECT_EQ(report, "pipe as patch: " + Utf16ToUtf8(kInvalidPatch) + "\n" +
+                          "pipe as target: " + Utf16ToUtf8(kResizeFailed) + "\n" + "summary of a pipe: refused\n");
+    EXPECT_EQ(ReadWholeFile(target), image);
 }
 
 // A small file system of the test's own (a tmpfs with a size limit, in a private mount
