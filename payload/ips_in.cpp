@@ -1,5 +1,7 @@
 #include "payload/ips_in.h"
 
+#include <cstring>
+
 #include "file/velk_file.h"
 #include "payload/format.h"
 #include "payload/messages.h"
@@ -52,6 +54,8 @@ bool CVELK_IPS_IN::ApplyOpened(CVELK_xFile& source, CVELK_xFile& target, int64_t
     // from wherever it stands would take other bytes for the payload.
     if (!source.Seek(payloadOffset)) return Fail(kInvalidPatch);
 
+    // Cleared first: a magic text cut short must not be completed by an earlier application's data.
+    std::memset(m_work, 0, velk_format::kMagicBytes + 1);
     if (velk_format::ReadFully(source, m_work, velk_format::kMagicBytes) == 0) return Fail(kInvalidPatch);
     m_work[velk_format::kMagicBytes] = 0;
     switch (velk_format::ClassifyMagic(m_work, velk_format::kMagicBytes)) {

@@ -252,6 +252,23 @@ TEST_F(FaultWalk, EveryCallOfAnApplicationFails)
     EXPECT_GT(runs, 200u);
 }
 
+// One applier used twice: what the first application left in its buffers plays no part in the
+// second. Here a magic text cut short after "VELK-PATCH3." would read as version 3.0 if the
+// record data of the first application still followed it.
+TEST(ReusedApplier, ForgetsThePreviousPayload)
+{
+    RecordingOwner owner;
+    CVELK_IPS_IN applier(owner);
+    std::vector<uint8_t> data(16, '0');
+    CVELK_MemoryFile first(BuildPayload(32, 0, {{0, data}}), kAccessRead), target(PatternBytes(32, 1));
+    ASSERT_TRUE(applier.ApplyOpened(first, target, 0));
+
+    const char cut[] = "VELK-PATCH3.";
+    CVELK_MemoryFile second(std::vector<uint8_t>(cut, cut + 12), kAccessRead);
+    EXPECT_FALSE(applier.ApplyOpened(second, target, 0));
+    EXPECT_EQ(owner.messages, (std::vector<std::u16string>{kSuccess, kInvalidPatch}));
+}
+
 // The summary reader under the same faults: it refuses, or it reads exactly what a clean read
 // reads; it never shows a mixture.
 TEST(FaultWalkSummary, EveryCallOfTheSummaryReadFails)
