@@ -7,6 +7,7 @@
 //   engine             CVELK_IPS_IN::ApplyPatch, as the programs run it (opening, header, the
 //                      checking pass, the resize, the write-back window).
 //   velk_bench_apply [--records=620000] [--reps=5] [--reference-reps=3] [--case=dense|sparse|both]
+//                    [--dir=FOLDER]
 #include <cstdint>
 #include <cstdio>
 #include <random>
@@ -135,11 +136,19 @@ uint32_t CrcOf(const NativeString& path)
     return file.OpenFile(path.c_str(), kModeReadExisting, kShareRead) ? file.GetCrc32() : 0;
 }
 
-int RunCase(const Case& c, uint32_t records, int reps, int referenceReps)
+int RunCase(const Case& c, uint32_t records, int reps, int referenceReps, const std::string& folder)
 {
     using namespace velk_bench;
     TempDir dir;
-    const NativeString payload = dir.Path("patch.bin"), target = dir.Path("target.img");
+    const NativeString payload = folder.empty() ? dir.Path("patch.bin") : Native(folder + "/velk-bench-patch.bin");
+    const NativeString target = folder.empty() ? dir.Path("target.img") : Native(folder + "/velk-bench-target.img");
+    struct Cleanup {
+        std::vector<NativeString> paths;
+        ~Cleanup()
+        {
+            for (const NativeString& p : paths) MakeSparseFile(p, 0), std::remove(std::string(p.begin(), p.end()).c_str());
+        }
+    } cleanup{{payload, target}};
     uint64_t payloadBytes = 0;
     if (!MakePayload(payload, c, records, &payloadBytes)) {
         std::fprintf(stderr, "cannot write the payload\n");
@@ -184,8 +193,10 @@ int main(int argc, char** argv)
     const int reps = std::stoi(Option(argc, argv, "reps", "5"));
     const int referenceReps = std::stoi(Option(argc, argv, "reference-reps", "3"));
     const std::string which = Option(argc, argv, "case", "both");
+    // Where the files go (default: a fresh folder in the system's temporary folder).
+    const std::string folder = Option(argc, argv, "dir", "");
     int failed = 0;
-    if (which != "sparse") failed |= RunCase({"dense", 64ll << 20, false}, records, reps, referenceReps);
-    if (which != "dense") failed |= RunCase({"sparse", 4ll << 30, true}, records, reps, referenceReps);
+    if (which != "sparse") failed |= RunCase({"dense", 64ll << 20, false}, records, reps, referenceReps, folder);
+    if (which != "dense") failed |= RunCase({"sparse", 4ll << 30, true}, records, reps, referenceReps, folder);
     return failed;
 }

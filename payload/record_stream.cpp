@@ -37,9 +37,8 @@ bool CVELK_ReadAhead::Rewind()
     return true;
 }
 
-uint32_t CVELK_ReadAhead::Read(void* destination, uint32_t count)
+uint32_t CVELK_ReadAhead::ReadAcross(uint8_t* out, uint32_t count)
 {
-    auto* out = static_cast<uint8_t*>(destination);
     uint32_t done = 0;
     while (done < count) {
         if (m_begin == m_end && !Refill()) break;
@@ -51,11 +50,6 @@ uint32_t CVELK_ReadAhead::Read(void* destination, uint32_t count)
     }
     m_consumed += done;
     return done;
-}
-
-uint32_t CVELK_ReadAhead::Skip(uint32_t count)
-{
-    return Read(nullptr, count);
 }
 
 RecordStatus CVELK_RecordReader::Next(bool keepData)

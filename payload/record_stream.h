@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "file/velk_xfile.h"
@@ -16,9 +17,26 @@ public:
 
     // Up to `count` bytes from the current position; fewer only where the file ends (or its read
     // fails). 0 is the failed read of the format's rules.
-    uint32_t Read(void* destination, uint32_t count);
+    uint32_t Read(void* destination, uint32_t count)
+    {
+        // A record's fields are read a few bytes at a time: those that the buffer holds whole
+        // take this path, inlined, and only a refill goes through ReadAcross.
+        if (count <= m_end - m_begin) {
+            std::memcpy(destination, m_buffer + m_begin, count);
+            Advance(count);
+            return count;
+        }
+        return ReadAcross(static_cast<uint8_t*>(destination), count);
+    }
     // Like Read, but the bytes are dropped.
-    uint32_t Skip(uint32_t count);
+    uint32_t Skip(uint32_t count)
+    {
+        if (count <= m_end - m_begin) {
+            Advance(count);
+            return count;
+        }
+        return ReadAcross(nullptr, count);
+    }
     // Bytes delivered or skipped so far.
     int64_t Consumed() const { return m_consumed; }
     // Goes back to the first byte when the buffer still holds everything read so far, so that
@@ -27,6 +45,13 @@ public:
     bool Rewind();
 
 private:
+    void Advance(uint32_t count)
+    {
+        m_begin += count;
+        m_consumed += count;
+    }
+    // Read for a request that reaches past what the buffer holds; `out` null drops the bytes.
+    uint32_t ReadAcross(uint8_t* out, uint32_t count);
     bool Refill();
 
     CVELK_xFile& m_file;
