@@ -32,8 +32,9 @@ public:
 
     static constexpr uint32_t kWorkBufferBytes = 65536;
     // A record stream up to this long is read from the patch source once and written from
-    // memory; a longer one is read a second time for writing.
-    static constexpr uint32_t kStreamMemoryBytes = 64u << 20;
+    // memory; a longer one is read a second time for writing. Together with the target writer's
+    // window and the read-ahead this keeps an application well under 64 MiB of memory.
+    static constexpr uint32_t kStreamMemoryBytes = 32u << 20;
 
 protected:
     // Opens one of ApplyPatch's two files; null when the open fails. The file is closed when the
