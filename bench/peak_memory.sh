@@ -37,3 +37,18 @@ cp --sparse=always "$work/original.img" "$work/target.img"
 kib=$(peak "$velkpatch" apply "$work/patch.bin" "$work/target.img" --yes)
 echo "| velkpatch apply | $gib GiB target grown to $((gib + 1)) GiB, payload $(stat -c %s "$work/patch.bin") bytes | $((kib / 1024)) |"
 cmp "$work/target.img" "$work/modified.img" && echo "(apply result identical to the modified file)"
+
+# The largest record stream the application still holds in memory, and one just above it.
+for records in 3300000 6700000; do
+  python3 - "$work/stream.bin" "$records" <<'PY'
+import struct, sys
+path, n = sys.argv[1], int(sys.argv[2])
+with open(path, "wb") as f:
+    f.write(b"VELK-PATCH3.0".ljust(16, b"\0") + struct.pack("<qIIQ", 70 << 20, 0, 40, 0))
+    f.write((b"\x01" + struct.pack("<IH", 10, 3) + b"abc") * n)
+    f.write(b"\xff")
+PY
+  truncate -s 64M "$work/small.img"
+  kib=$(peak "$velkpatch" apply "$work/stream.bin" "$work/small.img" --yes)
+  echo "| velkpatch apply | record stream of $((records * 10)) bytes, 64 MiB target | $((kib / 1024)) |"
+done
