@@ -8,6 +8,7 @@
 #include "cli/terminal_owner.h"
 #include "file/velk_file.h"
 #include "payload/drav_info.h"
+#include "payload/format.h"
 #include "payload/ips_in.h"
 #include "payload/messages.h"
 #include "payload/patch_builder.h"
@@ -57,7 +58,7 @@ bool ReadSmallFile(const NativeString& path, size_t limit, std::string* bytes, b
     *tooLarge = static_cast<uint64_t>(size) > limit;
     if (*tooLarge) return true;
     bytes->assign(static_cast<size_t>(size), '\0');
-    return ReadFully(file, &(*bytes)[0], static_cast<uint32_t>(size)) == size;
+    return velk_format::ReadFully(file, &(*bytes)[0], static_cast<uint32_t>(size)) == size;
 }
 
 // Create's progress: the patch is written while both inputs are compared; stopping is
@@ -127,7 +128,7 @@ bool CopyStub(CVELK_File& stub, int64_t length, CVELK_xFile& output)
     if (!buffer || !stub.Seek(0)) return false;
     for (int64_t left = length; left > 0;) {
         const uint32_t n = left < kChunk ? static_cast<uint32_t>(left) : kChunk;
-        if (ReadFully(stub, buffer.get(), n) != n || output.Write(buffer.get(), n) != n) return false;
+        if (velk_format::ReadFully(stub, buffer.get(), n) != n || output.Write(buffer.get(), n) != n) return false;
         left -= n;
     }
     return true;

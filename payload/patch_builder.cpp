@@ -44,18 +44,6 @@ size_t FindMatch(const uint8_t* a, const uint8_t* b, size_t i, size_t n)
 
 }  // namespace
 
-uint32_t ReadFully(CVELK_xFile& file, void* buffer, uint32_t count)
-{
-    auto* bytes = static_cast<uint8_t*>(buffer);
-    uint32_t done = 0;
-    while (done < count) {
-        const uint32_t got = file.Read(bytes + done, count - done);
-        if (got == 0) break;
-        done += got;
-    }
-    return done;
-}
-
 // Turns changed runs, in increasing position, into records: a run that follows the open record
 // after a gap shorter than kMergeGap joins it (the gap's bytes are carried along), and no record
 // grows beyond the format's 65535 data bytes.
@@ -184,10 +172,10 @@ VelkBuildStatus CVELK_PatchBuilder::Build(CVELK_xFile& output)
         if (!ReportProgress(static_cast<int64_t>(position), total)) return VelkBuildStatus::kCancelled;
         const uint32_t length =
             static_cast<uint32_t>(std::min<uint64_t>(m_blockBytes, static_cast<uint64_t>(modifiedSize) - position));
-        if (ReadFully(m_modified, modifiedData, length) != length) return VelkBuildStatus::kModifiedReadFailed;
+        if (velk_format::ReadFully(m_modified, modifiedData, length) != length) return VelkBuildStatus::kModifiedReadFailed;
         const uint32_t fromOriginal =
             position < common ? static_cast<uint32_t>(std::min<uint64_t>(length, common - position)) : 0;
-        if (fromOriginal > 0 && ReadFully(m_original, originalBlock.get(), fromOriginal) != fromOriginal)
+        if (fromOriginal > 0 && velk_format::ReadFully(m_original, originalBlock.get(), fromOriginal) != fromOriginal)
             return VelkBuildStatus::kOriginalReadFailed;
         if (fromOriginal < length) std::memset(originalBlock.get() + fromOriginal, 0, length - fromOriginal);
         if (m_checkCrc && fromOriginal > 0) originalCrc = crc.Update(originalBlock.get(), fromOriginal);
@@ -206,7 +194,7 @@ VelkBuildStatus CVELK_PatchBuilder::Build(CVELK_xFile& output)
             if (!ReportProgress(static_cast<int64_t>(at), total)) return VelkBuildStatus::kCancelled;
             const uint32_t length =
                 static_cast<uint32_t>(std::min<uint64_t>(m_blockBytes, static_cast<uint64_t>(originalSize) - at));
-            if (ReadFully(m_original, originalBlock.get(), length) != length)
+            if (velk_format::ReadFully(m_original, originalBlock.get(), length) != length)
                 return VelkBuildStatus::kOriginalReadFailed;
             originalCrc = crc.Update(originalBlock.get(), length);
             at += length;

@@ -72,5 +72,3 @@ private:
     VelkBuildStats m_stats;
 };
 
-// Reads until `count` bytes or the end of the file; a short count only at the end or on failure.
-uint32_t ReadFully(CVELK_xFile& file, void* buffer, uint32_t count);

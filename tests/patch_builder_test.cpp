@@ -377,8 +377,8 @@ TEST(PatchBuilderOnDisk, SparsePairBeyondFourGiB)
         const uint32_t length = static_cast<uint32_t>(c.data.size()) + 8192;
         Bytes expected(length), actual(length);
         ASSERT_TRUE(target.Seek(from) && modified.Seek(from));
-        const uint32_t got = ReadFully(modified, expected.data(), length);
-        ASSERT_EQ(ReadFully(target, actual.data(), length), got);
+        const uint32_t got = velk_format::ReadFully(modified, expected.data(), length);
+        ASSERT_EQ(velk_format::ReadFully(target, actual.data(), length), got);
         EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + got, actual.begin())) << c.position;
     }
 }
