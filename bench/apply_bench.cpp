@@ -66,10 +66,11 @@ bool MakeTarget(const NativeString& path, const Case& c)
     return WriteWholeFile(path, bytes);
 }
 
-// Four reads on the source, one seek and one write on the target per record, no buffering.
-bool ApplyLiterally(const NativeString& sourcePath, const NativeString& targetPath)
+// What both baselines do before their records: open the two files, size the target as the
+// header says and put the source at the record stream.
+bool OpenResizedAtStream(const NativeString& sourcePath, const NativeString& targetPath, CVELK_File& source,
+                         CVELK_File& target)
 {
-    CVELK_File source, target;
     if (!source.OpenFile(sourcePath.c_str(), kModeReadExisting, kShareRead)) return false;
     if (!target.OpenFile(targetPath.c_str(), kModeReadWriteExisting, kShareRead)) return false;
     uint8_t header[velk_format::kHeaderBytes];
@@ -77,6 +78,14 @@ bool ApplyLiterally(const NativeString& sourcePath, const NativeString& targetPa
     const auto patchedSize = static_cast<int64_t>(velk_format::LoadLE(header + 16, 8));
     const int64_t dataOffset = static_cast<int64_t>(velk_format::LoadLE(header + 28, 4));
     if (!target.SetSize(patchedSize) || !source.Seek(dataOffset)) return false;
+    return true;
+}
+
+// Four reads on the source, one seek and one write on the target per record, no buffering.
+bool ApplyLiterally(const NativeString& sourcePath, const NativeString& targetPath)
+{
+    CVELK_File source, target;
+    if (!OpenResizedAtStream(sourcePath, targetPath, source, target)) return false;
     static uint8_t work[65536];
     uint64_t position = 0;
     for (;;) {
@@ -102,13 +111,7 @@ bool ApplyLiterally(const NativeString& sourcePath, const NativeString& targetPa
 bool ApplyWithPositionedWrites(const NativeString& sourcePath, const NativeString& targetPath)
 {
     CVELK_File source, target;
-    if (!source.OpenFile(sourcePath.c_str(), kModeReadExisting, kShareRead)) return false;
-    if (!target.OpenFile(targetPath.c_str(), kModeReadWriteExisting, kShareRead)) return false;
-    uint8_t header[velk_format::kHeaderBytes];
-    if (source.Read(header, sizeof header) != sizeof header) return false;
-    const auto patchedSize = static_cast<int64_t>(velk_format::LoadLE(header + 16, 8));
-    const int64_t dataOffset = static_cast<int64_t>(velk_format::LoadLE(header + 28, 4));
-    if (!target.SetSize(patchedSize) || !source.Seek(dataOffset)) return false;
+    if (!OpenResizedAtStream(sourcePath, targetPath, source, target)) return false;
     static uint8_t work[65536];
     CVELK_ReadAhead input(source);
     CVELK_RecordReader reader(input, work);
