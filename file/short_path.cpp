@@ -1,18 +1,11 @@
 #include "file/short_path.h"
 
 #include <cstddef>
+#include <string>
 
 namespace {
 
 constexpr size_t kUnits = kMaxPathUnits;
-
-template <class Char>
-size_t Length(const Char* text)
-{
-    size_t n = 0;
-    while (text[n] != 0) ++n;
-    return n;
-}
 
 template <class Char>
 const Char* FindBackslash(const Char* text)
@@ -90,7 +83,7 @@ bool ToShortPath(const Char* path, Char* out, const ShortPathServices<Char>& ser
         if (!work.Shorten()) return false;
     }
     if (*rest != 0) {
-        const size_t k = Length(rest);
+        const size_t k = std::char_traits<Char>::length(rest);
         if (!work.Fits(k)) return false;
         work.Append(rest, k);
         if (!work.Shorten()) return false;
@@ -123,7 +116,7 @@ bool ToShortFolderPath(const Char* path, Char* out, const ShortPathServices<Char
         if (!work.Shorten()) return false;
     }
     if (*rest != 0) {
-        const size_t k = Length(rest);
+        const size_t k = std::char_traits<Char>::length(rest);
         if (!work.Fits(k)) return false;
         const uint32_t attributes = work.AttributesWith(rest, k, false);
         if (attributes == kInvalidFileAttributes) return false;
@@ -154,8 +147,8 @@ bool GetRetryPath(const Char* path, ShortPathDisposition disposition, Char* out,
     // When the final name is itself a folder the folder part already ends in it, and the name
     // is added once more; the whole must still fit its buffer.
     const Char* finalName = lastBackslash + 1;
-    const size_t folderLength = Length(out);
-    const size_t nameLength = Length(finalName);
+    const size_t folderLength = std::char_traits<Char>::length(out);
+    const size_t nameLength = std::char_traits<Char>::length(finalName);
     if (folderLength + nameLength >= kUnits) {
         out[0] = 0;
         return false;

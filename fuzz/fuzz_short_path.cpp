@@ -12,14 +12,6 @@
 
 namespace {
 
-template <class Char>
-size_t Length(const Char* text)
-{
-    size_t n = 0;
-    while (text[n] != 0) ++n;
-    return n;
-}
-
 // Answers from a hash of the path and a seed: some paths are missing, some are folders, and
 // short forms come truncated per name, unchanged, or too long for the caller's buffer.
 template <class Char>
