@@ -15,4 +15,7 @@ public:
     virtual bool AskOkCancel(const char16_t* text) = 0;
     // Called now and then during long work; `total` may be 0 when unknown.
     virtual void ReportProgress(VelkProgressStage, int64_t /*done*/, int64_t /*total*/) {}
+    // Polled by the engine during long work, possibly from another thread than the one that
+    // asks: true asks it to stop as soon as it safely can.
+    virtual bool StopRequested() { return false; }
 };
