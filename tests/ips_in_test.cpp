@@ -334,6 +334,24 @@ TEST(Apply, WriteFailureIsReported)
     EXPECT_EQ(out.messages, std::vector<std::u16string>{kWriteFailed});
 }
 
+// A record far beyond the largest file the file system allows (2^44 on ext4) fails after the
+// resize and the records before it; with the journal the target ends as it was.
+TEST(Apply, RecordPastTheLargestFileIsUndone)
+{
+    const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
+    CrashDisk disk;
+    disk.SetSizeLimit((1ll << 44) - 4096);
+    disk.Put(source, PayloadBytes().Header(100, 0).Relative(3, {7, 7}).Absolute(1ll << 44, {1}).End().bytes);
+    disk.Put(target, kTarget);
+    RecordingOwner owner;
+    CVELK_IPS_IN applier(owner);
+    applier.UseFileSystem(disk);
+    EXPECT_FALSE(applier.ApplyPatch(source.c_str(), target.c_str(), 0));
+    EXPECT_EQ(owner.messages, std::vector<std::u16string>{kWriteFailed});
+    EXPECT_EQ(disk.Bytes(target), kTarget);
+    EXPECT_FALSE(disk.Has(CVELK_UndoJournal::PathFor(target.c_str())));
+}
+
 TEST(Apply, NegativePayloadOffsetIsSilent)
 {
     CVELK_MemoryFile source(kMinimalPayload), target(kTarget);
