@@ -28,7 +28,7 @@ set(CPACK_VERBATIM_VARIABLES ON)
 # As one component, the archives list their files in sorted order rather than in the order
 # the file system gives them, which differs between machines.
 set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL Unspecified)
+set(CPACK_COMPONENTS_ALL Unspecified)  # what install rules without a COMPONENT belong to
 set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
 
@@ -40,12 +40,15 @@ if(WIN32)
     set(CPACK_PACKAGE_FILE_NAME velkpatch-${PROJECT_VERSION}-win32)
   endif()
 else()
-  set(CPACK_GENERATOR TGZ DEB)
+  set(CPACK_GENERATOR TGZ)
   string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" velk_system)
   set(CPACK_PACKAGE_FILE_NAME velkpatch-${PROJECT_VERSION}-${velk_system})
-  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    list(APPEND CPACK_GENERATOR DEB)
+    set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+    set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  endif()
 endif()
 
 include(CPack)
