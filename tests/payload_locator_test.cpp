@@ -141,18 +141,6 @@ uint32_t ChecksumOf(const std::vector<uint8_t>& file)
     return static_cast<uint32_t>(velk_format::LoadLE(&file[0x98 + 64], 4));
 }
 
-TEST(PeSignature, UnsignedImagesStayAsTheyAre)
-{
-    const std::vector<uint8_t> payload = PayloadBytes().Header(1, 0).End().bytes;
-    const std::vector<std::vector<uint8_t>> files = {MakePe({{0x400, 0x200}}, 0x400), payload};
-    for (const auto& bytes : files) {
-        CVELK_MemoryFile memory(bytes);
-        EXPECT_EQ(RemovePeSignature(memory, static_cast<int64_t>(bytes.size())), static_cast<int64_t>(bytes.size()));
-        EXPECT_EQ(memory.Tell(), static_cast<int64_t>(bytes.size()));
-        EXPECT_EQ(memory.Bytes(), bytes);
-    }
-}
-
 TEST(PeSignature, SignedPatchGivesBackItsImage)
 {
     const std::vector<uint8_t> image = MakePe({{0x400, 0x200}}, 0x400);
