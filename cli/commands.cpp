@@ -13,6 +13,7 @@
 #include "payload/messages.h"
 #include "payload/patch_builder.h"
 #include "payload/payload_locator.h"
+#include "payload/pe_signature.h"
 
 #ifndef VELK_VERSION
 #define VELK_VERSION "unknown"
@@ -120,18 +121,19 @@ private:
 };
 
 // Copies the executable part of the stub: all of a fresh patcher, or the patcher in front of
-// an older patch's payload.
-bool CopyStub(CVELK_File& stub, int64_t length, CVELK_xFile& output)
+// an older patch's payload, without the signature that covered that payload. Returns the bytes
+// it leaves in `output`, -1 on failure.
+int64_t CopyStub(CVELK_File& stub, int64_t length, CVELK_xFile& output)
 {
     constexpr uint32_t kChunk = 1u << 20;
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kChunk]);
-    if (!buffer || !stub.Seek(0)) return false;
+    if (!buffer || !stub.Seek(0)) return -1;
     for (int64_t left = length; left > 0;) {
         const uint32_t n = left < kChunk ? static_cast<uint32_t>(left) : kChunk;
-        if (velk_format::ReadFully(stub, buffer.get(), n) != n || output.Write(buffer.get(), n) != n) return false;
+        if (velk_format::ReadFully(stub, buffer.get(), n) != n || output.Write(buffer.get(), n) != n) return -1;
         left -= n;
     }
-    return true;
+    return RemovePeSignature(output, length);
 }
 
 std::string DescribeDescriptionError(const DescriptionResult& result, const NativeString& path)
@@ -235,7 +237,7 @@ int RunCreate(const CommandLine& command)
     CatchInterrupts();
     PendingOutput output(command.output);
     if (!output.Create()) return Failure("cannot create OUTPUT " + Quoted(command.output));
-    if (stubLength > 0 && !CopyStub(stub, stubLength, output.File()))
+    if (stubLength > 0 && (stubLength = CopyStub(stub, stubLength, output.File())) < 0)
         return Failure("cannot write OUTPUT " + Quoted(command.output));
     stub.Close();
 
