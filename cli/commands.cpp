@@ -251,6 +251,10 @@ int RunCreate(const CommandLine& command)
     case VelkBuildStatus::kOk: break;
     case VelkBuildStatus::kOriginalReadFailed: return Failure("cannot read ORIGINAL " + Quoted(command.original));
     case VelkBuildStatus::kModifiedReadFailed: return Failure("cannot read MODIFIED " + Quoted(command.modified));
+    case VelkBuildStatus::kOriginalChanged:
+        return Failure("ORIGINAL " + Quoted(command.original) + " holds more than its size says");
+    case VelkBuildStatus::kModifiedChanged:
+        return Failure("MODIFIED " + Quoted(command.modified) + " holds more than its size says");
     case VelkBuildStatus::kOutputWriteFailed:
         return Failure("cannot write OUTPUT " + Quoted(command.output) + " (is the disk full?)");
     case VelkBuildStatus::kCancelled: return Failure("interrupted; OUTPUT was not written");
