@@ -5,6 +5,7 @@
 
 #include "cli/description.h"
 #include "cli/platform.h"
+#include "cli/terminal_escape.h"
 #include "cli/terminal_owner.h"
 #include "file/velk_file.h"
 #include "payload/drav_info.h"
@@ -35,9 +36,16 @@ std::string Count(uint64_t count, const char* noun)
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
+// A path in a message on stderr; a file name can carry control characters too.
 std::string Quoted(const NativeString& path)
 {
-    return "'" + Display(path) + "'";
+    return "'" + ForStream(Stream::kErr, Display(path)) + "'";
+}
+
+// The text is the whole work of info, --help and --version: when it cannot be written, they fail.
+int PrintResult(const std::string& text)
+{
+    return WriteText(Stream::kOut, text) ? kExitOk : Failure("cannot write to standard output");
 }
 
 NativeString Join(const NativeString& folder, const std::string& name)
@@ -263,11 +271,12 @@ int RunCreate(const CommandLine& command)
     const int64_t total = output.File().Tell();
     if (!output.Commit(stubLength > 0)) return Failure("cannot replace OUTPUT " + Quoted(command.output));
 
+    // The patch is in place; a report that cannot be written changes nothing about that.
     const VelkBuildStats& stats = builder.Stats();
-    WriteText(Stream::kOut, "Created " + Display(command.output) + ": " + Count(stats.records, "record") + ", " +
-                                Count(stats.changedBytes, "byte") + " changed, payload " +
-                                Count(stats.payloadBytes, "byte") + ", file " + Count(static_cast<uint64_t>(total), "byte") +
-                                "\n");
+    WriteText(Stream::kOut, "Created " + ForStream(Stream::kOut, Display(command.output)) + ": " +
+                                Count(stats.records, "record") + ", " + Count(stats.changedBytes, "byte") +
+                                " changed, payload " + Count(stats.payloadBytes, "byte") + ", file " +
+                                Count(static_cast<uint64_t>(total), "byte") + "\n");
     return kExitOk;
 }
 
@@ -279,14 +288,14 @@ int RunInfo(const CommandLine& command)
         WriteText(Stream::kErr, TerminalText(velk_messages::kInitFailed) + "\n");
         return kExitFailure;
     }
+    // Both the description and the version text in the summary come from the patch.
     std::string text = TerminalText(info->Description());
     if (!text.empty()) {
         if (text.back() != '\n') text += '\n';
         text += '\n';
     }
     text += TerminalText(info->FormatSummary()) + "\n";
-    WriteText(Stream::kOut, text);
-    return kExitOk;
+    return PrintResult(ForStream(Stream::kOut, text));
 }
 
 int RunApply(const CommandLine& command)
@@ -308,8 +317,8 @@ int RunVelkpatch(const std::vector<NativeString>& args)
         return kExitUsage;
     }
     switch (command.kind) {
-    case CommandKind::kHelp: WriteText(Stream::kOut, CommandUsage(command.helpTopic)); return kExitOk;
-    case CommandKind::kVersion: WriteText(Stream::kOut, std::string("velkpatch ") + VELK_VERSION + "\n"); return kExitOk;
+    case CommandKind::kHelp: return PrintResult(CommandUsage(command.helpTopic));
+    case CommandKind::kVersion: return PrintResult(std::string("velkpatch ") + VELK_VERSION + "\n");
     case CommandKind::kCreate: return RunCreate(command);
     case CommandKind::kInfo: return RunInfo(command);
     case CommandKind::kApply: return RunApply(command);

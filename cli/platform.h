@@ -13,8 +13,9 @@ enum class Stream { kIn, kOut, kErr };
 
 bool IsTerminal(Stream stream);
 // UTF-8 text; a console shows it as such, a pipe or file receives the bytes (with CR LF line
-// ends on Windows).
-void WriteText(Stream stream, const std::string& utf8);
+// ends on Windows). False when not all of it could be written (a closed stream, a reader that
+// went away, a full disk).
+bool WriteText(Stream stream, const std::string& utf8);
 // One line typed on the terminal, without its line end; false at the end of input.
 bool ReadTerminalLine(std::string* line);
 

@@ -41,16 +41,17 @@ bool IsTerminal(Stream stream)
     return isatty(Descriptor(stream)) == 1;
 }
 
-void WriteText(Stream stream, const std::string& utf8)
+bool WriteText(Stream stream, const std::string& utf8)
 {
     const int fd = Descriptor(stream);
     size_t done = 0;
     while (done < utf8.size()) {
         const ssize_t n = ::write(fd, utf8.data() + done, utf8.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;  // a closed pipe: nothing more to say
+        if (n <= 0) return false;  // a closed pipe (SIGPIPE is ignored): nothing more to say
         done += static_cast<size_t>(n);
     }
+    return true;
 }
 
 bool ReadTerminalLine(std::string* line)

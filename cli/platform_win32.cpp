@@ -53,10 +53,10 @@ bool IsTerminal(Stream stream)
     return IsConsole(Handle(stream));
 }
 
-void WriteText(Stream stream, const std::string& utf8)
+bool WriteText(Stream stream, const std::string& utf8)
 {
     const HANDLE handle = Handle(stream);
-    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return;
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return false;
     // The console takes UTF-16 whatever its code page; a pipe or file gets UTF-8.
     if (IsConsole(handle)) {
         std::wstring text;
@@ -64,9 +64,9 @@ void WriteText(Stream stream, const std::string& utf8)
             if (c == L'\n') text += L'\r';
             text += c;
         }
-        DWORD written;
-        WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-        return;
+        DWORD written = 0;
+        return WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+               written == text.size();
     }
     std::string bytes;
     bytes.reserve(utf8.size());
@@ -79,9 +79,10 @@ void WriteText(Stream stream, const std::string& utf8)
         DWORD written = 0;
         if (!WriteFile(handle, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr) ||
             written == 0)
-            return;
+            return false;
         done += written;
     }
+    return true;
 }
 
 bool ReadTerminalLine(std::string* line)

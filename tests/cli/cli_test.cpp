@@ -3,6 +3,7 @@
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/description.h"
+#include "cli/terminal_escape.h"
 #include "cli/terminal_owner.h"
 #include "support/test_support.h"
 
@@ -71,6 +72,9 @@ TEST(Arguments, MalformedCommandLines)
         {"create", "a", "b", "-o", "c", "--output", "d"},
         {"create", "a", "b", "-o", "c", "--stub", "s", "--payload-only"},
         {"create", "a", "b", "-o", "c", "--no-crc=1"},
+        {"create", "a", "b", "-o", "c", "--stub", ""},
+        {"create", "a", "b", "-o", "c", "--stub="},
+        {"create", "a", "b", "-o", "c", "--description", ""},
         {"create", "a", "b", "-o", "c", "--yes"},
         {"info"},
         {"info", "a", "b"},
@@ -149,6 +153,20 @@ TEST(TerminalText, LineEndsAndUtf8)
     EXPECT_EQ(TerminalText(u"补丁版本: X\r\n目标"), "补丁版本: X\n目标");
     EXPECT_EQ(TerminalText(u"打补丁失败\n补丁文件已损坏(5)"), "打补丁失败\n补丁文件已损坏(5)");
     EXPECT_EQ(TerminalText(u"a\rb"), "a\rb");
+}
+
+TEST(EscapeControls, ShowsWhatTheTerminalWouldObey)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"line\n\tindented", "line\n\tindented"},
+        {"\x1b]0;title\x07", "\\x1B]0;title\\x07"},
+        {"done\rfake", "done\\x0Dfake"},
+        {"del\x7f", "del\\x7F"},
+        {"csi \xc2\x9b" "2J, nbsp \xc2\xa0", "csi \\u009B2J, nbsp \xc2\xa0"},
+        {"补丁成功", "补丁成功"},
+        {"bad \xff\xc2", "bad \xff\xc2"},  // not UTF-8: kept as it is
+    };
+    for (const auto& c : cases) EXPECT_EQ(EscapeControls(c.first), c.second) << c.first;
 }
 
 TEST(StubCandidates, BesideTheProgramThenTheSharedFolder)
