@@ -46,6 +46,13 @@ HANDLE OpenForIdentity(const NativeString& path)
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
+// A failed open that says the path names nothing; any other failure (access denied, a file
+// about to be deleted) says nothing about what is there.
+bool NamesNothing(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME;
+}
+
 }  // namespace
 
 bool IsTerminal(Stream stream)
@@ -126,11 +133,12 @@ NativeChar PathSeparator()
 Sameness SameFile(const NativeString& a, const NativeString& b)
 {
     const HANDLE first = OpenForIdentity(a);
-    if (first == INVALID_HANDLE_VALUE) return Sameness::kDifferent;
+    if (first == INVALID_HANDLE_VALUE) return NamesNothing(GetLastError()) ? Sameness::kDifferent : Sameness::kUnknown;
     const HANDLE second = OpenForIdentity(b);
     if (second == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
         CloseHandle(first);
-        return Sameness::kDifferent;
+        return NamesNothing(error) ? Sameness::kDifferent : Sameness::kUnknown;
     }
     BY_HANDLE_FILE_INFORMATION x, y;
     Sameness result = Sameness::kUnknown;
@@ -149,14 +157,64 @@ bool FileExists(const NativeString& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool CreateNewFile(const NativeString& path)
+FileKind KindOfFile(const NativeString& path)
 {
-    const HANDLE handle =
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
+    const HANDLE handle = OpenForIdentity(path);
+    if (handle == INVALID_HANDLE_VALUE) return NamesNothing(GetLastError()) ? FileKind::kMissing : FileKind::kUnknown;
+    // Devices (NUL, CON) and pipes open like files; only a disk file that is no folder is regular.
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool regular = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
+                         !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     CloseHandle(handle);
-    return true;
+    return regular ? FileKind::kRegular : FileKind::kOther;
 }
+
+bool ReadSmallFile(const NativeString& path, size_t limit, std::string* bytes)
+{
+    const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    bytes->clear();
+    char buffer[16384];
+    bool ok = true;
+    while (bytes->size() <= limit) {
+        DWORD got = 0;
+        if (!ReadFile(handle, buffer, sizeof buffer, &got, nullptr)) {
+            ok = GetLastError() == ERROR_BROKEN_PIPE;  // a pipe's writer has finished
+            break;
+        }
+        if (got == 0) break;
+        bytes->append(buffer, got);
+    }
+    CloseHandle(handle);
+    if (bytes->size() > limit + 1) bytes->resize(limit + 1);
+    return ok;
+}
+
+NativeString FollowLinks(const NativeString& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return path;
+    // Opening goes through the link; the handle then tells the final path (as \\?\C:\...).
+    const HANDLE handle = OpenForIdentity(path);
+    if (handle == INVALID_HANDLE_VALUE) return path;
+    std::vector<wchar_t> buffer(MAX_PATH);
+    DWORD n = GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
+    if (n >= buffer.size()) {
+        buffer.resize(n + 1);
+        n = GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
+    }
+    CloseHandle(handle);
+    return n > 0 && n < buffer.size() ? NativeString(buffer.data(), n) : path;
+}
+
+// NTFS, FAT32 and exFAT all take names of 255 UTF-16 units.
+size_t NameLimit(const NativeString&)
+{
+    return 255;
+}
+
+void AdoptPermissions(CVELK_File&, const NativeString&, bool) {}
 
 bool RenameOver(const NativeString& from, const NativeString& to)
 {
@@ -167,8 +225,6 @@ bool RemoveFile(const NativeString& path)
 {
     return DeleteFileW(path.c_str()) != 0;
 }
-
-void MarkExecutable(const NativeString&) {}
 
 uint32_t ProcessId()
 {
