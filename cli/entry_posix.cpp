@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/platform.h"
 
 namespace {
 
@@ -39,5 +40,7 @@ int main(int argc, char** argv)
     signal(SIGPIPE, SIG_IGN);
 
     std::vector<NativeString> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    return velk_cli::RunVelkpatch(args);
+    const int code = velk_cli::RunVelkpatch(args);
+    velk_cli::CleanupDone();
+    return code;
 }

@@ -57,9 +57,18 @@ bool RemoveFile(const NativeString& path);
 uint32_t ProcessId();
 
 // Ctrl+C, SIGTERM and the like set a flag instead of ending the program, so that long work can
-// stop cleanly.
+// stop cleanly. On Windows, closing the console window, logging off and shutting down end the
+// program as soon as the console handler returns; the handler therefore returns only once the
+// main thread calls CleanupDone() (or the system's allowance has run out).
 void CatchInterrupts();
 bool Interrupted();
+// The work is over and what it leaves behind is in order (a temporary file removed, a target
+// restored): the program may now be ended. Called last, as the entry returns.
+void CleanupDone();
+#ifdef _WIN32
+// The console control handler CatchInterrupts installs (BOOL WINAPI (DWORD)).
+int __stdcall OnConsoleEvent(unsigned long event);
+#endif
 
 // A path for messages: UTF-8 (on POSIX the bytes as they are).
 std::string Display(const NativeString& path);

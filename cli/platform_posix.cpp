@@ -213,6 +213,9 @@ bool Interrupted()
     return g_interrupted != 0;
 }
 
+// A signal handler that returns lets the program go on; nothing waits for the cleanup.
+void CleanupDone() {}
+
 std::string Display(const NativeString& path)
 {
     return path;

@@ -32,12 +32,14 @@ std::wstring Wide(const std::string& utf8)
 }
 
 std::atomic<bool> g_interrupted{false};
+// Signalled by CleanupDone; a manual-reset event, so that every handler call returns, late ones too.
+HANDLE g_cleanupDone = nullptr;
 
-BOOL WINAPI OnConsoleEvent(DWORD)
-{
-    g_interrupted = true;
-    return TRUE;  // handled: the program stops its work and cleans up itself
-}
+// The system ends a process once its handler returns from a close, logoff or shutdown event, or
+// when the system's allowance runs out: SPI_GETHUNGAPPTIMEOUT for a close, SPI_GETWAITTOKILLTIMEOUT
+// for logoff and shutdown (5 s each by default), 20 s for a service at shutdown. The handler holds
+// on at most that long, for a system that would wait for it forever.
+constexpr DWORD kLongestAllowanceMs = 20000;
 
 // A handle that sees the file itself, not its contents: enough to ask for its identity.
 HANDLE OpenForIdentity(const NativeString& path)
@@ -231,14 +233,29 @@ uint32_t ProcessId()
     return GetCurrentProcessId();
 }
 
+BOOL WINAPI OnConsoleEvent(DWORD event)
+{
+    g_interrupted = true;
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;  // the work stops by itself
+    // Close, logoff or shutdown: returning ends the process, so not before the cleanup is done.
+    if (g_cleanupDone != nullptr) WaitForSingleObject(g_cleanupDone, kLongestAllowanceMs);
+    return TRUE;
+}
+
 void CatchInterrupts()
 {
+    if (g_cleanupDone == nullptr) g_cleanupDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
 bool Interrupted()
 {
     return g_interrupted;
+}
+
+void CleanupDone()
+{
+    if (g_cleanupDone != nullptr) SetEvent(g_cleanupDone);
 }
 
 std::string Display(const NativeString& path)

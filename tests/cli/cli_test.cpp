@@ -251,6 +251,26 @@ TEST(SameFile, AFileThatCannotBeExaminedIsUnknown)
     EXPECT_EQ(SameFile(dir.Path("missing"), other), Sameness::kDifferent);
     EXPECT_EQ(SameFile(other, dir.Path("missing\\file")), Sameness::kDifferent);
 }
+
+DWORD WINAPI DeliverClose(void*)
+{
+    return OnConsoleEvent(CTRL_CLOSE_EVENT);
+}
+
+// Ctrl+C only asks the work to stop. Closing the console ends the process as soon as the
+// handler returns, so the handler returns only once the main thread has cleaned up.
+TEST(ConsoleEvents, CloseWaitsUntilTheCleanupIsDone)
+{
+    CatchInterrupts();
+    EXPECT_TRUE(OnConsoleEvent(CTRL_C_EVENT));
+    EXPECT_TRUE(Interrupted());
+    const HANDLE handler = CreateThread(nullptr, 0, DeliverClose, nullptr, 0, nullptr);
+    ASSERT_NE(handler, nullptr);
+    EXPECT_EQ(WaitForSingleObject(handler, 500), static_cast<DWORD>(WAIT_TIMEOUT));
+    CleanupDone();
+    EXPECT_EQ(WaitForSingleObject(handler, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+    CloseHandle(handler);
+}
 #endif
 
 TEST(StubCandidates, BesideTheProgramThenTheSharedFolder)
