@@ -32,6 +32,19 @@ bool CVELK_File::OpenFile(const NativeChar* path, int mode, int share)
     return PlatformOpen(path, mode, share);
 }
 
+bool CVELK_File::CreateNew(const NativeChar* path, int share)
+{
+    Close();
+    if (path == nullptr) return false;
+    m_access = kAccessRead | kAccessWrite;
+    return PlatformOpen(path, kCreateNew, share);
+}
+
+bool CVELK_File::Flush()
+{
+    return IsOpen() && (m_access & kAccessWrite) && PlatformFlush();
+}
+
 void CVELK_File::Close()
 {
     if (m_handle != kNoHandle) PlatformClose();

@@ -72,7 +72,8 @@ int OpenFlags(int mode)
     case kModeWriteExisting: return O_WRONLY;
     case kModeReadWriteExisting: return O_RDWR;
     case kModeCreateTruncate: return O_WRONLY | O_CREAT;  // truncated only once sharing allows
-    default: return O_RDWR | O_CREAT;                       // kModeReadWriteOpenAlways
+    case kModeReadWriteOpenAlways: return O_RDWR | O_CREAT;
+    default: return O_RDWR | O_CREAT | O_EXCL;  // CreateNew: O_EXCL also refuses a symbolic link
     }
 }
 
@@ -98,7 +99,7 @@ bool CVELK_File::PlatformOpen(const char* path, int mode, int share)
     int fd = OpenOnce(path, mode);
     if (fd < 0 && errno == ENOENT) {
         char retry[kMaxPathUnits];
-        const bool creating = mode == kModeCreateTruncate || mode == kModeReadWriteOpenAlways;
+        const bool creating = mode == kModeCreateTruncate || mode == kModeReadWriteOpenAlways || mode == kCreateNew;
         if (GetRetryPath(path, creating ? kDispositionCreating : kDispositionOpenExisting, retry))
             fd = OpenOnce(retry, mode);
     }
@@ -136,6 +137,19 @@ void CVELK_File::PlatformClose()
     if (m_lockFd >= 0) ::close(m_lockFd);
     m_lockFd = -1;
     ::close(m_handle);  // closing the descriptor drops its share-mode locks
+}
+
+bool CVELK_File::PlatformFlush()
+{
+#ifdef __APPLE__
+    // fsync there leaves the data in the drive's cache; F_FULLFSYNC reaches the medium.
+    if (fcntl(m_handle, F_FULLFSYNC) == 0) return true;
+#endif
+    int result;
+    do {
+        result = fsync(m_handle);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
 }
 
 uint32_t CVELK_File::PlatformRead(void* buffer, uint32_t count)

@@ -21,6 +21,7 @@ DWORD Disposition(int mode)
     switch (mode) {
     case kModeCreateTruncate: return CREATE_ALWAYS;
     case kModeReadWriteOpenAlways: return OPEN_ALWAYS;
+    case CVELK_File::kCreateNew: return CREATE_NEW;  // also refuses a link in its place
     default: return OPEN_EXISTING;
     }
 }
@@ -49,6 +50,11 @@ bool CVELK_File::PlatformOpen(const wchar_t* path, int mode, int share)
 void CVELK_File::PlatformClose()
 {
     CloseHandle(m_handle);
+}
+
+bool CVELK_File::PlatformFlush()
+{
+    return FlushFileBuffers(m_handle) != 0;
 }
 
 uint32_t CVELK_File::PlatformRead(void* buffer, uint32_t count)

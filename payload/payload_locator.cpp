@@ -8,12 +8,13 @@
 
 namespace {
 
-// Reads exactly `count` bytes at `position`; false when the file has fewer.
+// Reads exactly `count` bytes at `position`, however the platform splits the read; false when
+// the file has fewer.
 bool ReadAt(CVELK_xFile& file, uint64_t position, void* buffer, uint32_t count)
 {
     if (position > static_cast<uint64_t>(INT64_MAX) || !file.Seek(static_cast<int64_t>(position)))
         return false;
-    return file.Read(buffer, count) == count;
+    return velk_format::ReadFully(file, buffer, count) == count;
 }
 
 // PE: the furthest end of the headers, of every section's raw data, and of a COFF symbol and
@@ -100,7 +101,7 @@ int64_t FindPayloadOffset(CVELK_xFile& file)
 {
     uint8_t start[64] = {};
     if (!file.Seek(0)) return -1;
-    const uint32_t got = file.Read(start, sizeof start);
+    const uint32_t got = velk_format::ReadFully(file, start, sizeof start);
     if (got == sizeof start && start[0] == 'M' && start[1] == 'Z') {
         const int64_t end = PeImageEnd(file, static_cast<uint32_t>(velk_format::LoadLE(start + 0x3C, 4)));
         return end;

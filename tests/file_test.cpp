@@ -4,6 +4,10 @@
 #include <algorithm>
 #include <filesystem>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "file/crc32.h"
 #include "file/velk_file.h"
 #include "support/test_support.h"
@@ -62,6 +66,37 @@ TEST_F(DiskFile, ModeCodesMapToAccessAndDisposition)
         file.Close();
         std::filesystem::remove(std::filesystem::path(missing));
     }
+}
+
+TEST_F(DiskFile, CreateNewMakesOnlyNewFiles)
+{
+    const NativeString path = dir.Path("new");
+    CVELK_File file;
+    ASSERT_TRUE(file.CreateNew(path.c_str(), kShareRead));
+    EXPECT_TRUE(file.CanRead() && file.CanWrite());
+    EXPECT_EQ(file.Write("abc", 3), 3u);
+    EXPECT_TRUE(file.Flush());
+    file.Close();
+    EXPECT_FALSE(file.Flush());
+    EXPECT_EQ(ReadWholeFile(path), kAbc);
+
+    // An existing file is neither opened nor truncated.
+    EXPECT_FALSE(file.CreateNew(path.c_str(), kShareRead));
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_EQ(ReadWholeFile(path), kAbc);
+    EXPECT_FALSE(file.OpenFile(dir.Path("other").c_str(), CVELK_File::kCreateNew, kShareRead));
+    EXPECT_FALSE(FileExists(dir.Path("other")));
+#ifndef _WIN32
+    // Nor is a link in its place followed to the file it names.
+    const NativeString target = dir.Path("target");
+    ASSERT_EQ(symlink(target.c_str(), dir.Path("link").c_str()), 0);
+    EXPECT_FALSE(file.CreateNew(dir.Path("link").c_str(), kShareRead));
+    EXPECT_FALSE(FileExists(target));
+#endif
+    // Only a file open for writing has anything to flush.
+    CVELK_File reader;
+    ASSERT_TRUE(reader.OpenFile(path.c_str(), kModeReadExisting, kShareRead));
+    EXPECT_FALSE(reader.Flush());
 }
 
 TEST_F(DiskFile, PositionAfterOpenAndTruncation)
