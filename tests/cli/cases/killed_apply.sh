@@ -24,15 +24,20 @@ done
 wait $pid
 [[ $gone == 0 ]] && gone=$(( $(date +%s%N) - start ))
 restored=0
-# Then, until a kill has come while the target was being written, more at random moments in there.
-for tenth in -3 0 1 2 3 4 5 6 7 8 9 10 13 r r r r r r r r r r; do
-  [[ $tenth == r && $restored -gt 0 ]] && break
-  [[ $tenth == r ]] && tenth=$((1 + RANDOM % 9))
+# Then ("c") killed as soon as the target has begun to change, which it does only once its journal
+# is complete: a kill while the target is being written, however fast this machine is.
+for tenth in -3 0 1 2 3 4 5 6 7 8 9 10 13 c c c; do
   delay=$(awk -v a="$appeared" -v g="$gone" -v k="$tenth" 'BEGIN { d = a + (g - a) * k / 10; printf "%.3f", (d < 0 ? 0 : d) / 1e9 }')
   cp original.img target.img
+  before=$(stat -c %y target.img)
   velkpatch_background apply patch.bin target.img > /dev/null 2>&1
   pid=$!
-  sleep $delay
+  if [[ $tenth == c ]]; then
+    delay="the first change"
+    while kill -0 $pid 2>/dev/null && [[ $(stat -c %y target.img) == "$before" ]]; do :; done
+  else
+    sleep $delay
+  fi
   kill -KILL $pid 2>/dev/null
   wait $pid 2>/dev/null
   velkpatch recover target.img > recover.txt || echo "after $delay s: recover failed"
