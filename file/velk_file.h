@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "file/chunked_crc.h"
 #include "file/native_path.h"
 #include "file/velk_xfile.h"
 
@@ -43,6 +44,9 @@ public:
     bool CreateNew(const NativeChar* path, int share);
     // How CreateNew asks the platform layer; not a mode code, OpenFile refuses it.
     static constexpr int kCreateNew = -100;
+    // Opens an existing regular file for reading and writing, but not through a symbolic link,
+    // and never a folder, a device or a pipe.
+    bool OpenExistingRegular(const NativeChar* path, int share);
 
     uint32_t Read(void* buffer, uint32_t count) override;
     uint32_t Write(const void* buffer, uint32_t count) override;
@@ -55,16 +59,17 @@ public:
     bool IsOpen() override { return m_handle != kNoHandle; }
     // Forces what was written to the disk; false when the disk reports a failure (a write that
     // was accepted into the cache may only fail here).
-    bool Flush();
+    bool Flush() override;
     // The platform's handle or descriptor, still owned by this object: for the calls the file
     // interface does not offer (the permissions of a new file).
     Handle NativeHandle() const { return m_handle; }
     uint32_t CanRead() override { return m_access & kAccessRead; }
     uint32_t CanWrite() override { return m_access & kAccessWrite; }
+    uint32_t ReadAt(int64_t position, void* buffer, uint32_t count) override;
 
     // Bytes the whole-file CRC reads per platform call: small enough to stay in the cache,
     // far below the 32 MiB the format allows.
-    static constexpr uint32_t kCrcChunkBytes = 4u << 20;
+    static constexpr uint32_t kCrcChunkBytes = CVELK_ChunkedCrc::kChunkBytes;
 
 private:
 #ifdef _WIN32
@@ -77,6 +82,8 @@ private:
 
     // Platform primitives; each is one system call (or as few as the platform needs).
     bool PlatformOpen(const NativeChar* path, int mode, int share);
+    // Read and write access to an existing regular file reached without a link.
+    bool PlatformOpenRegular(const NativeChar* path, int share);
     bool PlatformFlush();
     uint32_t PlatformRead(void* buffer, uint32_t count);
     bool PlatformSetEndOfFile();

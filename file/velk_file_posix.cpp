@@ -132,6 +132,26 @@ bool CVELK_File::PlatformOpen(const char* path, int mode, int share)
     return true;
 }
 
+bool CVELK_File::PlatformOpenRegular(const char* path, int share)
+{
+    // O_NOFOLLOW refuses a link as the last component; a folder, a device or a pipe is refused
+    // once open (O_NONBLOCK keeps a pipe from waiting for a writer).
+    int fd;
+    do {
+        fd = ::open(path, O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !AcquireShareLocks(fd, m_access, share)) {
+        ::close(fd);
+        return false;
+    }
+    const int status = fcntl(fd, F_GETFL);
+    if (status != -1) fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    m_handle = fd;
+    return true;
+}
+
 void CVELK_File::PlatformClose()
 {
     if (m_lockFd >= 0) ::close(m_lockFd);
@@ -149,7 +169,9 @@ bool CVELK_File::PlatformFlush()
     do {
         result = fsync(m_handle);
     } while (result != 0 && errno == EINTR);
-    return result == 0;
+    // A file that cannot be synced (a pipe, a device, some special file systems) has nothing the
+    // call could make more durable; only a real failure to write counts.
+    return result == 0 || errno == EINVAL || errno == ENOTSUP || errno == EROFS;
 }
 
 uint32_t CVELK_File::PlatformRead(void* buffer, uint32_t count)
@@ -165,6 +187,16 @@ uint32_t CVELK_File::Read(void* buffer, uint32_t count)
 {
     if (!IsOpen() || !(m_access & kAccessRead)) return 0;
     return PlatformRead(buffer, count);
+}
+
+uint32_t CVELK_File::ReadAt(int64_t position, void* buffer, uint32_t count)
+{
+    if (!IsOpen() || !(m_access & kAccessRead) || position < 0) return 0;
+    ssize_t n;
+    do {
+        n = ::pread(m_handle, buffer, count, static_cast<off_t>(position));
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? 0 : static_cast<uint32_t>(n);
 }
 
 uint32_t CVELK_File::Write(const void* buffer, uint32_t count)

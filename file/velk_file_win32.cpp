@@ -47,6 +47,24 @@ bool CVELK_File::PlatformOpen(const wchar_t* path, int mode, int share)
     return true;
 }
 
+bool CVELK_File::PlatformOpenRegular(const wchar_t* path, int share)
+{
+    // FILE_FLAG_OPEN_REPARSE_POINT opens a symbolic link or junction itself instead of what it
+    // leads to, so that it can be refused below.
+    const HANDLE handle = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, ShareFlags(share), nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const DWORD refused = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & refused) != 0) {
+        CloseHandle(handle);
+        return false;
+    }
+    m_handle = handle;
+    return true;
+}
+
 void CVELK_File::PlatformClose()
 {
     CloseHandle(m_handle);
@@ -68,6 +86,18 @@ uint32_t CVELK_File::Read(void* buffer, uint32_t count)
 {
     if (!IsOpen()) return 0;
     return PlatformRead(buffer, count);
+}
+
+// A synchronous handle reads at the OVERLAPPED offset and leaves its position after the bytes read.
+uint32_t CVELK_File::ReadAt(int64_t position, void* buffer, uint32_t count)
+{
+    if (!IsOpen() || position < 0) return 0;
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(position);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(position) >> 32);
+    DWORD done = 0;
+    if (!ReadFile(m_handle, buffer, count, &done, &at)) return 0;
+    return done;
 }
 
 uint32_t CVELK_File::Write(const void* buffer, uint32_t count)

@@ -28,6 +28,14 @@ public:
     // Nonzero (the access bit itself) when the file was opened with that access.
     virtual uint32_t CanRead() = 0;
     virtual uint32_t CanWrite() = 0;
+
+    // Added after the original slots, which keep their order.
+    // Makes everything written so far durable: on the disk itself, not in a cache, once it
+    // returns true. A file that nothing can make more durable (one in memory) answers true.
+    virtual bool Flush() = 0;
+    // Reads at `position`, leaving the current position unspecified; counts as Read's. One
+    // platform call where the platform has a positioned read, Seek and Read otherwise.
+    virtual uint32_t ReadAt(int64_t position, void* buffer, uint32_t count);
 };
 
 // Access rights as the Windows constants spell them; the POSIX backend records the same values.

@@ -13,6 +13,8 @@ constexpr const char16_t* kDamaged2 = u"补丁文件已损坏(2)";
 constexpr const char16_t* kDamaged3 = u"补丁文件已损坏(3)";
 constexpr const char16_t* kDamaged4 = u"补丁文件已损坏(4)";
 constexpr const char16_t* kCrcQuestion = u"目标文件没有通过CRC32验证,要继续吗?";
+// The target could not be read through for its CRC-32: not the same as a file that fails it.
+constexpr const char16_t* kTargetReadFailed = u"目标文件读取失败";
 constexpr const char16_t* kResizeFailed = u"改变文件大小失败,可能是磁盘容量不足";
 constexpr const char16_t* kSourceSeekFailed = u"设置文件指针错误(1)";
 constexpr const char16_t* kSuccess = u"补丁成功";
@@ -25,6 +27,17 @@ constexpr const char16_t* kDamaged8 = u"打补丁失败\n补丁文件已损坏(8
 constexpr const char16_t* kTargetSeekFailed = u"打补丁失败\n设置ROM文件位置失败";
 // The doubled last characters are part of the message as users know it.
 constexpr const char16_t* kWriteFailed = u"打补丁失败\n写数据失败失败";
+// Added as a last line where a failed application could not be undone: its journal stays beside
+// the target and undoes it at the next application.
+constexpr const char16_t* kRestoreNextTime = u"目标文件将在下次打补丁时恢复";
+// An application stopped on request whose undoing failed (followed by kRestoreNextTime).
+constexpr const char16_t* kStoppedUnfinished = u"打补丁已停止";
+// Before an application: a journal left by an interrupted one could not be played back (followed
+// by kRestoreNextTime).
+constexpr const char16_t* kRecoveryFailed = u"无法撤销上次中断的打补丁";
+// Before an application: something that is not a usable journal of this target has its name.
+constexpr const char16_t* kJournalUnusable =
+    u"目标文件旁的撤销文件(.velk-undo)无法使用,没有改动任何文件\n请检查后移走它再打补丁";
 constexpr const char16_t* kInitFailed = u"初始化失败";
 constexpr const char16_t* kExitQuestion = u"要退出?";
 

@@ -11,6 +11,7 @@ packages=(
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine64 fonts-wine xvfb xauth fonts-wqy-microhei imagemagick
   python3 groff-base gzip fakeroot dpkg-dev unzip openssl osslsigncode
+  hyperfine
 )
 
 missing=()

@@ -315,6 +315,34 @@ TEST_F(DiskFile, PositionsAndSizesBeyondFourGiB)
     EXPECT_TRUE(file.SetSize(far + 3));
     EXPECT_EQ(file.GetSize(), far + 3);
     EXPECT_EQ(file.Tell(), far + 3);
+    // A positioned read past 4 GiB, and one where the file ends.
+    EXPECT_EQ(file.ReadAt(far + 1, back, 3), 2u);
+    EXPECT_EQ(std::string(back, 2), "ar");
+    EXPECT_EQ(file.ReadAt(far + 3, back, 3), 0u);
+}
+
+// What the undo journal needs besides a new file: an existing plain file opened without
+// following a link, and positioned reads.
+TEST_F(DiskFile, ExistingRegularFilesAndPositionedReads)
+{
+    const NativeString path = MakeFile("journal", {'a', 'b', 'c', 'd', 'e', 'f'});
+    CVELK_File file;
+    ASSERT_TRUE(file.OpenExistingRegular(path.c_str(), kShareRead));
+    EXPECT_TRUE(file.CanRead() && file.CanWrite());
+    char bytes[4] = {};
+    EXPECT_EQ(file.ReadAt(2, bytes, 4), 4u);
+    EXPECT_EQ(std::string(bytes, 4), "cdef");
+    EXPECT_EQ(file.ReadAt(5, bytes, 4), 1u);
+    EXPECT_EQ(file.ReadAt(-1, bytes, 1), 0u);
+    file.Close();
+    EXPECT_FALSE(file.OpenExistingRegular(dir.Path("missing").c_str(), kShareRead));
+    EXPECT_FALSE(FileExists(dir.Path("missing")));
+    EXPECT_FALSE(file.OpenExistingRegular(dir.Root().c_str(), kShareRead));
+#ifndef _WIN32
+    const NativeString link = dir.Path("link");
+    ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
+    EXPECT_FALSE(file.OpenExistingRegular(link.c_str(), kShareRead));
+#endif
 }
 
 }  // namespace
