@@ -28,6 +28,10 @@ constexpr const char16_t* kTargetSeekFailed = u"打补丁失败\n设置ROM文件
 // The doubled last characters are part of the message as users know it.
 constexpr const char16_t* kWriteFailed = u"打补丁失败\n写数据失败失败";
 constexpr const char16_t* kInitFailed = u"初始化失败";
+// What a payload that records its result says about it.
+constexpr const char16_t* kResultCrcLabel = u"打补丁后的文件的CRC32验证: ";
+constexpr const char16_t* kAlreadyPatched = u"目标文件已经打过此补丁";
+constexpr const char16_t* kResultCrcFailed = u"打补丁失败\n打补丁后的文件没有通过CRC32验证,已恢复原文件";
 constexpr const char16_t* kExitQuestion = u"要退出?";
 
 }  // namespace velk_messages

@@ -8,6 +8,7 @@
 #include "file/memory_file.h"
 #include "file/velk_file.h"
 #include "payload/drav_info.h"
+#include "payload/extension_block.h"
 #include "payload/format.h"
 #include "payload/ips_in.h"
 #include "payload/messages.h"
@@ -49,7 +50,7 @@ uint64_t MinimumRecordBytes(const std::vector<uint64_t>& diffs)
 
 uint64_t MinimumPayloadBytes(const std::vector<uint64_t>& diffs, size_t descriptionUnits)
 {
-    return velk_format::kHeaderBytes + MinimumRecordBytes(diffs) + 1 +
+    return velk_extension::kDataOffsetWithBlock + MinimumRecordBytes(diffs) + 1 +
            (descriptionUnits == 0 ? 0 : 2 * (descriptionUnits + 1));
 }
 
@@ -222,12 +223,18 @@ TEST(PatchBuilder, HeaderCarriesSizeCrcAndDescription)
     EXPECT_EQ(std::u16string(info.VersionText()), u"VELK-PATCH3.0");
     EXPECT_EQ(withCrc.payload.size(), MinimumPayloadBytes(DiffPositions(original, modified), description.size()));
     EXPECT_EQ(ApplyTo(withCrc.payload, original), modified);
+    ASSERT_NE(info.ResultIdentity(), nullptr);
+    EXPECT_EQ(info.ResultIdentity()->resultCrc, Crc(modified));
+    EXPECT_EQ(info.ResultIdentity()->originalSize, original.size());
 
+    // Without the check the block is still there: it tells a patched file from any other.
     const Built withoutCrc = Build(original, modified, 4096, false);
     CVELK_MemoryFile bare(withoutCrc.payload, kAccessRead);
     ASSERT_TRUE(info.ReadInfoFrom(bare, 0));
     EXPECT_EQ(info.TargetCrc(), 0u);
     EXPECT_EQ(info.Description()[0], 0);
+    ASSERT_NE(info.ResultIdentity(), nullptr);
+    EXPECT_EQ(info.ResultIdentity()->resultCrc, Crc(modified));
 
     // The CRC covers the whole original, also the part a shorter modified file drops, and an
     // original shorter than the modified file is not read past its end.

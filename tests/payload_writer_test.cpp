@@ -40,6 +40,36 @@ TEST(PayloadWriter, DescriptionFollowsTheEndRecord)
     EXPECT_EQ(std::u16string(info.Description()), u"说明\r\n");
 }
 
+// With the extension block, the records start at 72 and the block is filled in at the end, with
+// the target CRC that was known only then.
+TEST(PayloadWriter, ExtensionBlockBehindTheHeader)
+{
+    CVELK_MemoryFile file(std::vector<uint8_t>{});
+    CVELK_PayloadWriter writer(file);
+    ASSERT_TRUE(writer.Begin(9, 0));
+    ASSERT_TRUE(writer.ReserveExtensionBlock());
+    ASSERT_TRUE(writer.AddRecord(3, reinterpret_cast<const uint8_t*>("x"), 1));
+    writer.SetTargetCrc(0xCAFEF00Du);
+    writer.SetResultIdentity({0x01020304u, 0x123456789Aull});
+    ASSERT_TRUE(writer.Finish(u"d"));
+    const std::vector<uint8_t> expected = PayloadBytes()
+                                              .Header(9, 0xCAFEF00Du, 72 + 8 + 1, 72)
+                                              .Block(0x01020304u, 0x123456789Aull)
+                                              .Relative(3, {'x'})
+                                              .End()
+                                              .Text(u"d")
+                                              .U16(0)
+                                              .bytes;
+    EXPECT_EQ(file.Bytes(), expected);
+
+    // Too late once a record is written: the block must come right behind the header.
+    CVELK_MemoryFile late(std::vector<uint8_t>{});
+    CVELK_PayloadWriter lateWriter(late);
+    ASSERT_TRUE(lateWriter.Begin(9, 0));
+    ASSERT_TRUE(lateWriter.AddRecord(3, reinterpret_cast<const uint8_t*>("x"), 1));
+    EXPECT_FALSE(lateWriter.ReserveExtensionBlock());
+}
+
 TEST(PayloadWriter, WritesAfterWhateverPrecedesIt)
 {
     // A payload appended to a stub: offsets inside it are relative to its own start.
