@@ -1,0 +1,131 @@
+#include "payload/result_check.h"
+
+#include <algorithm>
+#include <new>
+
+#include "file/chunked_crc.h"
+#include "file/crc32.h"
+#include "file/crc32_combine.h"
+#include "payload/format.h"
+#include "payload/target_writer.h"
+
+namespace {
+
+constexpr uint32_t kBufferBytes = 1u << 20;
+
+}  // namespace
+
+CVELK_ResultCheck::CVELK_ResultCheck(uint32_t originalCrc, int64_t originalSize, int64_t patchedSize,
+                                     size_t maxRanges)
+    : m_originalCrc(originalCrc),
+      m_originalSize(std::max<int64_t>(originalSize, 0)),
+      m_kept(std::max<int64_t>(std::min(originalSize, patchedSize), 0)),
+      m_maxRanges(std::max<size_t>(maxRanges, 2)),
+      // The target writer rewrites unchanged bytes in gaps up to this long: ranges at most that far
+      // apart are read as one, so those bytes are read back too.
+      m_mergeGap(CVELK_TargetWriter::kGapBytes)
+{
+}
+
+void CVELK_ResultCheck::Note(int64_t position, int64_t length)
+{
+    if (position < 0 || length <= 0) return;
+    const int64_t end = length > INT64_MAX - position ? INT64_MAX : position + length;
+    // A patch made by create comes in increasing order: most ranges join the last one at once.
+    if (!m_ranges.empty()) {
+        Range& last = m_ranges.back();
+        if (position >= last.from && position <= last.to + m_mergeGap) {
+            last.to = std::max(last.to, end);
+            return;
+        }
+    }
+    m_ranges.push_back({position, end});
+    if (m_ranges.size() <= m_maxRanges) return;
+    Normalize();
+    while (m_ranges.size() > m_maxRanges / 2) {
+        m_mergeGap = std::max<int64_t>(2 * m_mergeGap, 4096);
+        Normalize();
+    }
+}
+
+// Sorted, and merged where they overlap or lie within the merge gap: each byte is read once.
+void CVELK_ResultCheck::Normalize()
+{
+    std::sort(m_ranges.begin(), m_ranges.end(), [](const Range& a, const Range& b) { return a.from < b.from; });
+    size_t kept = 0;
+    for (const Range& r : m_ranges) {
+        if (kept > 0 && r.from - m_ranges[kept - 1].to <= m_mergeGap)
+            m_ranges[kept - 1].to = std::max(m_ranges[kept - 1].to, r.to);
+        else
+            m_ranges[kept++] = r;
+    }
+    m_ranges.resize(kept);
+}
+
+bool CVELK_ResultCheck::ReadBefore(CVELK_xFile& target)
+{
+    Normalize();
+    if (!m_buffer) {
+        m_buffer.reset(new (std::nothrow) uint8_t[kBufferBytes]);
+        if (!m_buffer) return false;
+        m_bufferBytes = kBufferBytes;
+    }
+    m_keptCrc = m_originalCrc;
+    if (m_originalSize > m_kept) {
+        uint32_t tailCrc = 0;
+        if (!StretchCrc(target, m_kept, m_originalSize, &tailCrc)) return false;
+        m_keptCrc = velk_crc32::Uncombine(m_originalCrc, tailCrc, static_cast<uint64_t>(m_originalSize - m_kept));
+    }
+    return RangesRegister(target, &m_oldRegister);
+}
+
+bool CVELK_ResultCheck::ReadAfter(CVELK_xFile& target, uint32_t* crc)
+{
+    const int64_t size = target.GetSize();
+    if (size < m_kept || !m_buffer) return false;
+    uint32_t newRegister = 0, restCrc = 0;
+    if (!RangesRegister(target, &newRegister) || !StretchCrc(target, m_kept, size, &restCrc)) return false;
+    const uint32_t keptCrc = m_keptCrc ^ m_oldRegister ^ newRegister;
+    *crc = velk_crc32::Combine(keptCrc, restCrc, static_cast<uint64_t>(size - m_kept));
+    return true;
+}
+
+bool CVELK_ResultCheck::RangesRegister(CVELK_xFile& target, uint32_t* state)
+{
+    static const velk_crc32::ExtendFunction extend = velk_crc32::BestExtend();
+    uint32_t reg = 0;
+    int64_t at = 0;  // where the register stands
+    for (const Range& r : m_ranges) {
+        if (r.from >= m_kept) break;
+        const int64_t to = std::min(r.to, m_kept);
+        reg = velk_crc32::ExtendZeros(reg, static_cast<uint64_t>(r.from - at));
+        if (!target.Seek(r.from)) return false;
+        for (int64_t left = to - r.from; left > 0;) {
+            const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(left, m_bufferBytes));
+            if (velk_format::ReadFully(target, m_buffer.get(), n) != n) return false;
+            reg = extend(reg, m_buffer.get(), n);
+            left -= n;
+        }
+        m_bytesRead += to - r.from;
+        at = to;
+    }
+    *state = velk_crc32::ExtendZeros(reg, static_cast<uint64_t>(m_kept - at));
+    return true;
+}
+
+bool CVELK_ResultCheck::StretchCrc(CVELK_xFile& target, int64_t from, int64_t to, uint32_t* crc)
+{
+    *crc = 0;
+    if (from >= to) return true;
+    if (!target.Seek(from)) return false;
+    CVELK_ChunkedCrc chunked(to - from);
+    if (!chunked.HasBuffer()) return false;
+    while (!chunked.Done()) {
+        const bool read =
+            chunked.Next([&target](uint8_t* buffer, uint32_t n) { return velk_format::ReadFully(target, buffer, n) == n; });
+        if (!read) return false;
+    }
+    m_bytesRead += to - from;
+    *crc = chunked.Crc();
+    return true;
+}

@@ -1,0 +1,67 @@
+// The CRC-32 of a patched target, known without reading the whole target again.
+//
+// The CRC of the original was just verified over the whole file. What the application changes is
+// the bytes of the ranges its records write, the tail a shrink cuts off and whatever lies past the
+// original's end. CRC-32 is linear: for two files of one length, CRC(A) ^ CRC(B) is the plain
+// (uncomplemented, zero-started) CRC register of A ^ B, and a range's share of it is the register
+// over the range moved to the end of the file by multiplying with x^(8 * bytes after it). So the
+// result's CRC is the original's, with the part a shrink cuts off taken out, plus the ranges' old
+// bytes (read before anything is written) and their new bytes (read back from the file after the
+// last record), plus the CRC of everything past the part both sizes keep, read back whole. Every
+// byte the application wrote is read back from the file, so a write that did not land as it
+// should shows as a mismatch.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "file/velk_xfile.h"
+
+class CVELK_ResultCheck {
+public:
+    // At most this many ranges are held; beyond it, neighbouring ranges are merged across ever
+    // larger gaps, which costs reading the gaps but keeps memory bounded whatever the payload.
+    static constexpr size_t kMaxRanges = 1u << 16;
+
+    // `originalCrc` is the verified CRC-32 of the whole original of `originalSize` bytes.
+    CVELK_ResultCheck(uint32_t originalCrc, int64_t originalSize, int64_t patchedSize,
+                      size_t maxRanges = kMaxRanges);
+    CVELK_ResultCheck(const CVELK_ResultCheck&) = delete;
+    CVELK_ResultCheck& operator=(const CVELK_ResultCheck&) = delete;
+
+    // A record's range, in any order and overlapping others as it likes; all of them before
+    // ReadBefore.
+    void Note(int64_t position, int64_t length);
+
+    // Before the target changes: reads the ranges' old bytes and the tail a shrink cuts off.
+    // False when the target cannot be read.
+    bool ReadBefore(CVELK_xFile& target);
+    // After the last record: reads the ranges back and everything past the kept part. False when
+    // the target cannot be read; otherwise `crc` is the CRC-32 of the target as it now stands.
+    bool ReadAfter(CVELK_xFile& target, uint32_t* crc);
+
+    // Bytes read by the two passes, for the benchmarks.
+    int64_t BytesRead() const { return m_bytesRead; }
+
+private:
+    struct Range {
+        int64_t from, to;
+    };
+    void Normalize();
+    // The plain CRC register of the ranges' bytes, moved to the end of the kept part.
+    bool RangesRegister(CVELK_xFile& target, uint32_t* state);
+    bool StretchCrc(CVELK_xFile& target, int64_t from, int64_t to, uint32_t* crc);
+
+    uint32_t m_originalCrc;
+    int64_t m_originalSize;
+    int64_t m_kept;  // the part of the original that both sizes keep
+    std::vector<Range> m_ranges;
+    size_t m_maxRanges;
+    int64_t m_mergeGap;
+    uint32_t m_keptCrc = 0;     // CRC-32 of the kept part of the original
+    uint32_t m_oldRegister = 0;
+    std::unique_ptr<uint8_t[]> m_buffer;
+    uint32_t m_bufferBytes = 0;
+    int64_t m_bytesRead = 0;
+};
