@@ -9,6 +9,7 @@
 #include "file/velk_file.h"
 #include "payload/ips_in.h"
 #include "payload/messages.h"
+#include "support/crash_disk.h"
 #include "support/payload_builder.h"
 #include "support/test_support.h"
 
@@ -227,20 +228,30 @@ TEST(Apply, CrcCheckReportsProgressAndStops)
     }
 }
 
-// A stop request is also looked for while the records are written, every few hundred records.
-TEST(Apply, StopWhileWriting)
+// A stop request is also looked for every few hundred records while the journal is written and
+// while the records are: either way the target ends as it was, with no message and no journal.
+TEST(Apply, StopWhileSavingOrWriting)
 {
     PayloadBytes payload;
     payload.Header(4000, 0);
     for (int i = 0; i < 2000; ++i) payload.Relative(i == 0 ? 0 : 2, {static_cast<uint8_t>(i)});
-    CVELK_MemoryFile source(payload.End().bytes, kAccessRead), target(kTarget);
-    RecordingOwner owner;
-    owner.stopAfterPolls = 1;
-    CVELK_IPS_IN applier(owner);
-    EXPECT_FALSE(applier.ApplyOpened(source, target, 0));
-    EXPECT_TRUE(applier.Stopped());
-    EXPECT_TRUE(owner.messages.empty());
-    EXPECT_EQ(owner.stopPolls, 2);
+    const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
+    for (int stopAfter : {0, 8}) {
+        SCOPED_TRACE(stopAfter == 0 ? "while saving" : "while writing");
+        CrashDisk disk;
+        disk.Put(source, payload.End().bytes);
+        disk.Put(target, kTarget);
+        RecordingOwner owner;
+        owner.stopAfterPolls = stopAfter;
+        CVELK_IPS_IN applier(owner);
+        applier.UseFileSystem(disk);
+        EXPECT_FALSE(applier.ApplyPatch(source.c_str(), target.c_str(), 0));
+        EXPECT_TRUE(applier.Stopped());
+        EXPECT_TRUE(owner.messages.empty());
+        EXPECT_EQ(owner.stopPolls, stopAfter + 1);
+        EXPECT_EQ(disk.Bytes(target), kTarget);
+        EXPECT_FALSE(disk.Has(CVELK_UndoJournal::PathFor(target.c_str())));
+    }
 }
 
 TEST(Apply, CrcQuestionComesBeforeTheDataOffsetCheck)
