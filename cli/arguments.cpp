@@ -10,6 +10,7 @@ const char kUsage[] =
     "                   [--stub FILE | --payload-only]\n"
     "  velkpatch info PATCH\n"
     "  velkpatch apply PATCH TARGET [--yes | --no]\n"
+    "  velkpatch check PATCH TARGET\n"
     "  velkpatch --help | --version\n"
     "\n"
     "Commands:\n"
@@ -17,9 +18,11 @@ const char kUsage[] =
     "          turns ORIGINAL into MODIFIED\n"
     "  info    show a patch's description and summary\n"
     "  apply   patch TARGET in place with PATCH (a patch .exe or a bare payload)\n"
+    "  check   tell whether PATCH applies to TARGET, without changing it\n"
     "\n"
     "Run 'velkpatch COMMAND --help' for the options of a command.\n"
-    "Exit codes: 0 success, 1 failure, 2 usage error, 3 declined at the CRC question.\n";
+    "Exit codes: 0 success, 1 failure, 2 usage error, 3 declined at the CRC question;\n"
+    "check: 0 applies, 4 already patched, 5 not the expected file, 1 cannot tell.\n";
 
 namespace {
 
@@ -48,6 +51,17 @@ const char kApplyUsage[] =
     "  -n, --no    leave TARGET alone (exit code 3)\n"
     "Without either, the question is asked on the terminal; with no terminal the answer is no.\n";
 
+const char kCheckUsage[] =
+    "Usage: velkpatch check PATCH TARGET\n"
+    "\n"
+    "Tells, in one line, what applying PATCH to TARGET would find. TARGET is only read.\n"
+    "Exit codes:\n"
+    "  0  PATCH applies to TARGET without the CRC question\n"
+    "  4  TARGET is already patched\n"
+    "  5  TARGET is not the file PATCH expects (apply would ask the CRC question)\n"
+    "  1  cannot tell: PATCH is unusable or TARGET cannot be read\n"
+    "  2  usage error\n";
+
 bool Fail(std::string* error, const std::string& text)
 {
     *error = text;
@@ -71,6 +85,7 @@ const char* CommandUsage(const std::string& command)
     if (command == "create") return kCreateUsage;
     if (command == "info") return kInfoUsage;
     if (command == "apply") return kApplyUsage;
+    if (command == "check") return kCheckUsage;
     return kUsage;
 }
 
@@ -91,6 +106,7 @@ bool ParseArguments(const std::vector<NativeString>& args, CommandLine* command,
     if (name == "create") command->kind = CommandKind::kCreate;
     else if (name == "info") command->kind = CommandKind::kInfo;
     else if (name == "apply") command->kind = CommandKind::kApply;
+    else if (name == "check") command->kind = CommandKind::kCheck;
     else return Fail(error, "unknown command '" + name + "'");
 
     std::vector<NativeString> positional;
@@ -171,6 +187,11 @@ bool ParseArguments(const std::vector<NativeString>& args, CommandLine* command,
     case CommandKind::kInfo:
         if (positional.size() != 1) return Fail(error, "info needs exactly one PATCH");
         command->patch = positional[0];
+        return true;
+    case CommandKind::kCheck:
+        if (positional.size() != 2) return Fail(error, "check needs PATCH and TARGET");
+        command->patch = positional[0];
+        command->target = positional[1];
         return true;
     default:
         if (positional.size() != 2) return Fail(error, "apply needs PATCH and TARGET");

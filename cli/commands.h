@@ -1,4 +1,4 @@
-// The three commands of velkpatch and the dispatch between them.
+// The commands of velkpatch and the dispatch between them.
 #pragma once
 
 #include <vector>
@@ -8,7 +8,15 @@
 
 namespace velk_cli {
 
-enum ExitCode { kExitOk = 0, kExitFailure = 1, kExitUsage = 2, kExitDeclined = 3 };
+enum ExitCode {
+    kExitOk = 0,
+    kExitFailure = 1,
+    kExitUsage = 2,
+    kExitDeclined = 3,
+    // check: the target is already patched, or not the file the patch expects.
+    kExitAlreadyPatched = 4,
+    kExitNotExpected = 5,
+};
 
 // The whole program after the platform's entry has collected the arguments (without the
 // program name).
@@ -17,6 +25,7 @@ int RunVelkpatch(const std::vector<NativeString>& args);
 int RunCreate(const CommandLine& command);
 int RunInfo(const CommandLine& command);
 int RunApply(const CommandLine& command);
+int RunCheck(const CommandLine& command);
 
 // Where create looks for the patcher when --stub is not given: beside the program, then in the
 // installed share folder.
