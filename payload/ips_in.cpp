@@ -172,7 +172,11 @@ bool CVELK_IPS_IN::Apply(CVELK_xFile& source, CVELK_xFile& target, int64_t paylo
     if (written.stopped) return Undo(undo, target, nullptr);
     if (written.fault) return Undo(undo, target, written.fault);
     // The message claims the original back only where the journal did put it back.
-    if (plan.result && !ResultVerified(plan, target)) return Undo(undo, target, kResultCrcFailedKept, kResultCrcFailed);
+    if (plan.result) {
+        uint32_t crc = 0;
+        if (!plan.result->ReadAfter(target, &crc)) return Undo(undo, target, kTargetReadFailed);
+        if (crc != header.identity.resultCrc) return Undo(undo, target, kResultCrcFailedKept, kResultCrcFailed);
+    }
 
     // Success only once the target is on the disk and the journal gone; a journal that could not
     // be removed would undo this application at the next one.
@@ -274,12 +278,6 @@ CVELK_IPS_IN::Prepared CVELK_IPS_IN::CheckTarget(CVELK_xFile& target, Plan* plan
     // Where the user chose to go on with another file, or no CRC is recorded, it is not checked.
     if (header.hasIdentity) plan->result.reset(new CVELK_ResultCheck(plan->targetCrc, plan->oldSize, header.patchedSize));
     return Prepared::kWrite;
-}
-
-bool CVELK_IPS_IN::ResultVerified(const Plan& plan, CVELK_xFile& target)
-{
-    uint32_t crc = 0;
-    return plan.result->ReadAfter(target, &crc) && crc == plan.header.identity.resultCrc;
 }
 
 // The whole-file CRC of the target, a chunk at a time, reporting progress and stopping between

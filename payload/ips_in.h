@@ -139,8 +139,6 @@ private:
     // Reads the stream once without writing: the message of the first fault the writing pass
     // would meet, or none. Each record's range goes to `result` when there is one.
     StreamCheck CheckRecords(CVELK_ReadAhead& input, CVELK_ResultCheck* result);
-    // Reads back what the records wrote: true when the target's CRC-32 is the block's.
-    bool ResultVerified(const Plan& plan, CVELK_xFile& target);
     // The stream from its first byte again: from memory when the checking pass held it whole.
     CVELK_ReadAhead* Restart(CVELK_ReadAhead& checked, std::unique_ptr<CVELK_ReadAhead>& again,
                              CVELK_xFile& source, int64_t streamStart);
