@@ -8,6 +8,7 @@
 
 namespace velk_cli {
 
+// 130: what a shell reports for a program ended by Ctrl+C, here ended by itself, cleanly.
 enum ExitCode {
     kExitOk = 0,
     kExitFailure = 1,
@@ -16,6 +17,7 @@ enum ExitCode {
     // check: the target is already patched, or not the file the patch expects.
     kExitAlreadyPatched = 4,
     kExitNotExpected = 5,
+    kExitInterrupted = 130,
 };
 
 // The whole program after the platform's entry has collected the arguments (without the
@@ -26,6 +28,7 @@ int RunCreate(const CommandLine& command);
 int RunInfo(const CommandLine& command);
 int RunApply(const CommandLine& command);
 int RunCheck(const CommandLine& command);
+int RunRecover(const CommandLine& command);
 
 // Where create looks for the patcher when --stub is not given: beside the program, then in the
 // installed share folder.

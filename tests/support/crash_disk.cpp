@@ -57,7 +57,7 @@ public:
     }
     uint32_t Write(const void* buffer, uint32_t count) override
     {
-        if (!Usable(kAccessWrite)) return 0;
+        if (!Usable(kAccessWrite) || m_position > m_disk.SizeLimit() - count) return 0;
         const auto* data = static_cast<const uint8_t*>(buffer);
         WriteInto(m_node->live, m_position, data, count);
         m_node->pending.push_back({false, m_position, std::vector<uint8_t>(data, data + count)});
@@ -68,7 +68,7 @@ public:
     int64_t GetSize() override { return Usable(0) ? static_cast<int64_t>(m_node->live.size()) : -1; }
     bool SetSize(int64_t size) override
     {
-        if (!Usable(kAccessWrite) || size < 0) return false;
+        if (!Usable(kAccessWrite) || size < 0 || size > m_disk.SizeLimit()) return false;
         Resize(m_node->live, size);
         m_node->pending.push_back({true, size, {}});
         m_position = size;

@@ -39,6 +39,9 @@ public:
 
     // Counts a call; false once the power has failed.
     bool Tick();
+    // Files cannot grow past this many bytes: the largest file the file system allows.
+    void SetSizeLimit(int64_t bytes) { m_sizeLimit = bytes; }
+    int64_t SizeLimit() const { return m_sizeLimit; }
 
     std::unique_ptr<CVELK_xFile> Open(const NativeChar* path, int mode, int share) override;
     std::unique_ptr<CVELK_xFile> CreateNew(const NativeChar* path) override;
@@ -53,6 +56,7 @@ private:
 
     // Names as the running program sees them, and as the disk holds them.
     std::map<NativeString, std::shared_ptr<Node>> m_live, m_durable;
+    int64_t m_sizeLimit = int64_t(1) << 40;
     uint64_t m_calls = 0;
     uint64_t m_failAt = 0;
     bool m_failed = false;
