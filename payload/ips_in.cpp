@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string>
 
 #include "file/chunked_crc.h"
 #include "file/velk_file.h"
@@ -40,8 +39,15 @@ bool CVELK_IPS_IN::Fail(const char16_t* message)
 
 bool CVELK_IPS_IN::Fail(const char16_t* message, const char16_t* lastLine)
 {
-    const std::u16string text = std::u16string(message) + u"\n" + lastLine;
-    return Fail(text.c_str());
+    // Every message and line is far shorter; a fixed buffer keeps the string classes out of the
+    // patch program.
+    char16_t text[256];
+    size_t n = 0;
+    for (const char16_t* part : {message, u"\n", lastLine}) {
+        for (; *part != 0 && n + 1 < sizeof text / sizeof text[0]; ++part) text[n++] = *part;
+    }
+    text[n] = 0;
+    return Fail(text);
 }
 
 bool CVELK_IPS_IN::Stop()
@@ -147,10 +153,12 @@ bool CVELK_IPS_IN::Apply(CVELK_xFile& source, CVELK_xFile& target, int64_t paylo
     // The result's check reads what the records will overwrite before anything changes.
     if (plan.result && !plan.result->ReadBefore(target)) return Fail(kTargetReadFailed);
 
-    // What the records overwrite is saved before anything changes.
+    // What the records overwrite is saved before anything changes. (A negative size fails at the
+    // resize, before anything changes.)
     std::unique_ptr<CVELK_ReadAhead> again;
     bool journaled = false;
-    if (journal && m_journalEnabled) {
+    if (journal && m_journalEnabled && header.patchedSize >= 0) {
+        if (plan.oldSize < 0) return Fail(kTargetReadFailed);
         CVELK_ReadAhead* input = Restart(*plan.checked, again, source, header.streamStart);
         if (!input) return Fail(kSourceSeekFailed);
         velk_journal::Header journalPlan;
@@ -210,7 +218,6 @@ CVELK_IPS_IN::Prepared CVELK_IPS_IN::Prepare(CVELK_xFile& source, CVELK_xFile& t
         new CVELK_ReadAhead(source, span < m_streamMemoryBytes ? static_cast<uint32_t>(span) + 1 : m_streamMemoryBytes));
     plan->stream = CheckRecords(*plan->checked, plan->result.get());
     if (plan->stream.fault) return Fail(plan->stream.fault), Prepared::kEnded;
-    if (plan->oldSize < 0) return Fail(kTargetReadFailed), Prepared::kEnded;
     return Prepared::kWrite;
 }
 
@@ -276,7 +283,8 @@ CVELK_IPS_IN::Prepared CVELK_IPS_IN::CheckTarget(CVELK_xFile& target, Plan* plan
         return m_owner.AskOkCancel(kCrcQuestion) ? Prepared::kWrite : Prepared::kEnded;
     // The target is the original the publisher patched: the result must be the file they made.
     // Where the user chose to go on with another file, or no CRC is recorded, it is not checked.
-    if (header.hasIdentity) plan->result.reset(new CVELK_ResultCheck(plan->targetCrc, plan->oldSize, header.patchedSize));
+    if (header.hasIdentity && header.patchedSize >= 0)
+        plan->result.reset(new CVELK_ResultCheck(plan->targetCrc, plan->oldSize, header.patchedSize));
     return Prepared::kWrite;
 }
 
