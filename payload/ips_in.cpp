@@ -284,7 +284,7 @@ CVELK_IPS_IN::Prepared CVELK_IPS_IN::CheckTarget(CVELK_xFile& target, Plan* plan
     // The target is the original the publisher patched: the result must be the file they made.
     // Where the user chose to go on with another file, or no CRC is recorded, it is not checked.
     if (header.hasIdentity && header.patchedSize >= 0)
-        plan->result.reset(new CVELK_ResultCheck(plan->targetCrc, plan->oldSize, header.patchedSize));
+        plan->result.reset(new CVELK_ResultCheck(plan->targetCrc, plan->oldSize, header.patchedSize, m_resultRangeCost));
     return Prepared::kWrite;
 }
 

@@ -12,10 +12,10 @@
 #include "file/velk_xfile.h"
 #include "payload/extension_block.h"
 #include "payload/message_owner.h"
+#include "payload/result_check.h"
 #include "payload/undo_journal.h"
 
 class CVELK_ReadAhead;
-class CVELK_ResultCheck;
 
 // What an application would find, learnt without changing anything (CVELK_IPS_IN::Examine).
 struct VelkExamination {
@@ -86,6 +86,9 @@ protected:
     // pointer goes. Tests override it to watch the files or make their operations fail.
     virtual std::unique_ptr<CVELK_xFile> OpenFile(const NativeChar* path, int mode, int share);
     void SetStreamMemoryLimit(uint32_t bytes) { m_streamMemoryBytes = bytes; }
+    // What the result check counts a range as costing (CVELK_ResultCheck); 0 makes it read the
+    // changed ranges of the smallest file, instead of the whole file.
+    void SetResultRangeCost(int64_t bytes) { m_resultRangeCost = bytes; }
 
 private:
     enum class CrcVerdict { kComputed, kReadFailed, kStopped };
@@ -160,6 +163,7 @@ private:
     CVELK_MessageOwner& m_owner;
     CVELK_FileSystem* m_files = &DiskFileSystem();
     uint32_t m_streamMemoryBytes = kStreamMemoryBytes;
+    int64_t m_resultRangeCost = CVELK_ResultCheck::kRangeCostBytes;
     bool m_journalEnabled = true;
     bool m_stopped = false;
     uint8_t m_work[kWorkBufferBytes] = {};

@@ -16,14 +16,16 @@ constexpr uint32_t kBufferBytes = 1u << 20;
 }  // namespace
 
 CVELK_ResultCheck::CVELK_ResultCheck(uint32_t originalCrc, int64_t originalSize, int64_t patchedSize,
-                                     size_t maxRanges)
+                                     int64_t rangeCostBytes, size_t maxRanges)
     : m_originalCrc(originalCrc),
       m_originalSize(std::max<int64_t>(originalSize, 0)),
       m_kept(std::max<int64_t>(std::min(originalSize, patchedSize), 0)),
+      m_rangeCost(std::max<int64_t>(rangeCostBytes, 0)),
       m_maxRanges(std::max<size_t>(maxRanges, 2)),
-      // The target writer rewrites unchanged bytes in gaps up to this long: ranges at most that far
-      // apart are read as one, so those bytes are read back too.
-      m_mergeGap(CVELK_TargetWriter::kGapBytes)
+      // Ranges closer than half a range's cost are read as one. Never closer than the target
+      // writer's gap: it rewrites the unchanged bytes between records up to that far apart, and
+      // those must be read back too.
+      m_mergeGap(std::max<int64_t>(m_rangeCost / 2, CVELK_TargetWriter::kGapBytes))
 {
 }
 
@@ -65,6 +67,13 @@ void CVELK_ResultCheck::Normalize()
 bool CVELK_ResultCheck::ReadBefore(CVELK_xFile& target)
 {
     Normalize();
+    int64_t cost = 0;
+    for (const Range& r : m_ranges) {
+        if (r.from >= m_kept) break;
+        cost += 2 * (std::min(r.to, m_kept) - r.from) + m_rangeCost;
+    }
+    m_wholeFile = cost >= m_kept;
+    if (m_wholeFile) return true;
     if (!m_buffer) {
         m_buffer.reset(new (std::nothrow) uint8_t[kBufferBytes]);
         if (!m_buffer) return false;
@@ -82,6 +91,7 @@ bool CVELK_ResultCheck::ReadBefore(CVELK_xFile& target)
 bool CVELK_ResultCheck::ReadAfter(CVELK_xFile& target, uint32_t* crc)
 {
     const int64_t size = target.GetSize();
+    if (m_wholeFile) return size >= 0 && StretchCrc(target, 0, size, crc);
     if (size < m_kept || !m_buffer) return false;
     uint32_t newRegister = 0, restCrc = 0;
     if (!RangesRegister(target, &newRegister) || !StretchCrc(target, m_kept, size, &restCrc)) return false;

@@ -9,7 +9,8 @@
 // bytes (read before anything is written) and their new bytes (read back from the file after the
 // last record), plus the CRC of everything past the part both sizes keep, read back whole. Every
 // byte the application wrote is read back from the file, so a write that did not land as it
-// should shows as a mismatch.
+// should shows as a mismatch. Where the ranges lie so thick that reading them twice would cost
+// as much as the whole file, the whole patched file is read once instead.
 #pragma once
 
 #include <cstdint>
@@ -23,10 +24,14 @@ public:
     // At most this many ranges are held; beyond it, neighbouring ranges are merged across ever
     // larger gaps, which costs reading the gaps but keeps memory bounded whatever the payload.
     static constexpr size_t kMaxRanges = 1u << 16;
+    // What reading one range costs besides its bytes, a seek and a read in each pass, counted as
+    // the bytes of cached file that copying and summing take as long (docs/benchmarks.md). Where
+    // the ranges would cost as much as the whole file, the whole file is read instead.
+    static constexpr int64_t kRangeCostBytes = 64 << 10;
 
     // `originalCrc` is the verified CRC-32 of the whole original of `originalSize` bytes.
     CVELK_ResultCheck(uint32_t originalCrc, int64_t originalSize, int64_t patchedSize,
-                      size_t maxRanges = kMaxRanges);
+                      int64_t rangeCostBytes = kRangeCostBytes, size_t maxRanges = kMaxRanges);
     CVELK_ResultCheck(const CVELK_ResultCheck&) = delete;
     CVELK_ResultCheck& operator=(const CVELK_ResultCheck&) = delete;
 
@@ -57,10 +62,12 @@ private:
     int64_t m_originalSize;
     int64_t m_kept;  // the part of the original that both sizes keep
     std::vector<Range> m_ranges;
+    int64_t m_rangeCost;
     size_t m_maxRanges;
     int64_t m_mergeGap;
     uint32_t m_keptCrc = 0;     // CRC-32 of the kept part of the original
     uint32_t m_oldRegister = 0;
+    bool m_wholeFile = false;
     std::unique_ptr<uint8_t[]> m_buffer;
     uint32_t m_bufferBytes = 0;
     int64_t m_bytesRead = 0;

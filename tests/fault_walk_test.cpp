@@ -74,12 +74,16 @@ public:
         : CVELK_IPS_IN(owner), m_source(&source), m_target(&target)
     {
         if (streamMemory != 0) SetStreamMemoryLimit(streamMemory);
+        // A verified result is derived from the changed ranges, as for a large image, so that
+        // each of their reads is broken in turn.
+        SetResultRangeCost(0);
     }
     // Every file on `disk`, nothing broken.
     WatchedApplier(CVELK_MessageOwner& owner, CrashDisk& disk, uint32_t streamMemory) : CVELK_IPS_IN(owner)
     {
         UseFileSystem(disk);
         if (streamMemory != 0) SetStreamMemoryLimit(streamMemory);
+        SetResultRangeCost(0);
     }
 
 protected:

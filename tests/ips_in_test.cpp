@@ -303,6 +303,16 @@ std::vector<uint8_t> ResultPayload(uint32_t targetCrc, uint32_t resultCrc, Tampe
     return p.End().bytes;
 }
 
+// Small files are read whole to check the result; `derived` makes the applier read only the
+// changed ranges, as it does for a large image.
+class ResultApplier : public CVELK_IPS_IN {
+public:
+    ResultApplier(CVELK_MessageOwner& owner, bool derived) : CVELK_IPS_IN(owner)
+    {
+        if (derived) SetResultRangeCost(0);
+    }
+};
+
 struct ResultCase {
     const char* name;
     std::vector<uint8_t> payload;
@@ -349,19 +359,21 @@ TEST(Apply, PayloadsThatRecordTheirResult)
     };
     const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
     for (const ResultCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        CrashDisk disk;
-        disk.Put(source, c.payload);
-        disk.Put(target, c.target);
-        RecordingOwner owner(c.answerOk);
-        CVELK_IPS_IN applier(owner);
-        applier.UseFileSystem(disk);
-        const bool applied = applier.ApplyPatch(source.c_str(), target.c_str(), 0);
-        EXPECT_EQ(applied, c.messages.size() == 1 && (c.messages[0] == kSuccess || c.messages[0] == kAlreadyPatched));
-        EXPECT_EQ(owner.messages, c.messages);
-        EXPECT_EQ(owner.questions.size(), c.questions);
-        EXPECT_TRUE(disk.Bytes(target) == c.after);
-        EXPECT_FALSE(disk.Has(CVELK_UndoJournal::PathFor(target.c_str())));
+        for (bool derived : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (derived ? ", result derived from the ranges" : ", whole file read"));
+            CrashDisk disk;
+            disk.Put(source, c.payload);
+            disk.Put(target, c.target);
+            RecordingOwner owner(c.answerOk);
+            ResultApplier applier(owner, derived);
+            applier.UseFileSystem(disk);
+            const bool applied = applier.ApplyPatch(source.c_str(), target.c_str(), 0);
+            EXPECT_EQ(applied, c.messages.size() == 1 && (c.messages[0] == kSuccess || c.messages[0] == kAlreadyPatched));
+            EXPECT_EQ(owner.messages, c.messages);
+            EXPECT_EQ(owner.questions.size(), c.questions);
+            EXPECT_TRUE(disk.Bytes(target) == c.after);
+            EXPECT_FALSE(disk.Has(CVELK_UndoJournal::PathFor(target.c_str())));
+        }
     }
 }
 

@@ -28,6 +28,9 @@ struct ResultCase {
     int64_t patchedSize;
     std::vector<Write> writes;
     size_t maxRanges = CVELK_ResultCheck::kMaxRanges;
+    // 0: the changed ranges are read, however small the file; the default reads these small
+    // files whole.
+    int64_t rangeCost = 0;
 };
 
 // Resizes and writes as an application does, with the check around it; `disturb` may change the
@@ -35,7 +38,8 @@ struct ResultCase {
 uint32_t CheckedApplication(const ResultCase& c, CVELK_MemoryFile& target, const std::function<void()>& disturb = {})
 {
     const Bytes original = target.Bytes();
-    CVELK_ResultCheck check(Crc(original), static_cast<int64_t>(original.size()), c.patchedSize, c.maxRanges);
+    CVELK_ResultCheck check(Crc(original), static_cast<int64_t>(original.size()), c.patchedSize, c.rangeCost,
+                            c.maxRanges);
     for (const Write& w : c.writes) check.Note(w.position, w.length);
     EXPECT_TRUE(check.ReadBefore(target));
     EXPECT_TRUE(target.SetSize(c.patchedSize));
@@ -64,6 +68,12 @@ std::vector<ResultCase> Cases()
         {"far apart, merged when too many", 200000, 200000, {}, 4},
     };
     for (int64_t at = 1000; at < 200000; at += 9000) cases.back().writes.push_back({at, 17});
+    // The same, where the ranges cost as much as reading the whole file.
+    const size_t derived = cases.size();
+    for (size_t i = 0; i < derived; ++i) {
+        cases.push_back(cases[i]);
+        cases.back().rangeCost = CVELK_ResultCheck::kRangeCostBytes;
+    }
     return cases;
 }
 
@@ -71,7 +81,7 @@ std::vector<ResultCase> Cases()
 TEST(ResultCheck, DerivedCrcMatchesAFullRead)
 {
     for (const ResultCase& c : Cases()) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(std::string(c.name) + (c.rangeCost == 0 ? ", ranges read" : ", whole file read"));
         CVELK_MemoryFile target(PatternBytes(c.originalSize, 3));
         const uint32_t crc = CheckedApplication(c, target);
         EXPECT_EQ(crc, Crc(target.Bytes()));
@@ -85,7 +95,8 @@ TEST(ResultCheck, FollowsTheBytesOnTheDisk)
     for (const ResultCase& c : Cases()) {
         if (c.writes.empty()) continue;
         for (const Write& w : c.writes) {
-            SCOPED_TRACE(std::string(c.name) + ", write at " + std::to_string(w.position));
+            SCOPED_TRACE(std::string(c.name) + (c.rangeCost == 0 ? ", ranges read" : ", whole file read") +
+                         ", write at " + std::to_string(w.position));
             CVELK_MemoryFile target(PatternBytes(c.originalSize, 3));
             Bytes intended;
             const uint32_t crc = CheckedApplication(c, target, [&] {
@@ -110,7 +121,7 @@ TEST(ResultCheck, UnreadableTargetIsNoAnswer)
         CVELK_MemoryFile inner(PatternBytes(9000, 4));
         CVELK_FaultSwitch faults(FaultPlan{FaultOp::kRead, failingRead, FaultKind::kFailFromThen});
         CVELK_FaultFile target(inner, faults);
-        CVELK_ResultCheck check(Crc(inner.Bytes()), 9000, 5000);
+        CVELK_ResultCheck check(Crc(inner.Bytes()), 9000, 5000, 0);
         check.Note(10, 10);
         uint32_t crc = 0;
         EXPECT_FALSE(check.ReadBefore(target) && check.ReadAfter(target, &crc));
