@@ -67,7 +67,7 @@ int main(int argc, char** argv)
 
     // Names of this run's own: other benchmarks may be using the same folder at the same time.
     TempDir dir;
-    const std::string prefix = folder + "/velk-result-check-" + std::to_string(std::random_device()()) + "-";
+    const std::string prefix = folder + "/velk-result-check-" + std::to_string(ProcessNumber()) + "-";
     auto path = [&](const char* name) { return folder.empty() ? dir.Path(name) : Native(prefix + name); };
     const NativeString originalPath = path("original.img"), patchedPath = path("patched.img"),
                        targetPath = path("target.img"), plainPath = path("plain.bin"), blockPath = path("block.bin");

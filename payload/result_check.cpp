@@ -112,12 +112,11 @@ bool CVELK_ResultCheck::RangesRegister(CVELK_xFile& target, uint32_t* state)
         if (r.from >= m_kept) break;
         const int64_t to = std::min(r.to, m_kept);
         reg = velk_crc32::ExtendZeros(reg, static_cast<uint64_t>(r.from - at));
-        if (!target.Seek(r.from)) return false;
-        for (int64_t left = to - r.from; left > 0;) {
-            const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(left, m_bufferBytes));
-            if (velk_format::ReadFully(target, m_buffer.get(), n) != n) return false;
+        for (int64_t from = r.from; from < to;) {
+            const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(to - from, m_bufferBytes));
+            if (velk_format::ReadFullyAt(target, from, m_buffer.get(), n) != n) return false;
             reg = extend(reg, m_buffer.get(), n);
-            left -= n;
+            from += n;
         }
         m_bytesRead += to - r.from;
         at = to;

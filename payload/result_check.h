@@ -24,7 +24,7 @@ public:
     // At most this many ranges are held; beyond it, neighbouring ranges are merged across ever
     // larger gaps, which costs reading the gaps but keeps memory bounded whatever the payload.
     static constexpr size_t kMaxRanges = 1u << 16;
-    // What reading one range costs besides its bytes, a seek and a read in each pass, counted as
+    // What reading one range costs besides its bytes, a positioned read in each pass, counted as
     // the bytes of cached file that copying and summing take as long (docs/benchmarks.md). Where
     // the ranges would cost as much as the whole file, the whole file is read instead.
     static constexpr int64_t kRangeCostBytes = 64 << 10;

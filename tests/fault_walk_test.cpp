@@ -131,6 +131,14 @@ struct WalkCase {
     uint32_t streamMemory;  // 0: the engine's own limit
     std::vector<VelkRecord> records;
     bool recordsResult = false;  // the payload's extension block: the result is read back and verified
+
+    std::vector<uint8_t> Payload() const
+    {
+        const VelkResultIdentity identity{Crc(Expected()), target.size()};
+        return BuildPayload(patchedSize, checkCrc ? Crc(target) : 0, records, u"说明\r\n",
+                            recordsResult ? &identity : nullptr);
+    }
+    std::vector<uint8_t> Expected() const { return Patched(target, patchedSize, records); }
 };
 
 struct RunResult {
@@ -201,13 +209,6 @@ std::vector<WalkCase> WalkCases()
     };
 }
 
-std::vector<uint8_t> WalkPayload(const WalkCase& c)
-{
-    const VelkResultIdentity identity{Crc(Patched(c.target, c.patchedSize, c.records)), c.target.size()};
-    return BuildPayload(c.patchedSize, c.checkCrc ? Crc(c.target) : 0, c.records, u"说明\r\n",
-                        c.recordsResult ? &identity : nullptr);
-}
-
 const char* SideName(int side)
 {
     static const char* const names[] = {"source", "target", "journal"};
@@ -219,8 +220,7 @@ TEST(FaultWalk, EveryCallOfAnApplicationFails)
     size_t runs = 0;
     for (const WalkCase& c : WalkCases()) {
         SCOPED_TRACE(c.name);
-        const std::vector<uint8_t> payload = WalkPayload(c);
-        const std::vector<uint8_t> expected = Patched(c.target, c.patchedSize, c.records);
+        const std::vector<uint8_t> payload = c.Payload(), expected = c.Expected();
 
         uint64_t cleanClock = 0;
         CVELK_FaultSwitch cleanSource(FaultPlan(), &cleanClock), cleanTarget(FaultPlan(), &cleanClock);
@@ -311,8 +311,7 @@ TEST(PowerLossWalk, EveryCallOfAnApplication)
     size_t crashes = 0;
     for (const WalkCase& c : WalkCases()) {
         SCOPED_TRACE(c.name);
-        const std::vector<uint8_t> payload = WalkPayload(c);
-        const std::vector<uint8_t> expected = Patched(c.target, c.patchedSize, c.records);
+        const std::vector<uint8_t> payload = c.Payload(), expected = c.Expected();
         auto apply = [&](CrashDisk& disk, RecordingOwner& owner) {
             WatchedApplier applier(owner, disk, c.streamMemory);
             return applier.ApplyPatch(source.c_str(), target.c_str(), 0);
