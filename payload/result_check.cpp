@@ -71,9 +71,11 @@ bool CVELK_ResultCheck::ReadBefore(CVELK_xFile& target)
 {
     Normalize();
     int64_t cost = 0;
+    size_t inKept = 0;
     for (const Range& r : m_ranges) {
         if (r.from >= m_kept) break;
         cost += 2 * (std::min(r.to, m_kept) - r.from) + m_rangeCost;
+        ++inKept;
     }
     m_wholeFile = cost >= m_kept;
     if (m_wholeFile) return true;
@@ -88,7 +90,11 @@ bool CVELK_ResultCheck::ReadBefore(CVELK_xFile& target)
         if (!StretchCrc(target, m_kept, m_originalSize, &tailCrc)) return false;
         m_keptCrc = velk_crc32::Uncombine(m_originalCrc, tailCrc, static_cast<uint64_t>(m_originalSize - m_kept));
     }
-    return RangesRegister(target, &m_oldRegister);
+    // Each range's plain register from zero; the pass after writing moves them into place.
+    m_oldRegisters.assign(inKept, 0);
+    for (size_t i = 0; i < inKept; ++i)
+        if (!RangeRegister(target, m_ranges[i], 0, &m_oldRegisters[i])) return false;
+    return true;
 }
 
 bool CVELK_ResultCheck::ReadAfter(CVELK_xFile& target, uint32_t* crc)
@@ -96,32 +102,36 @@ bool CVELK_ResultCheck::ReadAfter(CVELK_xFile& target, uint32_t* crc)
     const int64_t size = target.GetSize();
     if (m_wholeFile) return size >= 0 && StretchCrc(target, 0, size, crc);
     if (size < m_kept || !m_buffer) return false;
-    uint32_t newRegister = 0, restCrc = 0;
-    if (!RangesRegister(target, &newRegister) || !StretchCrc(target, m_kept, size, &restCrc)) return false;
-    const uint32_t keptCrc = m_keptCrc ^ m_oldRegister ^ newRegister;
-    *crc = velk_crc32::Combine(keptCrc, restCrc, static_cast<uint64_t>(size - m_kept));
+    // The register of (old ^ new) over the kept part, range after range: since the register is
+    // linear, a range's new bytes fed on top of where the register stands, plus the range's old
+    // register, give the same as feeding old ^ new.
+    uint32_t changed = 0;
+    int64_t at = 0;  // where the register stands
+    for (size_t i = 0; i < m_oldRegisters.size(); ++i) {
+        changed = velk_crc32::ExtendZeros(changed, static_cast<uint64_t>(m_ranges[i].from - at));
+        if (!RangeRegister(target, m_ranges[i], changed, &changed)) return false;
+        changed ^= m_oldRegisters[i];
+        at = std::min(m_ranges[i].to, m_kept);
+    }
+    changed = velk_crc32::ExtendZeros(changed, static_cast<uint64_t>(m_kept - at));
+    uint32_t restCrc = 0;
+    if (!StretchCrc(target, m_kept, size, &restCrc)) return false;
+    *crc = velk_crc32::Combine(m_keptCrc ^ changed, restCrc, static_cast<uint64_t>(size - m_kept));
     return true;
 }
 
-bool CVELK_ResultCheck::RangesRegister(CVELK_xFile& target, uint32_t* state)
+bool CVELK_ResultCheck::RangeRegister(CVELK_xFile& target, const Range& range, uint32_t state, uint32_t* result)
 {
     static const velk_crc32::ExtendFunction extend = velk_crc32::BestExtend();
-    uint32_t reg = 0;
-    int64_t at = 0;  // where the register stands
-    for (const Range& r : m_ranges) {
-        if (r.from >= m_kept) break;
-        const int64_t to = std::min(r.to, m_kept);
-        reg = velk_crc32::ExtendZeros(reg, static_cast<uint64_t>(r.from - at));
-        for (int64_t from = r.from; from < to;) {
-            const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(to - from, m_bufferBytes));
-            if (velk_format::ReadFullyAt(target, from, m_buffer.get(), n) != n) return false;
-            reg = extend(reg, m_buffer.get(), n);
-            from += n;
-        }
-        m_bytesRead += to - r.from;
-        at = to;
+    const int64_t to = std::min(range.to, m_kept);
+    for (int64_t from = range.from; from < to;) {
+        const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(to - from, m_bufferBytes));
+        if (velk_format::ReadFullyAt(target, from, m_buffer.get(), n) != n) return false;
+        state = extend(state, m_buffer.get(), n);
+        from += n;
     }
-    *state = velk_crc32::ExtendZeros(reg, static_cast<uint64_t>(m_kept - at));
+    m_bytesRead += to - range.from;
+    *result = state;
     return true;
 }
 

@@ -27,7 +27,7 @@ public:
     // What reading one range costs besides its bytes, a positioned read in each pass, counted as
     // the bytes of cached file that copying and summing take as long (docs/benchmarks.md). Where
     // the ranges would cost as much as the whole file, the whole file is read instead.
-    static constexpr int64_t kRangeCostBytes = 64 << 10;
+    static constexpr int64_t kRangeCostBytes = 32 << 10;
 
     // `originalCrc` is the verified CRC-32 of the whole original of `originalSize` bytes.
     CVELK_ResultCheck(uint32_t originalCrc, int64_t originalSize, int64_t patchedSize,
@@ -54,8 +54,8 @@ private:
         int64_t from, to;
     };
     void Normalize();
-    // The plain CRC register of the ranges' bytes, moved to the end of the kept part.
-    bool RangesRegister(CVELK_xFile& target, uint32_t* state);
+    // The plain CRC register advanced from `state` over the range's bytes in the kept part.
+    bool RangeRegister(CVELK_xFile& target, const Range& range, uint32_t state, uint32_t* result);
     bool StretchCrc(CVELK_xFile& target, int64_t from, int64_t to, uint32_t* crc);
 
     uint32_t m_originalCrc;
@@ -65,8 +65,9 @@ private:
     int64_t m_rangeCost;
     size_t m_maxRanges;
     int64_t m_mergeGap;
-    uint32_t m_keptCrc = 0;     // CRC-32 of the kept part of the original
-    uint32_t m_oldRegister = 0;
+    uint32_t m_keptCrc = 0;  // CRC-32 of the kept part of the original
+    // The plain register of each range's old bytes: 4 bytes per range, at most kMaxRanges.
+    std::vector<uint32_t> m_oldRegisters;
     bool m_wholeFile = false;
     std::unique_ptr<uint8_t[]> m_buffer;
     uint32_t m_bufferBytes = 0;
