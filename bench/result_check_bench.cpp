@@ -15,6 +15,7 @@
 #include <random>
 #include <string>
 
+#include "bench/bench_engine.h"
 #include "bench/bench_harness.h"
 #include "file/crc32.h"
 #include "file/velk_file.h"
@@ -27,31 +28,9 @@
 
 namespace {
 
-class SilentOwner : public CVELK_MessageOwner {
-public:
-    void ShowMessage(const char16_t* text) override { last = text; }
-    bool AskOkCancel(const char16_t*) override { return false; }
-    std::u16string last;
-};
-
 uint32_t Crc(const std::vector<uint8_t>& bytes)
 {
     return ~velk_crc32::ExtendBytewise(0xFFFFFFFFu, bytes.data(), bytes.size());
-}
-
-bool Apply(const NativeString& payload, const NativeString& target)
-{
-    SilentOwner owner;
-    CVELK_IPS_IN applier(owner);
-    const bool ok = applier.ApplyPatch(payload.c_str(), target.c_str(), 0) && owner.last == velk_messages::kSuccess;
-    if (!ok) std::fprintf(stderr, "%s\n", Printable(owner.last).c_str());
-    return ok;
-}
-
-bool FullReread(const NativeString& path, uint32_t expected)
-{
-    CVELK_File file;
-    return file.OpenFile(path.c_str(), kModeReadExisting, kShareRead) && file.GetCrc32() == expected;
 }
 
 }  // namespace
@@ -100,7 +79,7 @@ int main(int argc, char** argv)
 
     int64_t derivedBytes = 0;
     std::vector<Contender> check = {
-        {"full re-read", nullptr, [&] { return FullReread(patchedPath, patchedCrc); }, reps},
+        {"full re-read", nullptr, [&] { return CrcOf(patchedPath) == patchedCrc; }, reps},
         {"derived", nullptr,
          [&] {
              CVELK_File before, after;
@@ -129,10 +108,10 @@ int main(int argc, char** argv)
         file.Flush();
     };
     std::vector<Contender> apply = {
-        {"apply, no block", restore, [&] { return Apply(plainPath, targetPath); }, reps},
-        {"apply, result verified", restore, [&] { return Apply(blockPath, targetPath); }, reps},
+        {"apply, no block", restore, [&] { return ApplyWithEngine(plainPath, targetPath); }, reps},
+        {"apply, result verified", restore, [&] { return ApplyWithEngine(blockPath, targetPath); }, reps},
         {"apply, then full re-read", restore,
-         [&] { return Apply(plainPath, targetPath) && FullReread(targetPath, patchedCrc); }, reps},
+         [&] { return ApplyWithEngine(plainPath, targetPath) && CrcOf(targetPath) == patchedCrc; }, reps},
     };
     const bool ok = RunAll(check) && RunAll(apply);
     for (const NativeString* p : {&originalPath, &patchedPath, &targetPath, &plainPath, &blockPath})
