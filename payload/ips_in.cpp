@@ -50,6 +50,12 @@ bool CVELK_IPS_IN::Fail(const char16_t* message, const char16_t* lastLine)
     return Fail(text);
 }
 
+CVELK_IPS_IN::Prepared CVELK_IPS_IN::End(const char16_t* message)
+{
+    Fail(message);
+    return Prepared::kEnded;
+}
+
 bool CVELK_IPS_IN::Stop()
 {
     m_stopped = true;
@@ -87,9 +93,12 @@ VelkExamination CVELK_IPS_IN::Examine(const NativeChar* sourcePath, const Native
     VelkExamination facts;
     if (payloadOffset < 0) return facts;
     const std::unique_ptr<CVELK_xFile> source = OpenFile(sourcePath, kModeReadExisting, kShareRead);
-    if (!source) return Fail(kPatchOpenFailed), facts;
-    const std::unique_ptr<CVELK_xFile> target = OpenFile(targetPath, kModeReadExisting, kShareRead);
-    if (!target) return Fail(kTargetOpenFailed), facts;
+    const std::unique_ptr<CVELK_xFile> target =
+        source ? OpenFile(targetPath, kModeReadExisting, kShareRead) : std::unique_ptr<CVELK_xFile>();
+    if (!target) {
+        Fail(source ? kTargetOpenFailed : kPatchOpenFailed);
+        return facts;
+    }
 
     Plan plan;
     const Prepared prepared = Prepare(*source, *target, payloadOffset, &plan);
@@ -151,7 +160,7 @@ bool CVELK_IPS_IN::Apply(CVELK_xFile& source, CVELK_xFile& target, int64_t paylo
     }
     const Header& header = plan.header;
     // The result's check reads what the records will overwrite before anything changes.
-    if (plan.result && !plan.result->ReadBefore(target)) return Fail(kTargetReadFailed);
+    if (plan.result && !plan.result->ReadBefore(target)) return plan.result->Stopped() ? Stop() : Fail(kTargetReadFailed);
 
     // What the records overwrite is saved before anything changes. (A negative size fails at the
     // resize, before anything changes.)
@@ -182,7 +191,8 @@ bool CVELK_IPS_IN::Apply(CVELK_xFile& source, CVELK_xFile& target, int64_t paylo
     // The message claims the original back only where the journal did put it back.
     if (plan.result) {
         uint32_t crc = 0;
-        if (!plan.result->ReadAfter(target, &crc)) return Undo(undo, target, kTargetReadFailed);
+        if (!plan.result->ReadAfter(target, &crc))
+            return Undo(undo, target, plan.result->Stopped() ? nullptr : kTargetReadFailed);
         if (crc != header.identity.resultCrc) return Undo(undo, target, kResultCrcFailedKept, kResultCrcFailed);
     }
 
@@ -204,20 +214,20 @@ CVELK_IPS_IN::Prepared CVELK_IPS_IN::Prepare(CVELK_xFile& source, CVELK_xFile& t
     // A block is judged against the data offset, so with one the data offset is checked before
     // the CRC step; without one the CRC question comes first, as it always has.
     const char16_t* fault = header.hasIdentity ? CheckDataOffset(source, payloadOffset, &header) : nullptr;
-    if (fault) return Fail(fault), Prepared::kEnded;
+    if (fault) return End(fault);
     const Prepared checked = CheckTarget(target, plan);
     if (checked != Prepared::kWrite) return checked;
     fault = header.hasIdentity ? nullptr : CheckDataOffset(source, payloadOffset, &header);
-    if (fault) return Fail(fault), Prepared::kEnded;
+    if (fault) return End(fault);
 
     // The whole stream is read once before the target is touched: a damaged payload is refused
     // with the message the writing pass would have shown, and the target stays as it was.
-    if (!source.Seek(header.streamStart)) return Fail(kSourceSeekFailed), Prepared::kEnded;
+    if (!source.Seek(header.streamStart)) return End(kSourceSeekFailed);
     const int64_t span = header.streamSpan;
     plan->checked.reset(
         new CVELK_ReadAhead(source, span < m_streamMemoryBytes ? static_cast<uint32_t>(span) + 1 : m_streamMemoryBytes));
     plan->stream = CheckRecords(*plan->checked, plan->result.get());
-    if (plan->stream.fault) return Fail(plan->stream.fault), Prepared::kEnded;
+    if (plan->stream.fault) return End(plan->stream.fault);
     return Prepared::kWrite;
 }
 
@@ -272,8 +282,8 @@ CVELK_IPS_IN::Prepared CVELK_IPS_IN::CheckTarget(CVELK_xFile& target, Plan* plan
     if (header.targetCrc == 0 && !mayBePatched) return Prepared::kWrite;
     switch (TargetCrc(target, plan->oldSize, &plan->targetCrc)) {
     case CrcVerdict::kComputed: break;
-    case CrcVerdict::kReadFailed: return Fail(kTargetReadFailed), Prepared::kEnded;
-    case CrcVerdict::kStopped: return Stop(), Prepared::kEnded;
+    case CrcVerdict::kReadFailed: return End(kTargetReadFailed);
+    case CrcVerdict::kStopped: Stop(); return Prepared::kEnded;
     }
     plan->targetCrcKnown = true;
     // Also where the original and the result are one file: nothing would change.
@@ -283,8 +293,10 @@ CVELK_IPS_IN::Prepared CVELK_IPS_IN::CheckTarget(CVELK_xFile& target, Plan* plan
         return m_owner.AskOkCancel(kCrcQuestion) ? Prepared::kWrite : Prepared::kEnded;
     // The target is the original the publisher patched: the result must be the file they made.
     // Where the user chose to go on with another file, or no CRC is recorded, it is not checked.
-    if (header.hasIdentity && header.patchedSize >= 0)
+    if (header.hasIdentity && header.patchedSize >= 0) {
         plan->result.reset(new CVELK_ResultCheck(plan->targetCrc, plan->oldSize, header.patchedSize, m_resultRangeCost));
+        plan->result->Watch(&m_owner);
+    }
     return Prepared::kWrite;
 }
 

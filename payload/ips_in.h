@@ -158,6 +158,7 @@ private:
               const char16_t* restoredMessage = nullptr);
     bool Fail(const char16_t* message);
     bool Fail(const char16_t* message, const char16_t* lastLine);
+    Prepared End(const char16_t* message);
     bool Stop();
 
     CVELK_MessageOwner& m_owner;

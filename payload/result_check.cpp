@@ -143,9 +143,14 @@ bool CVELK_ResultCheck::StretchCrc(CVELK_xFile& target, int64_t from, int64_t to
     CVELK_ChunkedCrc chunked(to - from);
     if (!chunked.HasBuffer()) return false;
     while (!chunked.Done()) {
+        if (m_owner && m_owner->StopRequested()) {
+            m_stopped = true;
+            return false;
+        }
         const bool read =
             chunked.Next([&target](uint8_t* buffer, uint32_t n) { return velk_format::ReadFully(target, buffer, n) == n; });
         if (!read) return false;
+        if (m_owner) m_owner->ReportProgress(VelkProgressStage::kCrc, chunked.BytesDone(), to - from);
     }
     m_bytesRead += to - from;
     *crc = chunked.Crc();

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "file/velk_xfile.h"
+#include "payload/message_owner.h"
 
 class CVELK_ResultCheck {
 public:
@@ -46,6 +47,12 @@ public:
     // the target cannot be read; otherwise `crc` is the CRC-32 of the target as it now stands.
     bool ReadAfter(CVELK_xFile& target, uint32_t* crc);
 
+    // Long reads (the whole file, a cut-off tail, a grown part) report progress to `owner` as
+    // CRC work and look at its stop request between chunks.
+    void Watch(CVELK_MessageOwner* owner) { m_owner = owner; }
+    // True when a read pass ended because the owner asked to stop.
+    bool Stopped() const { return m_stopped; }
+
     // Bytes read by the two passes, for the benchmarks.
     int64_t BytesRead() const { return m_bytesRead; }
 
@@ -72,4 +79,6 @@ private:
     std::unique_ptr<uint8_t[]> m_buffer;
     uint32_t m_bufferBytes = 0;
     int64_t m_bytesRead = 0;
+    CVELK_MessageOwner* m_owner = nullptr;
+    bool m_stopped = false;
 };

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 
@@ -374,6 +375,41 @@ TEST(Apply, PayloadsThatRecordTheirResult)
             EXPECT_TRUE(disk.Bytes(target) == c.after);
             EXPECT_FALSE(disk.Has(CVELK_UndoJournal::PathFor(target.c_str())));
         }
+    }
+}
+
+// A stop asked for while the result is read back (the last look at the stop request) puts the
+// target back as it was, with no message.
+TEST(Apply, StopWhileTheResultIsReadBack)
+{
+    const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
+    const std::vector<uint8_t> payload = ResultPayload(Crc(kOriginal), Crc(Patched(kOriginal)));
+    int polls = 0;
+    for (int stopAfter : {1000, -1}) {
+        CrashDisk disk;
+        disk.Put(source, payload);
+        disk.Put(target, kOriginal);
+        RecordingOwner owner;
+        // First counted without stopping, then stopped at the last look.
+        owner.stopAfterPolls = stopAfter < 0 ? polls - 1 : stopAfter;
+        CVELK_IPS_IN applier(owner);
+        applier.UseFileSystem(disk);
+        const bool applied = applier.ApplyPatch(source.c_str(), target.c_str(), 0);
+        if (stopAfter >= 0) {
+            ASSERT_TRUE(applied);
+            polls = owner.stopPolls;
+            // The whole patched file is read back in one chunk: the last look is just before it.
+            ASSERT_EQ(owner.progress.back().stage, VelkProgressStage::kCrc);
+            continue;
+        }
+        EXPECT_FALSE(applied);
+        EXPECT_TRUE(applier.Stopped());
+        EXPECT_TRUE(owner.messages.empty());
+        // The records had been written when the stop came.
+        EXPECT_TRUE(std::any_of(owner.progress.begin(), owner.progress.end(),
+                                [](const ProgressReport& p) { return p.stage == VelkProgressStage::kRecords; }));
+        EXPECT_TRUE(disk.Bytes(target) == kOriginal);
+        EXPECT_FALSE(disk.Has(CVELK_UndoJournal::PathFor(target.c_str())));
     }
 }
 
