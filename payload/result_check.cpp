@@ -1,6 +1,7 @@
 #include "payload/result_check.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
 
 #include "file/chunked_crc.h"
@@ -36,7 +37,7 @@ void CVELK_ResultCheck::Note(int64_t position, int64_t length)
     // A patch made by create comes in increasing order: most ranges join the last one at once.
     if (!m_ranges.empty()) {
         Range& last = m_ranges.back();
-        if (position >= last.from && position <= last.to + m_mergeGap) {
+        if (position >= last.from && position - last.to <= m_mergeGap) {
             last.to = std::max(last.to, end);
             return;
         }
@@ -45,7 +46,7 @@ void CVELK_ResultCheck::Note(int64_t position, int64_t length)
     if (m_ranges.size() <= m_maxRanges) return;
     Normalize();
     while (m_ranges.size() > m_maxRanges / 2) {
-        m_mergeGap = std::max<int64_t>(2 * m_mergeGap, 4096);
+        m_mergeGap = m_mergeGap > INT64_MAX / 2 ? INT64_MAX : 2 * m_mergeGap;
         Normalize();
     }
 }
