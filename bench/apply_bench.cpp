@@ -16,6 +16,7 @@
 #include <random>
 #include <string>
 
+#include "bench/bench_engine.h"
 #include "bench/bench_harness.h"
 #include "file/crc32.h"
 #include "file/velk_file.h"
@@ -27,13 +28,6 @@
 #include "support/test_support.h"
 
 namespace {
-
-class SilentOwner : public CVELK_MessageOwner {
-public:
-    void ShowMessage(const char16_t* text) override { last = text; }
-    bool AskOkCancel(const char16_t*) override { return false; }
-    std::u16string last;
-};
 
 struct Case {
     const char* name;
@@ -128,22 +122,6 @@ bool ApplyWithPositionedWrites(const NativeString& sourcePath, const NativeStrin
         if (!target.Seek(static_cast<int64_t>(reader.Position()))) return false;
         if (target.Write(work, reader.Delivered()) != reader.Delivered()) return false;
     }
-}
-
-// The whole application as the programs run it; `journal` false: without the undo journal and
-// the flushes that come with it, as before journals existed.
-bool ApplyWithEngine(const NativeString& sourcePath, const NativeString& targetPath, bool journal = true)
-{
-    SilentOwner owner;
-    CVELK_IPS_IN applier(owner);
-    applier.SetUndoJournal(journal);
-    return applier.ApplyPatch(sourcePath.c_str(), targetPath.c_str(), 0) && owner.last == velk_messages::kSuccess;
-}
-
-uint32_t CrcOf(const NativeString& path)
-{
-    CVELK_File file;
-    return file.OpenFile(path.c_str(), kModeReadExisting, kShareRead) ? file.GetCrc32() : 0;
 }
 
 // A file of the benchmark: in a fresh temporary folder, or in `folder` (a tmpfs, say) under a name
@@ -267,6 +245,7 @@ int RunImageCase(int reps, const std::string& folder)
 
 int main(int argc, char** argv)
 {
+    using velk_bench::ApplyWithEngine;
     using velk_bench::Option;
     // One application of one contender to files that exist, for timing the whole process from
     // outside (bench/apply_on_disk.sh): --once=literal|positioned|unjournaled|engine --patch=P --target=T.

@@ -10,6 +10,7 @@ const char kUsage[] =
     "                   [--stub FILE | --payload-only]\n"
     "  velkpatch info PATCH\n"
     "  velkpatch apply PATCH TARGET [--yes | --no]\n"
+    "  velkpatch check PATCH TARGET\n"
     "  velkpatch recover TARGET\n"
     "  velkpatch --help | --version\n"
     "\n"
@@ -18,13 +19,14 @@ const char kUsage[] =
     "           that turns ORIGINAL into MODIFIED\n"
     "  info     show a patch's description and summary\n"
     "  apply    patch TARGET in place with PATCH (a patch .exe or a bare payload)\n"
+    "  check    tell whether PATCH applies to TARGET, without changing it\n"
     "  recover  undo an interrupted apply to TARGET, patching nothing\n"
     "\n"
     "Run 'velkpatch COMMAND --help' for the options of a command.\n"
     "Exit codes: 0 success, 1 failure, 2 usage error, 3 declined at the CRC question, 130\n"
-    "interrupted (TARGET left as it was). A closed or broken output stream changes neither what\n"
-    "is done to files nor the exit code; info, --help and --version, whose work is their text,\n"
-    "exit 1 when it cannot be written.\n"
+    "interrupted (TARGET left as it was); check: 4 already patched, 5 not the expected file.\n"
+    "A closed or broken output stream changes neither what is done to files nor the exit code;\n"
+    "info, --help and --version, whose work is their text, exit 1 when it cannot be written.\n"
     "On a terminal, control characters in a patch's texts and in file names show escaped (\\x1B).\n";
 
 namespace {
@@ -66,6 +68,16 @@ const char kRecoverUsage[] =
     "that TARGET is as it was before that apply. Exit code 0 when TARGET was restored or nothing\n"
     "was pending; a journal that does not belong to TARGET is left alone (exit code 1).\n";
 
+const char kCheckUsage[] =
+    "Usage: velkpatch check PATCH TARGET\n"
+    "\n"
+    "Tells, in one line, what applying PATCH to TARGET would find. TARGET is only read.\n"
+    "Exit codes:\n"
+    "  0  PATCH applies to TARGET without the CRC question\n"
+    "  4  TARGET is already patched\n"
+    "  5  TARGET is not the file PATCH expects (apply would ask the CRC question)\n"
+    "  1  cannot tell: PATCH is unusable or TARGET cannot be read\n";
+
 bool Fail(std::string* error, const std::string& text)
 {
     *error = text;
@@ -89,6 +101,7 @@ const char* CommandUsage(const std::string& command)
     if (command == "create") return kCreateUsage;
     if (command == "info") return kInfoUsage;
     if (command == "apply") return kApplyUsage;
+    if (command == "check") return kCheckUsage;
     if (command == "recover") return kRecoverUsage;
     return kUsage;
 }
@@ -110,6 +123,7 @@ bool ParseArguments(const std::vector<NativeString>& args, CommandLine* command,
     if (name == "create") command->kind = CommandKind::kCreate;
     else if (name == "info") command->kind = CommandKind::kInfo;
     else if (name == "apply") command->kind = CommandKind::kApply;
+    else if (name == "check") command->kind = CommandKind::kCheck;
     else if (name == "recover") command->kind = CommandKind::kRecover;
     else return Fail(error, "unknown command '" + name + "'");
 
@@ -194,6 +208,11 @@ bool ParseArguments(const std::vector<NativeString>& args, CommandLine* command,
     case CommandKind::kInfo:
         if (positional.size() != 1) return Fail(error, "info needs exactly one PATCH");
         command->patch = positional[0];
+        return true;
+    case CommandKind::kCheck:
+        if (positional.size() != 2) return Fail(error, "check needs PATCH and TARGET");
+        command->patch = positional[0];
+        command->target = positional[1];
         return true;
     case CommandKind::kRecover:
         if (positional.size() != 1) return Fail(error, "recover needs exactly one TARGET");

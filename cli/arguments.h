@@ -9,7 +9,7 @@
 
 namespace velk_cli {
 
-enum class CommandKind { kHelp, kVersion, kCreate, kInfo, kApply, kRecover };
+enum class CommandKind { kHelp, kVersion, kCreate, kInfo, kApply, kCheck, kRecover };
 
 struct CommandLine {
     CommandKind kind = CommandKind::kHelp;
@@ -20,7 +20,7 @@ struct CommandLine {
     bool noCrc = false;
     bool payloadOnly = false;
     bool hasStub = false;
-    // info, apply, recover
+    // info, apply, check, recover
     NativeString patch, target;
     CrcAnswer answer = CrcAnswer::kAsk;
 };

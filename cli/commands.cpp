@@ -1,8 +1,10 @@
 #include "cli/commands.h"
 
+#include <cstdio>
 #include <memory>
 #include <new>
 
+#include "cli/check_owner.h"
 #include "cli/description.h"
 #include "cli/pending_output.h"
 #include "cli/platform.h"
@@ -39,9 +41,10 @@ std::string Count(uint64_t count, const char* noun)
 }
 
 // A path in a message on stderr; a file name can carry control characters too.
-std::string Quoted(const NativeString& path)
+// For messages on stderr unless `stream` says otherwise.
+std::string Quoted(const NativeString& path, Stream stream = Stream::kErr)
 {
-    return "'" + ForStream(Stream::kErr, Display(path)) + "'";
+    return "'" + ForStream(stream, Display(path)) + "'";
 }
 
 // The text is the whole work of info, --help and --version: when it cannot be written, they fail.
@@ -105,6 +108,16 @@ std::string DescribeDescriptionError(const DescriptionResult& result, const Nati
         return "description " + Quoted(path) + " is too long: " + std::to_string(result.units) +
                " UTF-16 units with CR LF line ends, at most " + std::to_string(kMaxDescriptionUnits) + " fit";
     }
+}
+
+// The patch program's three summary lines, and a fourth with the result's CRC-32 when the
+// payload records it.
+std::string SummaryText(const CQM_DravInfo& info)
+{
+    std::string text = TerminalText(info.FormatSummary()) + "\n";
+    const std::u16string resultLine = info.FormatResultLine();
+    if (!resultLine.empty()) text += TerminalText(resultLine) + "\n";
+    return text;
 }
 
 int64_t PayloadOffsetOf(const NativeString& patch)
@@ -296,7 +309,7 @@ int RunInfo(const CommandLine& command)
         if (text.back() != '\n') text += '\n';
         text += '\n';
     }
-    text += TerminalText(info->FormatSummary()) + "\n";
+    text += SummaryText(*info);
     return PrintResult(ForStream(Stream::kOut, text));
 }
 
@@ -315,6 +328,61 @@ int RunApply(const CommandLine& command)
         return kExitInterrupted;
     }
     return owner.Declined() ? kExitDeclined : kExitFailure;
+}
+
+namespace {
+
+std::string Hex8(uint32_t value)
+{
+    char text[9];
+    std::snprintf(text, sizeof text, "%08X", value);
+    return text;
+}
+
+std::string SizeAndCrc(int64_t size, uint32_t crc)
+{
+    return "size " + std::to_string(size) + ", CRC-32 " + Hex8(crc);
+}
+
+// What check says of a target the application would go on to patch.
+int ReportApplies(const NativeString& target, const VelkExamination& facts, bool asked)
+{
+    std::string line = Quoted(target, Stream::kOut);
+    int code = kExitOk;
+    if (asked) {
+        line += " is not the file the patch expects: " + SizeAndCrc(facts.targetSize, facts.targetCrc) + "; expected ";
+        if (facts.hasIdentity) line += "size " + std::to_string(facts.identity.originalSize) + ", ";
+        line += "CRC-32 " + Hex8(facts.expectedCrc);
+        code = kExitNotExpected;
+    } else if (facts.expectedCrc != 0) {
+        line += " applies: " + SizeAndCrc(facts.targetSize, facts.targetCrc) + " as the patch expects";
+    } else {
+        line += " applies: the patch checks no CRC-32 (size " + std::to_string(facts.targetSize) + ")";
+    }
+    WriteText(Stream::kOut, line + "\n");
+    return code;
+}
+
+}  // namespace
+
+int RunCheck(const CommandLine& command)
+{
+    CatchInterrupts();
+    CVELK_CheckOwner owner(IsTerminal(Stream::kErr));
+    std::unique_ptr<CVELK_IPS_IN> applier(new CVELK_IPS_IN(owner));
+    const VelkExamination facts =
+        applier->Examine(command.patch.c_str(), command.target.c_str(), PayloadOffsetOf(command.patch));
+    owner.ClearProgress();
+    switch (facts.outcome) {
+    case VelkExamination::Outcome::kWouldApply: return ReportApplies(command.target, facts, owner.Asked());
+    case VelkExamination::Outcome::kAlreadyPatched:
+        WriteText(Stream::kOut, Quoted(command.target, Stream::kOut) + " is already patched: " +
+                                    SizeAndCrc(facts.targetSize, facts.targetCrc) + " as the patch makes it\n");
+        return kExitAlreadyPatched;
+    case VelkExamination::Outcome::kRefused: break;
+    }
+    if (applier->Stopped()) return Failure("interrupted; cannot tell");
+    return Failure("cannot tell: " + TerminalText(owner.Message()));
 }
 
 int RunRecover(const CommandLine& command)
@@ -349,6 +417,7 @@ int RunVelkpatch(const std::vector<NativeString>& args)
     case CommandKind::kCreate: return RunCreate(command);
     case CommandKind::kInfo: return RunInfo(command);
     case CommandKind::kApply: return RunApply(command);
+    case CommandKind::kCheck: return RunCheck(command);
     case CommandKind::kRecover: return RunRecover(command);
     }
     return kExitUsage;

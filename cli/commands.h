@@ -9,7 +9,16 @@
 namespace velk_cli {
 
 // 130: what a shell reports for a program ended by Ctrl+C, here ended by itself, cleanly.
-enum ExitCode { kExitOk = 0, kExitFailure = 1, kExitUsage = 2, kExitDeclined = 3, kExitInterrupted = 130 };
+enum ExitCode {
+    kExitOk = 0,
+    kExitFailure = 1,
+    kExitUsage = 2,
+    kExitDeclined = 3,
+    // check: the target is already patched, or not the file the patch expects.
+    kExitAlreadyPatched = 4,
+    kExitNotExpected = 5,
+    kExitInterrupted = 130,
+};
 
 // The whole program after the platform's entry has collected the arguments (without the
 // program name).
@@ -18,6 +27,7 @@ int RunVelkpatch(const std::vector<NativeString>& args);
 int RunCreate(const CommandLine& command);
 int RunInfo(const CommandLine& command);
 int RunApply(const CommandLine& command);
+int RunCheck(const CommandLine& command);
 int RunRecover(const CommandLine& command);
 
 // Where create looks for the patcher when --stub is not given: beside the program, then in the

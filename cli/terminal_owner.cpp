@@ -28,7 +28,8 @@ void CVELK_TerminalOwner::ShowMessage(const char16_t* text)
     m_progress.Clear();
     // Success is the result a script reads; every other message explains a failure.
     const std::u16string message(text);
-    const Stream stream = message == velk_messages::kSuccess ? Stream::kOut : Stream::kErr;
+    const bool success = message == velk_messages::kSuccess || message == velk_messages::kAlreadyPatched;
+    const Stream stream = success ? Stream::kOut : Stream::kErr;
     WriteText(stream, TerminalText(message) + "\n");
 }
 

@@ -1,5 +1,5 @@
 // The application over in-memory files, payload and target both taken from the input, checked
-// against a plain model of the format. Optionally one call of either file is broken.
+// against a plain model of the format, extension block included. Optionally one call of either file is broken.
 //
 // Input: flags (1 byte); when bit 1 is set, a fault (side and operation 1 byte, kind 1 byte,
 // which call 1 byte); the payload's position in the source (1 byte); the target's length
@@ -77,6 +77,7 @@ struct Expected {
     const char16_t* message = nullptr;  // nullptr: the silent outcome of a declined question
     bool asksQuestion = false;
     bool touchesTarget = false;  // the failure (if any) comes after the resize
+    bool verifiesResult = false;  // the written file's CRC is checked against the block
     std::vector<uint8_t> target;
 };
 
@@ -104,12 +105,21 @@ Expected Model(const std::vector<uint8_t>& source, uint64_t offset, std::vector<
     uint64_t patchedSize = 0, crc = 0, dataOffset = 0;
     if (!in.Field(&patchedSize, 8)) return e.message = kDamaged1, e;
     if (!in.Field(&crc, 4)) return e.message = kDamaged2, e;
-    if (crc != 0 && ~velk_crc32::ExtendBytewise(0xFFFFFFFFu, target.data(), target.size()) != crc) {
+    const bool haveDataOffset = in.Field(&dataOffset, 4);
+    const uint64_t payloadLength = source.size() - offset;
+    uint32_t resultCrc = 0;
+    const bool block = haveDataOffset && ModelExtensionBlock(source, offset, dataOffset, &resultCrc);
+    // With a block the data offset is checked before the CRC step.
+    if (block && dataOffset >= payloadLength) return e.message = kDamaged4, e;
+    const uint32_t targetCrc = ~velk_crc32::ExtendBytewise(0xFFFFFFFFu, target.data(), target.size());
+    if (block && static_cast<int64_t>(patchedSize) == static_cast<int64_t>(target.size()) && targetCrc == resultCrc)
+        return e.message = kAlreadyPatched, e;
+    if (crc != 0 && targetCrc != crc) {
         e.asksQuestion = true;
         if (!answerOk) return e;
     }
-    if (!in.Field(&dataOffset, 4)) return e.message = kDamaged3, e;
-    const uint64_t payloadLength = source.size() - offset;
+    e.verifiesResult = block && crc != 0 && !e.asksQuestion;
+    if (!haveDataOffset) return e.message = kDamaged3, e;
     if (dataOffset < 40 || dataOffset >= payloadLength) return e.message = kDamaged4, e;
 
     struct Record {
@@ -148,7 +158,9 @@ Expected Model(const std::vector<uint8_t>& source, uint64_t offset, std::vector<
         if (r.position + r.length > e.target.size()) e.target.resize(static_cast<size_t>(r.position + r.length));
         std::memcpy(e.target.data() + r.position, source.data() + r.at, static_cast<size_t>(r.length));
     }
-    e.message = kSuccess;
+    // Without a journal the written file stays, and the message says only that it is not right.
+    const bool resultRight = ~velk_crc32::ExtendBytewise(0xFFFFFFFFu, e.target.data(), e.target.size()) == resultCrc;
+    e.message = e.verifiesResult && !resultRight ? kResultCrcFailedKept : kSuccess;
     return e;
 }
 
@@ -198,8 +210,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     VELK_FUZZ_CHECK(owner.messages.size() <= 1);
     VELK_FUZZ_CHECK(owner.questions <= 1);
     if (owner.messages.empty()) VELK_FUZZ_CHECK(owner.questions == 1 && !answerOk && !applied);
-    VELK_FUZZ_CHECK(applied == (owner.messages.size() == 1 && Same(owner.messages[0], kSuccess)));
-    if (applied) VELK_FUZZ_CHECK(expected.message == kSuccess && target.Bytes() == expected.target);
+    const bool done = owner.messages.size() == 1 &&
+                      (Same(owner.messages[0], kSuccess) || Same(owner.messages[0], kAlreadyPatched));
+    VELK_FUZZ_CHECK(applied == done);
+    if (applied) VELK_FUZZ_CHECK(Same(owner.messages[0], expected.message) && target.Bytes() == expected.target);
 
     const bool tripped = sourceFaults.Tripped() || targetFaults.Tripped();
     if (!tripped) {
@@ -207,7 +221,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         VELK_FUZZ_CHECK(owner.questions == (expected.asksQuestion ? 1 : 0));
         VELK_FUZZ_CHECK(owner.messages.empty() ? expected.message == nullptr
                                                : Same(owner.messages[0], expected.message));
-        if (!expected.touchesTarget || applied) VELK_FUZZ_CHECK(target.Bytes() == expected.target);
+        const bool writtenWhole = applied || Same(expected.message, kResultCrcFailedKept);
+        if (!expected.touchesTarget || writtenWhole) VELK_FUZZ_CHECK(target.Bytes() == expected.target);
     } else if (!applied) {
         // Only the target's own resize, seek or write may leave it changed.
         const bool targetIo = !faultOnSource && (plan.op == FaultOp::kSetSize || plan.op == FaultOp::kSeek ||

@@ -39,6 +39,11 @@ void ReadAt(const std::vector<uint8_t>& bytes, int64_t offset)
     VELK_FUZZ_CHECK(info->TargetCrc() == velk_format::LoadLE(header + 24, 4));
     const uint64_t dataOffset = velk_format::LoadLE(header + 28, 4);
     VELK_FUZZ_CHECK(dataOffset >= 40 && dataOffset < bytes.size());
+    // The result's CRC-32 is there exactly when the extension block counts.
+    uint32_t resultCrc = 0;
+    const bool block = ModelExtensionBlock(bytes, static_cast<uint64_t>(offset), dataOffset, &resultCrc);
+    VELK_FUZZ_CHECK(block == (info->ResultIdentity() != nullptr));
+    if (block) VELK_FUZZ_CHECK(info->ResultIdentity()->resultCrc == resultCrc && !info->FormatResultLine().empty());
     const std::u16string summary = info->FormatSummary();
     VELK_FUZZ_CHECK(summary.find(u"补丁版本: VELK-PATCH") == 0);
 }

@@ -1,12 +1,17 @@
 // Shared by the fuzz targets: a check that stops the run loudly (a finding, for libFuzzer and
-// for the corpus runner alike) and a reader that takes fields off the front of the input.
+// for the corpus runner alike), a reader that takes fields off the front of the input, and the
+// extension block as the format's rules describe it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
+
+#include "file/crc32.h"
+#include "payload/format.h"
 
 #define VELK_FUZZ_CHECK(condition)                                                                \
     do {                                                                                          \
@@ -43,3 +48,18 @@ private:
     size_t m_size;
     size_t m_used = 0;
 };
+
+// Whether the payload at `payloadOffset` of `file` with data offset `dataOffset` carries an
+// extension block that counts, written from the format's rules alone; its result CRC if so.
+inline bool ModelExtensionBlock(const std::vector<uint8_t>& file, uint64_t payloadOffset, uint64_t dataOffset,
+                                uint32_t* resultCrc)
+{
+    const uint64_t at = payloadOffset + 40;
+    if (at + 12 > file.size() || std::memcmp(&file[at], "VELKEXT1", 8) != 0) return false;
+    const uint64_t length = velk_format::LoadLE(&file[at + 8], 4);
+    if (length < 32 || 40 + length > dataOffset || at + length > file.size()) return false;
+    const uint32_t own = ~velk_crc32::ExtendBytewise(0xFFFFFFFFu, &file[at], length - 4);
+    if (own != velk_format::LoadLE(&file[at + length - 4], 4)) return false;
+    *resultCrc = static_cast<uint32_t>(velk_format::LoadLE(&file[at + 12], 4));
+    return true;
+}

@@ -2,6 +2,7 @@
 // built with the payload writer so that the seeds follow the format exactly:
 //   fuzz_make_seeds fuzz/corpus
 // Seeds are named seed-*; inputs kept from fuzzing runs are named regress-* and are not touched.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -11,6 +12,7 @@
 
 #include "file/crc32.h"
 #include "file/memory_file.h"
+#include "payload/extension_block.h"
 #include "payload/format.h"
 #include "payload/journal_writer.h"
 #include "payload/payload_writer.h"
@@ -71,9 +73,46 @@ struct NamedPayload {
     Bytes bytes;
 };
 
+// What records make of a target: cut or zero-extended to the patched size, then written.
+Bytes Patched(Bytes target, size_t patchedSize, const std::vector<VelkRecord>& records)
+{
+    target.resize(patchedSize, 0);
+    for (const VelkRecord& r : records) std::copy(r.data.begin(), r.data.end(), target.begin() + static_cast<ptrdiff_t>(r.position));
+    return target;
+}
+
+// Payloads with an extension block: one that records its result truly, one that does not, and
+// blocks that do not count.
+void AddResultPayloads(std::vector<NamedPayload>& list, const Bytes& target)
+{
+    const std::vector<VelkRecord> records = {{3, {1, 2, 3}}, {70, {9}}};
+    const Bytes result = Patched(target, 80, records);
+    VelkResultIdentity identity{Crc(result), target.size()};
+    const Bytes truthful = BuildPayload(80, Crc(target), records, u"", &identity);
+    list.push_back({"result", truthful});
+    list.push_back({"result-no-crc", BuildPayload(80, 0, records, u"", &identity)});
+    identity.resultCrc ^= 1;
+    list.push_back({"result-mismatch", BuildPayload(80, Crc(target), records, u"", &identity)});
+    Bytes ownCrc = truthful, shortLength = truthful, pastDataOffset = truthful, longer = truthful;
+    ownCrc[70] ^= 1;
+    list.push_back({"block-own-crc", ownCrc});
+    shortLength[48] = 31;
+    list.push_back({"block-short", shortLength});
+    pastDataOffset[28] = 71;
+    list.push_back({"block-past-data-offset", pastDataOffset});
+    // A later version's longer block, its own CRC over the fields this reader does not know.
+    longer[28] = 76;
+    longer[48] = 36;
+    longer.insert(longer.begin() + 68, {0xAB, 0xCD, 0xEF, 0x01});
+    const uint32_t own = Crc(Bytes(longer.begin() + 40, longer.begin() + 72));
+    for (int i = 0; i < 4; ++i) longer[72 + i] = static_cast<uint8_t>(own >> (8 * i));
+    list.push_back({"block-longer", longer});
+}
+
 std::vector<NamedPayload> Payloads(const Bytes& target)
 {
     std::vector<NamedPayload> list;
+    AddResultPayloads(list, target);
     list.push_back({"only-end", BuildPayload(static_cast<int64_t>(target.size()), 0, {})});
     list.push_back({"grow", BuildPayload(300, 0, {{5, {0xAA, 0xBB}}, {100, Pattern(40, 1)}, {290, Pattern(20, 2)}})});
     list.push_back({"shrink-crc", BuildPayload(16, Crc(target), {{3, {1, 2, 3}}}, u"汉化补丁\r\n")});
@@ -211,6 +250,10 @@ int main(int argc, char** argv)
     const Bytes grow = named("grow");
     ok &= Write(root / "apply", "grow-behind-prefix", ApplyInput(0, {}, 37, target, grow));
     ok &= Write(root / "apply", "crc-answered-ok", ApplyInput(1, {}, 0, target, named("crc-mismatch")));
+    const Bytes result = Patched(target, 80, {{3, {1, 2, 3}}, {70, {9}}});
+    ok &= Write(root / "apply", "already-patched", ApplyInput(0, {}, 0, result, named("result")));
+    ok &= Write(root / "apply", "already-patched-no-crc", ApplyInput(0, {}, 0, result, named("result-no-crc")));
+    ok &= Write(root / "apply", "result-answered-ok", ApplyInput(1, {}, 0, Pattern(64, 10), named("result-mismatch")));
     // One fault of each operation, on either side: side and operation, kind, which call.
     for (uint8_t op = 0; op < 7; ++op)
         for (uint8_t side : {uint8_t(0), uint8_t(0x80)})

@@ -6,6 +6,7 @@
 
 #include "file/velk_file.h"
 #include "payload/format.h"
+#include "payload/messages.h"
 #include "payload/text.h"
 
 void CQM_DravInfo::Clear()
@@ -14,6 +15,8 @@ void CQM_DravInfo::Clear()
     m_description[0] = 0;
     m_patchedSize = 0;
     m_targetCrc = 0;
+    m_hasResult = false;
+    m_result = VelkResultIdentity();
 }
 
 bool CQM_DravInfo::ReadInfo(const NativeChar* executablePath, int64_t payloadOffset)
@@ -52,6 +55,7 @@ bool CQM_DravInfo::ReadInfoFrom(CVELK_xFile& file, int64_t payloadOffset)
     m_version[versionUnits] = 0;
     m_patchedSize = static_cast<int64_t>(patchedSize);
     m_targetCrc = static_cast<uint32_t>(targetCrc);
+    m_hasResult = velk_extension::Read(file, payloadOffset, dataOffset, &m_result);
 
     // Without a reachable description offset there is no description, rather than text read
     // from wherever the file position happens to be.
@@ -104,4 +108,9 @@ std::u16string CQM_DravInfo::FormatSummary() const
     text += u"\r\n打补丁后的文件大小: ";
     text += Decimal(m_patchedSize);
     return text;
+}
+
+std::u16string CQM_DravInfo::FormatResultLine() const
+{
+    return m_hasResult ? velk_messages::kResultCrcLabel + UpperHex8(m_result.resultCrc) : std::u16string();
 }

@@ -1,5 +1,6 @@
 // The payload header as the program shows it before anything is applied: version text,
-// description, patched size and target CRC, and the three-line summary built from them.
+// description, patched size and target CRC, and the three-line summary built from them; and the
+// result's CRC-32 when the payload carries an extension block.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 
 #include "file/native_path.h"
 #include "file/velk_xfile.h"
+#include "payload/extension_block.h"
 
 class CQM_DravInfo {
 public:
@@ -22,11 +24,16 @@ public:
     bool ReadInfoFrom(CVELK_xFile& file, int64_t payloadOffset);
 
     std::u16string FormatSummary() const;
+    // The line that tells the result's CRC-32, empty without an extension block. The patch
+    // program's summary box keeps its three lines; velkpatch info adds this one.
+    std::u16string FormatResultLine() const;
 
     const char16_t* VersionText() const { return m_version; }
     const char16_t* Description() const { return m_description; }
     int64_t PatchedSize() const { return m_patchedSize; }
     uint32_t TargetCrc() const { return m_targetCrc; }
+    // Null when the payload has no extension block that counts.
+    const VelkResultIdentity* ResultIdentity() const { return m_hasResult ? &m_result : nullptr; }
 
 private:
     void Clear();
@@ -40,4 +47,6 @@ private:
     char16_t m_description[kDescriptionUnits];
     int64_t m_patchedSize;
     uint32_t m_targetCrc;
+    bool m_hasResult;
+    VelkResultIdentity m_result;
 };

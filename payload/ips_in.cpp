@@ -8,6 +8,7 @@
 #include "payload/format.h"
 #include "payload/messages.h"
 #include "payload/record_stream.h"
+#include "payload/result_check.h"
 #include "payload/target_writer.h"
 
 using namespace velk_messages;
@@ -49,6 +50,12 @@ bool CVELK_IPS_IN::Fail(const char16_t* message, const char16_t* lastLine)
     return Fail(text);
 }
 
+CVELK_IPS_IN::Prepared CVELK_IPS_IN::End(const char16_t* message)
+{
+    Fail(message);
+    return Prepared::kEnded;
+}
+
 bool CVELK_IPS_IN::Stop()
 {
     m_stopped = true;
@@ -77,6 +84,35 @@ bool CVELK_IPS_IN::ApplyPatch(const NativeChar* sourcePath, const NativeChar* ta
     if (!Recovered(recovery)) return false;
     if (recovery == RecoveryOutcome::kRestored) m_owner.Notice(VelkNotice::kRestoredInterrupted);
     return Apply(*source, *target, payloadOffset, &journal);
+}
+
+VelkExamination CVELK_IPS_IN::Examine(const NativeChar* sourcePath, const NativeChar* targetPath,
+                                      int64_t payloadOffset)
+{
+    m_stopped = false;
+    VelkExamination facts;
+    if (payloadOffset < 0) return facts;
+    const std::unique_ptr<CVELK_xFile> source = OpenFile(sourcePath, kModeReadExisting, kShareRead);
+    const std::unique_ptr<CVELK_xFile> target =
+        source ? OpenFile(targetPath, kModeReadExisting, kShareRead) : std::unique_ptr<CVELK_xFile>();
+    if (!target) {
+        Fail(source ? kTargetOpenFailed : kPatchOpenFailed);
+        return facts;
+    }
+
+    Plan plan;
+    const Prepared prepared = Prepare(*source, *target, payloadOffset, &plan);
+    facts.outcome = prepared == Prepared::kWrite            ? VelkExamination::Outcome::kWouldApply
+                    : prepared == Prepared::kAlreadyPatched ? VelkExamination::Outcome::kAlreadyPatched
+                                                            : VelkExamination::Outcome::kRefused;
+    facts.patchedSize = plan.header.patchedSize;
+    facts.expectedCrc = plan.header.targetCrc;
+    facts.hasIdentity = plan.header.hasIdentity;
+    facts.identity = plan.header.identity;
+    facts.targetSize = plan.oldSize;
+    facts.targetCrcKnown = plan.targetCrcKnown;
+    facts.targetCrc = plan.targetCrc;
+    return facts;
 }
 
 RecoveryOutcome CVELK_IPS_IN::RecoverTarget(const NativeChar* targetPath)
@@ -111,33 +147,34 @@ bool CVELK_IPS_IN::ApplyOpened(CVELK_xFile& source, CVELK_xFile& target, int64_t
     return Apply(source, target, payloadOffset, nullptr);
 }
 
+CVELK_IPS_IN::Plan::Plan() = default;
+CVELK_IPS_IN::Plan::~Plan() = default;
+
 bool CVELK_IPS_IN::Apply(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset, CVELK_UndoJournal* journal)
 {
-    Header header;
-    if (!ReadHeader(source, target, payloadOffset, &header)) return false;
-
-    // The whole stream is read once before the target is touched: a damaged payload is refused
-    // with the message the writing pass would have shown, and the target stays as it was.
-    if (!source.Seek(header.streamStart)) return Fail(kSourceSeekFailed);
-    const int64_t span = header.streamSpan;
-    CVELK_ReadAhead checked(source, span < m_streamMemoryBytes ? static_cast<uint32_t>(span) + 1 : m_streamMemoryBytes);
-    const StreamCheck stream = CheckRecords(checked);
-    if (stream.fault) return Fail(stream.fault);
+    Plan plan;
+    switch (Prepare(source, target, payloadOffset, &plan)) {
+    case Prepared::kEnded: return false;
+    case Prepared::kAlreadyPatched: m_owner.ShowMessage(kAlreadyPatched); return true;
+    case Prepared::kWrite: break;
+    }
+    const Header& header = plan.header;
+    // The result's check reads what the records will overwrite before anything changes.
+    if (plan.result && !plan.result->ReadBefore(target)) return plan.result->Stopped() ? Stop() : Fail(kTargetReadFailed);
 
     // What the records overwrite is saved before anything changes. (A negative size fails at the
     // resize, before anything changes.)
     std::unique_ptr<CVELK_ReadAhead> again;
     bool journaled = false;
     if (journal && m_journalEnabled && header.patchedSize >= 0) {
-        const int64_t oldSize = target.GetSize();
-        if (oldSize < 0) return Fail(kTargetReadFailed);
-        CVELK_ReadAhead* input = Restart(checked, again, source, header.streamStart);
+        if (plan.oldSize < 0) return Fail(kTargetReadFailed);
+        CVELK_ReadAhead* input = Restart(*plan.checked, again, source, header.streamStart);
         if (!input) return Fail(kSourceSeekFailed);
-        velk_journal::Header plan;
-        plan.oldSize = oldSize;
-        plan.patchedSize = header.patchedSize;
-        plan.largestSize = std::max(header.patchedSize, stream.largestEnd);
-        if (!WriteJournal(*input, target, plan, *journal, &journaled)) return false;
+        velk_journal::Header journalPlan;
+        journalPlan.oldSize = plan.oldSize;
+        journalPlan.patchedSize = header.patchedSize;
+        journalPlan.largestSize = std::max(header.patchedSize, plan.stream.largestEnd);
+        if (!WriteJournal(*input, target, journalPlan, *journal, &journaled)) return false;
         if (!journaled) m_owner.Notice(VelkNotice::kNoUndoJournal);
     }
     CVELK_UndoJournal* undo = journaled ? journal : nullptr;
@@ -145,12 +182,19 @@ bool CVELK_IPS_IN::Apply(CVELK_xFile& source, CVELK_xFile& target, int64_t paylo
     // A stream the checking pass still holds whole is written from memory: once the target has
     // changed, no read of the patch source is left that could fail. A longer one is read again,
     // positioned before the target is touched.
-    CVELK_ReadAhead* input = Restart(checked, again, source, header.streamStart);
+    CVELK_ReadAhead* input = Restart(*plan.checked, again, source, header.streamStart);
     if (!input) return Fail(kSourceSeekFailed);
     if (!target.SetSize(header.patchedSize)) return Undo(undo, target, kResizeFailed);
-    const Written written = WriteRecords(*input, target, stream.bytes, journaled);
+    const Written written = WriteRecords(*input, target, plan.stream.bytes, journaled);
     if (written.stopped) return Undo(undo, target, nullptr);
     if (written.fault) return Undo(undo, target, written.fault);
+    // The message claims the original back only where the journal did put it back.
+    if (plan.result) {
+        uint32_t crc = 0;
+        if (!plan.result->ReadAfter(target, &crc))
+            return Undo(undo, target, plan.result->Stopped() ? nullptr : kTargetReadFailed);
+        if (crc != header.identity.resultCrc) return Undo(undo, target, kResultCrcFailedKept, kResultCrcFailed);
+    }
 
     // Success only once the target is on the disk and the journal gone; a journal that could not
     // be removed would undo this application at the next one.
@@ -162,7 +206,32 @@ bool CVELK_IPS_IN::Apply(CVELK_xFile& source, CVELK_xFile& target, int64_t paylo
     return true;
 }
 
-bool CVELK_IPS_IN::ReadHeader(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset, Header* header)
+CVELK_IPS_IN::Prepared CVELK_IPS_IN::Prepare(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset,
+                                             Plan* plan)
+{
+    Header& header = plan->header;
+    if (!ReadHeader(source, payloadOffset, &header)) return Prepared::kEnded;
+    // A block is judged against the data offset, so with one the data offset is checked before
+    // the CRC step; without one the CRC question comes first, as it always has.
+    const char16_t* fault = header.hasIdentity ? CheckDataOffset(source, payloadOffset, &header) : nullptr;
+    if (fault) return End(fault);
+    const Prepared checked = CheckTarget(target, plan);
+    if (checked != Prepared::kWrite) return checked;
+    fault = header.hasIdentity ? nullptr : CheckDataOffset(source, payloadOffset, &header);
+    if (fault) return End(fault);
+
+    // The whole stream is read once before the target is touched: a damaged payload is refused
+    // with the message the writing pass would have shown, and the target stays as it was.
+    if (!source.Seek(header.streamStart)) return End(kSourceSeekFailed);
+    const int64_t span = header.streamSpan;
+    plan->checked.reset(
+        new CVELK_ReadAhead(source, span < m_streamMemoryBytes ? static_cast<uint32_t>(span) + 1 : m_streamMemoryBytes));
+    plan->stream = CheckRecords(*plan->checked, plan->result.get());
+    if (plan->stream.fault) return End(plan->stream.fault);
+    return Prepared::kWrite;
+}
+
+bool CVELK_IPS_IN::ReadHeader(CVELK_xFile& source, int64_t payloadOffset, Header* header)
 {
     if (payloadOffset < 0) return false;
     // A source that cannot be positioned has nothing to read at the payload offset; reading on
@@ -180,34 +249,61 @@ bool CVELK_IPS_IN::ReadHeader(CVELK_xFile& source, CVELK_xFile& target, int64_t 
     case velk_format::VersionVerdict::kCurrent: break;
     }
 
-    uint64_t patchedSize = 0, targetCrc = 0, dataOffset = 0;
+    uint64_t patchedSize = 0, targetCrc = 0;
     if (!velk_format::ReadField(source, &patchedSize, 8)) return Fail(kDamaged1);
     if (!velk_format::ReadField(source, &targetCrc, 4)) return Fail(kDamaged2);
-    if (targetCrc != 0) {
-        switch (CheckTargetCrc(target, static_cast<uint32_t>(targetCrc))) {
-        case CrcVerdict::kMatches: break;
-        case CrcVerdict::kDiffers:
-            if (!m_owner.AskOkCancel(kCrcQuestion)) return false;
-            break;
-        case CrcVerdict::kReadFailed: return Fail(kTargetReadFailed);
-        case CrcVerdict::kStopped: return Stop();
-        }
-    }
-    if (!velk_format::ReadField(source, &dataOffset, 4)) return Fail(kDamaged3);
-    const int64_t payloadLength = source.GetSize() - payloadOffset;
-    if (dataOffset < velk_format::kHeaderBytes || static_cast<int64_t>(dataOffset) >= payloadLength)
-        return Fail(kDamaged4);
     header->patchedSize = static_cast<int64_t>(patchedSize);
+    header->targetCrc = static_cast<uint32_t>(targetCrc);
+    // A data offset that cannot be read is reported in its turn, by CheckDataOffset.
+    header->dataOffsetRead = velk_format::ReadField(source, &header->dataOffset, 4);
+    header->hasIdentity = header->dataOffsetRead &&
+                          velk_extension::Read(source, payloadOffset, header->dataOffset, &header->identity);
+    return true;
+}
+
+const char16_t* CVELK_IPS_IN::CheckDataOffset(CVELK_xFile& source, int64_t payloadOffset, Header* header)
+{
+    if (!header->dataOffsetRead) return kDamaged3;
+    const int64_t payloadLength = source.GetSize() - payloadOffset;
+    const uint64_t dataOffset = header->dataOffset;
+    if (dataOffset < velk_format::kHeaderBytes || static_cast<int64_t>(dataOffset) >= payloadLength) return kDamaged4;
     header->streamStart = payloadOffset + static_cast<int64_t>(dataOffset);
     header->streamSpan = payloadLength - static_cast<int64_t>(dataOffset);
-    return true;
+    return nullptr;
+}
+
+CVELK_IPS_IN::Prepared CVELK_IPS_IN::CheckTarget(CVELK_xFile& target, Plan* plan)
+{
+    const Header& header = plan->header;
+    plan->oldSize = target.GetSize();
+    // The target's CRC-32 is computed once: for the recorded CRC, or, where none is recorded,
+    // only when the size already says it may be the patched file.
+    const bool mayBePatched = header.hasIdentity && plan->oldSize == header.patchedSize;
+    if (header.targetCrc == 0 && !mayBePatched) return Prepared::kWrite;
+    switch (TargetCrc(target, plan->oldSize, &plan->targetCrc)) {
+    case CrcVerdict::kComputed: break;
+    case CrcVerdict::kReadFailed: return End(kTargetReadFailed);
+    case CrcVerdict::kStopped: Stop(); return Prepared::kEnded;
+    }
+    plan->targetCrcKnown = true;
+    // Also where the original and the result are one file: nothing would change.
+    if (mayBePatched && plan->targetCrc == header.identity.resultCrc) return Prepared::kAlreadyPatched;
+    if (header.targetCrc == 0) return Prepared::kWrite;
+    if (plan->targetCrc != header.targetCrc)
+        return m_owner.AskOkCancel(kCrcQuestion) ? Prepared::kWrite : Prepared::kEnded;
+    // The target is the original the publisher patched: the result must be the file they made.
+    // Where the user chose to go on with another file, or no CRC is recorded, it is not checked.
+    if (header.hasIdentity && header.patchedSize >= 0) {
+        plan->result.reset(new CVELK_ResultCheck(plan->targetCrc, plan->oldSize, header.patchedSize, m_resultRangeCost));
+        plan->result->Watch(&m_owner);
+    }
+    return Prepared::kWrite;
 }
 
 // The whole-file CRC of the target, a chunk at a time, reporting progress and stopping between
 // chunks when asked. The same chunks as the file's own GetCrc32, read through the interface.
-CVELK_IPS_IN::CrcVerdict CVELK_IPS_IN::CheckTargetCrc(CVELK_xFile& target, uint32_t expected)
+CVELK_IPS_IN::CrcVerdict CVELK_IPS_IN::TargetCrc(CVELK_xFile& target, int64_t size, uint32_t* result)
 {
-    const int64_t size = target.GetSize();
     if (size < 0 || !target.Seek(0)) return CrcVerdict::kReadFailed;
     CVELK_ChunkedCrc crc(size);
     if (!crc.HasBuffer()) return CrcVerdict::kReadFailed;
@@ -220,10 +316,11 @@ CVELK_IPS_IN::CrcVerdict CVELK_IPS_IN::CheckTargetCrc(CVELK_xFile& target, uint3
         if (!read) return CrcVerdict::kReadFailed;
         m_owner.ReportProgress(VelkProgressStage::kCrc, crc.BytesDone(), size);
     }
-    return crc.Crc() == expected ? CrcVerdict::kMatches : CrcVerdict::kDiffers;
+    *result = crc.Crc();
+    return CrcVerdict::kComputed;
 }
 
-CVELK_IPS_IN::StreamCheck CVELK_IPS_IN::CheckRecords(CVELK_ReadAhead& input)
+CVELK_IPS_IN::StreamCheck CVELK_IPS_IN::CheckRecords(CVELK_ReadAhead& input, CVELK_ResultCheck* result)
 {
     StreamCheck check;
     CVELK_RecordReader reader(input, m_work);
@@ -245,6 +342,7 @@ CVELK_IPS_IN::StreamCheck CVELK_IPS_IN::CheckRecords(CVELK_ReadAhead& input)
             const int64_t room = INT64_MAX - position;
             const int64_t end = reader.Delivered() > room ? INT64_MAX : position + reader.Delivered();
             check.largestEnd = std::max(check.largestEnd, end);
+            if (result) result->Note(position, end - position);
             break;
         }
         }
@@ -330,10 +428,12 @@ CVELK_IPS_IN::Written CVELK_IPS_IN::WriteRecords(CVELK_ReadAhead& input, CVELK_x
     return result;
 }
 
-bool CVELK_IPS_IN::Undo(CVELK_UndoJournal* journal, CVELK_xFile& target, const char16_t* message)
+bool CVELK_IPS_IN::Undo(CVELK_UndoJournal* journal, CVELK_xFile& target, const char16_t* message,
+                        const char16_t* restoredMessage)
 {
     const bool restored = journal && journal->RollBack(target);
     if (!message) return restored ? Stop() : Fail(kStoppedUnfinished, kRestoreNextTime);
+    if (restored && restoredMessage) return Fail(restoredMessage);
     if (journal && !restored) return Fail(message, kRestoreNextTime);
     return Fail(message);
 }

@@ -10,10 +10,29 @@
 #include "file/file_system.h"
 #include "file/native_path.h"
 #include "file/velk_xfile.h"
+#include "payload/extension_block.h"
 #include "payload/message_owner.h"
+#include "payload/result_check.h"
 #include "payload/undo_journal.h"
 
 class CVELK_ReadAhead;
+
+// What an application would find, learnt without changing anything (CVELK_IPS_IN::Examine).
+struct VelkExamination {
+    enum class Outcome {
+        kWouldApply,      // it would go on to write (after the CRC question, if the owner was asked)
+        kAlreadyPatched,  // the target already is what the patch makes
+        kRefused,         // a message was shown, or the owner declined or asked to stop
+    };
+    Outcome outcome = Outcome::kRefused;
+    int64_t patchedSize = 0;
+    uint32_t expectedCrc = 0;  // the original's CRC-32 the payload records; 0: none
+    bool hasIdentity = false;  // the payload carries an extension block that counts
+    VelkResultIdentity identity;
+    int64_t targetSize = -1;
+    bool targetCrcKnown = false;  // computed only where the payload needs it
+    uint32_t targetCrc = 0;
+};
 
 class CVELK_IPS_IN {
 public:
@@ -26,6 +45,12 @@ public:
     // reading, and applies. True when the patch was applied completely; every outcome but a
     // negative offset, a declined CRC question and a stop has shown exactly one message.
     bool ApplyPatch(const NativeChar* sourcePath, const NativeChar* targetPath, int64_t payloadOffset);
+
+    // Goes through everything an application does before it changes the target (the header,
+    // the target's CRC-32, the record stream) on a target opened only for reading, and stops
+    // there. The owner sees what an application would show; its answer to the CRC question
+    // decides whether the rest is examined.
+    VelkExamination Examine(const NativeChar* sourcePath, const NativeChar* targetPath, int64_t payloadOffset);
 
     // Opens the target as ApplyPatch does and plays back or removes what an interrupted
     // application left beside it, applying nothing. Shows a message only when that fails
@@ -61,11 +86,19 @@ protected:
     // pointer goes. Tests override it to watch the files or make their operations fail.
     virtual std::unique_ptr<CVELK_xFile> OpenFile(const NativeChar* path, int mode, int share);
     void SetStreamMemoryLimit(uint32_t bytes) { m_streamMemoryBytes = bytes; }
+    // What the result check counts a range as costing (CVELK_ResultCheck); 0 makes it read the
+    // changed ranges of the smallest file, instead of the whole file.
+    void SetResultRangeCost(int64_t bytes) { m_resultRangeCost = bytes; }
 
 private:
-    enum class CrcVerdict { kMatches, kDiffers, kReadFailed, kStopped };
+    enum class CrcVerdict { kComputed, kReadFailed, kStopped };
     struct Header {
         int64_t patchedSize = 0;
+        uint32_t targetCrc = 0;
+        bool dataOffsetRead = false;
+        uint64_t dataOffset = 0;
+        bool hasIdentity = false;
+        VelkResultIdentity identity;
         int64_t streamStart = 0;
         int64_t streamSpan = 0;  // from the stream's start to the end of the source
     };
@@ -74,6 +107,21 @@ private:
         int64_t bytes = 0;       // the stream, end record included
         int64_t largestEnd = 0;  // the furthest byte any record reaches
     };
+    enum class Prepared { kWrite, kAlreadyPatched, kEnded };
+    // What the steps before the first change have learnt.
+    struct Plan {
+        Plan();
+        ~Plan();
+        Header header;
+        int64_t oldSize = -1;  // the target's size before the application
+        bool targetCrcKnown = false;
+        uint32_t targetCrc = 0;
+        std::unique_ptr<CVELK_ReadAhead> checked;  // the stream, as the checking pass read it
+        StreamCheck stream;
+        // Set when the result is to be verified: the target passed the CRC check and the payload
+        // records the result's CRC-32.
+        std::unique_ptr<CVELK_ResultCheck> result;
+    };
     // What the writing pass came to: nothing (done), a fault's message, or a stop.
     struct Written {
         const char16_t* fault = nullptr;
@@ -81,11 +129,19 @@ private:
     };
 
     bool Apply(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset, CVELK_UndoJournal* journal);
-    bool ReadHeader(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset, Header* header);
-    CrcVerdict CheckTargetCrc(CVELK_xFile& target, uint32_t expected);
+    // Every step before the target changes; kEnded after a message, a declined question or a stop.
+    Prepared Prepare(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset, Plan* plan);
+    // From the magic text to the data offset, and the extension block. Only the failures that
+    // come before the CRC step are reported here.
+    bool ReadHeader(CVELK_xFile& source, int64_t payloadOffset, Header* header);
+    // Message (3) or (4) when the data offset is not usable; otherwise the stream's place is set.
+    const char16_t* CheckDataOffset(CVELK_xFile& source, int64_t payloadOffset, Header* header);
+    // The CRC step: the CRC question, or "already patched", or a result to verify.
+    Prepared CheckTarget(CVELK_xFile& target, Plan* plan);
+    CrcVerdict TargetCrc(CVELK_xFile& target, int64_t size, uint32_t* crc);
     // Reads the stream once without writing: the message of the first fault the writing pass
-    // would meet, or none.
-    StreamCheck CheckRecords(CVELK_ReadAhead& input);
+    // would meet, or none. Each record's range goes to `result` when there is one.
+    StreamCheck CheckRecords(CVELK_ReadAhead& input, CVELK_ResultCheck* result);
     // The stream from its first byte again: from memory when the checking pass held it whole.
     CVELK_ReadAhead* Restart(CVELK_ReadAhead& checked, std::unique_ptr<CVELK_ReadAhead>& again,
                              CVELK_xFile& source, int64_t streamStart);
@@ -96,15 +152,19 @@ private:
     Written WriteRecords(CVELK_ReadAhead& input, CVELK_xFile& target, int64_t streamBytes, bool stoppable);
     bool Recovered(RecoveryOutcome outcome);
     // Ends an application whose target has changed; with a journal, the target is put back first.
-    // A null message: the owner asked to stop.
-    bool Undo(CVELK_UndoJournal* journal, CVELK_xFile& target, const char16_t* message);
+    // A null message: the owner asked to stop. `restoredMessage`, where given, is shown instead
+    // of `message` once the target is back as it was.
+    bool Undo(CVELK_UndoJournal* journal, CVELK_xFile& target, const char16_t* message,
+              const char16_t* restoredMessage = nullptr);
     bool Fail(const char16_t* message);
     bool Fail(const char16_t* message, const char16_t* lastLine);
+    Prepared End(const char16_t* message);
     bool Stop();
 
     CVELK_MessageOwner& m_owner;
     CVELK_FileSystem* m_files = &DiskFileSystem();
     uint32_t m_streamMemoryBytes = kStreamMemoryBytes;
+    int64_t m_resultRangeCost = CVELK_ResultCheck::kRangeCostBytes;
     bool m_journalEnabled = true;
     bool m_stopped = false;
     uint8_t m_work[kWorkBufferBytes] = {};

@@ -39,6 +39,12 @@ constexpr const char16_t* kRecoveryFailed = u"无法撤销上次中断的打补�
 constexpr const char16_t* kJournalUnusable =
     u"目标文件旁的撤销文件(.velk-undo)无法使用,没有改动任何文件\n请检查后移走它再打补丁";
 constexpr const char16_t* kInitFailed = u"初始化失败";
+// What a payload that records its result says about it.
+constexpr const char16_t* kResultCrcLabel = u"打补丁后的文件的CRC32验证: ";
+constexpr const char16_t* kAlreadyPatched = u"目标文件已经打过此补丁";
+constexpr const char16_t* kResultCrcFailed = u"打补丁失败\n打补丁后的文件没有通过CRC32验证,已恢复原文件";
+// The same where no journal could put the original back (with kRestoreNextTime where it will).
+constexpr const char16_t* kResultCrcFailedKept = u"打补丁失败\n打补丁后的文件没有通过CRC32验证";
 constexpr const char16_t* kExitQuestion = u"要退出?";
 
 }  // namespace velk_messages

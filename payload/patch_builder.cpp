@@ -164,12 +164,14 @@ VelkBuildStatus CVELK_PatchBuilder::Build(CVELK_xFile& output)
     uint8_t* const modifiedData = modifiedBlock.get() + kGuardBytes;
     std::memset(modifiedBlock.get(), 0, kGuardBytes);
 
-    const int64_t payloadStart = output.Tell();
     CVELK_PayloadWriter writer(output);
-    if (payloadStart < 0 || !writer.Begin(modifiedSize, 0)) return VelkBuildStatus::kOutputWriteFailed;
+    if (!writer.Begin(modifiedSize, 0) || !writer.ReserveExtensionBlock())
+        return VelkBuildStatus::kOutputWriteFailed;
     RecordPlanner planner(writer, m_stats, recordData.get());
-    _m_CRC32 crc;
+    _m_CRC32 crc, modifiedCrc;
     uint32_t originalCrc = 0;
+    VelkResultIdentity identity;
+    identity.originalSize = static_cast<uint64_t>(originalSize);
 
     // Bytes of the original past its end read as zeros: that is what the resize leaves there,
     // so zero bytes of the modified file past that point need no record.
@@ -181,6 +183,7 @@ VelkBuildStatus CVELK_PatchBuilder::Build(CVELK_xFile& output)
         const uint32_t length =
             static_cast<uint32_t>(std::min<uint64_t>(m_blockBytes, static_cast<uint64_t>(modifiedSize) - position));
         if (velk_format::ReadFully(m_modified, modifiedData, length) != length) return VelkBuildStatus::kModifiedReadFailed;
+        identity.resultCrc = modifiedCrc.Update(modifiedData, length);
         const uint32_t fromOriginal =
             position < common ? static_cast<uint32_t>(std::min<uint64_t>(length, common - position)) : 0;
         if (fromOriginal > 0 && velk_format::ReadFully(m_original, originalBlock.get(), fromOriginal) != fromOriginal)
@@ -216,15 +219,9 @@ VelkBuildStatus CVELK_PatchBuilder::Build(CVELK_xFile& output)
         end = CheckEnd(m_modified, modifiedSize, VelkBuildStatus::kModifiedReadFailed, VelkBuildStatus::kModifiedChanged);
     if (end != VelkBuildStatus::kOk) return end;
 
+    writer.SetTargetCrc(originalCrc);
+    writer.SetResultIdentity(identity);
     if (!writer.Finish(m_description)) return VelkBuildStatus::kOutputWriteFailed;
-    const int64_t payloadEnd = output.Tell();
-    if (originalCrc != 0) {
-        uint8_t field[4];
-        velk_format::StoreLE(field, originalCrc, 4);
-        if (!output.Seek(payloadStart + velk_format::kTargetCrcOffset) || output.Write(field, 4) != 4 ||
-            !output.Seek(payloadEnd))
-            return VelkBuildStatus::kOutputWriteFailed;
-    }
     m_stats.payloadBytes = writer.Size();
     ReportProgress(total, total);
     return VelkBuildStatus::kOk;

@@ -53,8 +53,9 @@ public:
     void SetCheckCrc(bool check) { m_checkCrc = check; }
     void SetProgress(CVELK_BuildProgress* progress) { m_progress = progress; }
 
-    // Writes the whole payload at the output's current position. The output must be seekable:
-    // the header's CRC and description offset are filled in at the end.
+    // Writes the whole payload at the output's current position, with the extension block that
+    // records the modified file's CRC-32 and the original's size. The output must be seekable:
+    // the header's CRC, description offset and block are filled in at the end.
     VelkBuildStatus Build(CVELK_xFile& output);
 
     const VelkBuildStats& Stats() const { return m_stats; }

@@ -17,12 +17,33 @@ bool CVELK_PayloadWriter::Begin(int64_t patchedSize, uint32_t targetCrc, const c
 {
     m_start = m_output.Tell();
     if (m_start < 0) return m_ok = false;
-    uint8_t header[velk_format::kHeaderBytes] = {};
-    std::strncpy(reinterpret_cast<char*>(header), magic, velk_format::kMagicBytes);
-    velk_format::StoreLE(header + velk_format::kPatchedSizeOffset, static_cast<uint64_t>(patchedSize), 8);
-    velk_format::StoreLE(header + velk_format::kTargetCrcOffset, targetCrc, 4);
-    velk_format::StoreLE(header + velk_format::kDataOffsetOffset, velk_format::kHeaderBytes, 4);
-    return Put(header, sizeof header);
+    std::memset(m_header, 0, sizeof m_header);
+    std::strncpy(reinterpret_cast<char*>(m_header), magic, velk_format::kMagicBytes);
+    velk_format::StoreLE(m_header + velk_format::kPatchedSizeOffset, static_cast<uint64_t>(patchedSize), 8);
+    velk_format::StoreLE(m_header + velk_format::kTargetCrcOffset, targetCrc, 4);
+    velk_format::StoreLE(m_header + velk_format::kDataOffsetOffset, velk_format::kHeaderBytes, 4);
+    m_headerBytes = velk_format::kHeaderBytes;
+    return Put(m_header, m_headerBytes);
+}
+
+bool CVELK_PayloadWriter::ReserveExtensionBlock()
+{
+    if (!m_ok || Size() != velk_format::kHeaderBytes) return m_ok = false;
+    m_headerBytes = velk_extension::kDataOffsetWithBlock;
+    velk_format::StoreLE(m_header + velk_format::kDataOffsetOffset, m_headerBytes, 4);
+    m_buffer.assign(m_header, m_header + m_headerBytes);
+    return true;
+}
+
+void CVELK_PayloadWriter::SetTargetCrc(uint32_t crc)
+{
+    velk_format::StoreLE(m_header + velk_format::kTargetCrcOffset, crc, 4);
+}
+
+void CVELK_PayloadWriter::SetResultIdentity(const VelkResultIdentity& identity)
+{
+    m_identity = identity;
+    m_hasIdentity = true;
 }
 
 bool CVELK_PayloadWriter::AddRecord(uint64_t position, const uint8_t* data, uint32_t length)
@@ -66,11 +87,19 @@ bool CVELK_PayloadWriter::Finish(const std::u16string& description)
         if (!Put(bytes.data(), bytes.size())) return false;
     }
     if (!Flush()) return false;
-    uint8_t field[8];
-    velk_format::StoreLE(field, descriptionOffset, 8);
-    const int64_t end_position = m_output.Tell();
-    if (!m_output.Seek(m_start + velk_format::kDescriptionOffsetOffset) ||
-        m_output.Write(field, 8) != 8 || !m_output.Seek(end_position))
+    velk_format::StoreLE(m_header + velk_format::kDescriptionOffsetOffset, descriptionOffset, 8);
+    if (m_headerBytes == velk_extension::kDataOffsetWithBlock && m_hasIdentity) {
+        uint8_t block[velk_extension::kBlockBytes];
+        velk_extension::Encode(m_identity, block);
+        std::memcpy(m_header + velk_extension::kBlockAt, block, sizeof block);
+    }
+    // Everything from the target CRC on is rewritten: the magic and the patched size were right
+    // from the start.
+    const uint32_t from = velk_format::kTargetCrcOffset;
+    const uint32_t count = m_headerBytes - from;
+    const int64_t endPosition = m_output.Tell();
+    if (!m_output.Seek(m_start + from) || m_output.Write(m_header + from, count) != count ||
+        !m_output.Seek(endPosition))
         return m_ok = false;
     return true;
 }
@@ -100,12 +129,16 @@ bool CVELK_PayloadWriter::Flush()
 
 std::vector<uint8_t> BuildPayload(int64_t patchedSize, uint32_t targetCrc,
                                   const std::vector<VelkRecord>& records,
-                                  const std::u16string& description)
+                                  const std::u16string& description, const VelkResultIdentity* identity)
 {
     CVELK_MemoryFile file(std::vector<uint8_t>{});
     file.SetSizeLimit(UINT64_MAX);
     CVELK_PayloadWriter writer(file);
     writer.Begin(patchedSize, targetCrc);
+    if (identity) {
+        writer.ReserveExtensionBlock();
+        writer.SetResultIdentity(*identity);
+    }
     for (const VelkRecord& record : records)
         writer.AddRecord(record.position, record.data.data(), static_cast<uint32_t>(record.data.size()));
     writer.Finish(description);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "file/crc32.h"
+#include "file/crc32_combine.h"
 #include "file/crc32_fold.h"
 #include "support/test_support.h"
 
@@ -263,6 +264,53 @@ TEST(Crc32Folding, MovingABlockAheadKeepsTheCrc)
                 << "distance " << k->distanceBits;
         }
     }
+}
+
+// ---- Combining ----------------------------------------------------------------------------
+
+// The zero-byte factor is the same power of x that long division gives.
+TEST(Crc32Combine, ZeroByteFactorsArePowersOfX)
+{
+    for (uint32_t bytes : {0u, 1u, 2u, 3u, 4u, 7u, 64u, 1000u})
+        EXPECT_EQ(velk_crc32::ZeroBytesFactor(bytes), Reflect32(PowerOfXModP(8 * bytes))) << bytes;
+    for (uint64_t bytes : {uint64_t(5), uint64_t(123457), uint64_t(1) << 40, ~uint64_t(0) >> 1}) {
+        EXPECT_EQ(velk_crc32::MultiplyModP(velk_crc32::ZeroBytesFactor(bytes), velk_crc32::ZeroBytesInverse(bytes)),
+                  0x80000000u)
+            << bytes;
+    }
+}
+
+TEST(Crc32Combine, ExtendingByZerosMatchesFeedingThem)
+{
+    const std::vector<uint8_t> zeros(70000, 0);
+    for (size_t n : {size_t(1), size_t(15), size_t(4096), size_t(70000)})
+        EXPECT_EQ(velk_crc32::ExtendZeros(0x12345678u, n), velk_crc32::ExtendBytewise(0x12345678u, zeros.data(), n))
+            << n;
+}
+
+// Split anywhere, including at either end: the parts give the whole, and the whole and its tail
+// give the head.
+TEST(Crc32Combine, PartsGiveTheWholeAndBack)
+{
+    const std::vector<uint8_t> data = PatternBytes(5000, 41);
+    const uint32_t whole = Reference(0, data.data(), data.size());
+    for (size_t split : {size_t(0), size_t(1), size_t(17), size_t(4096), size_t(4999), size_t(5000)}) {
+        const uint32_t head = Reference(0, data.data(), split);
+        const uint32_t tail = Reference(0, data.data() + split, data.size() - split);
+        EXPECT_EQ(velk_crc32::Combine(head, tail, data.size() - split), whole) << split;
+        EXPECT_EQ(velk_crc32::Uncombine(whole, tail, data.size() - split), head) << split;
+    }
+#ifdef VELK_HAVE_ZLIB
+    // Lengths no test could feed byte by byte, against zlib's own combination.
+    for (int64_t length : {int64_t(1) << 33, (int64_t(1) << 62) + 12345}) {
+        EXPECT_EQ(velk_crc32::Combine(0xCBF43926u, 0x414FA339u, static_cast<uint64_t>(length)),
+                  static_cast<uint32_t>(crc32_combine64(0xCBF43926u, 0x414FA339u, length)))
+            << length;
+        EXPECT_EQ(velk_crc32::Uncombine(velk_crc32::Combine(0xCBF43926u, 0x414FA339u, static_cast<uint64_t>(length)),
+                                        0x414FA339u, static_cast<uint64_t>(length)),
+                  0xCBF43926u);
+    }
+#endif
 }
 
 }  // namespace

@@ -135,4 +135,48 @@ TEST(DravInfo, UnreachableDescriptionIsEmpty)
     }
 }
 
+struct BlockCase {
+    const char* name;
+    std::vector<uint8_t> payload;
+    bool counts;
+};
+
+// The extension block counts only when its tag, length, place and own CRC all check out; every
+// other payload reads as one without a block, and the summary keeps its three lines.
+TEST(DravInfo, ExtensionBlockCountsOnlyWhenItChecksOut)
+{
+    const uint32_t result = 0x0BADF00Du;
+    auto header = [](uint32_t dataOffset) { return PayloadBytes().Header(16, 0x1234, 0, dataOffset); };
+    const BlockCase cases[] = {
+        {"this version", header(72).Block(result, 9).End().bytes, true},
+        {"a later, longer block", header(80).Block(result, 9, 40).End().bytes, true},
+        {"longer by one byte", header(73).Block(result, 9, 33).End().bytes, true},
+        {"block and more before the data offset", header(90).Block(result, 9).Raw(PatternBytes(18, 1)).End().bytes, true},
+        {"wrong tag", header(72).Block(result, 9, 32, false, "VELKEXT2").End().bytes, false},
+        {"bad own CRC", header(72).Block(result, 9, 32, true).End().bytes, false},
+        {"short length", header(71).Block(result, 9, 31).End().bytes, false},
+        {"length past the data offset", header(71).Block(result, 9).End().bytes, false},
+        {"longer block past the data offset", header(72).Block(result, 9, 40).End().bytes, false},
+        {"data offset 40: the block is record bytes", header(40).Block(result, 9).End().bytes, false},
+        {"no block", header(40).End().bytes, false},
+    };
+    for (const BlockCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        CVELK_MemoryFile file(WithPrefix(5, c.payload));
+        CQM_DravInfo info;
+        ASSERT_TRUE(info.ReadInfoFrom(file, 5));
+        EXPECT_EQ(info.TargetCrc(), 0x1234u);
+        EXPECT_EQ(info.FormatSummary(),
+                  u"补丁版本: VELK-PATCH3.0\r\n目标文件的CRC32验证: 00001234\r\n打补丁后的文件大小: 16");
+        ASSERT_EQ(info.ResultIdentity() != nullptr, c.counts);
+        if (c.counts) {
+            EXPECT_EQ(info.ResultIdentity()->resultCrc, result);
+            EXPECT_EQ(info.ResultIdentity()->originalSize, 9u);
+            EXPECT_EQ(info.FormatResultLine(), u"打补丁后的文件的CRC32验证: 0BADF00D");
+        } else {
+            EXPECT_EQ(info.FormatResultLine(), u"");
+        }
+    }
+}
+
 }  // namespace

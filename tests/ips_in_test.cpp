@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 
@@ -262,6 +263,192 @@ TEST(Apply, CrcQuestionComesBeforeTheDataOffsetCheck)
     const Outcome out = Apply(PayloadBytes().Header(8, 1, 0, 39).End().bytes, kTarget, false);
     EXPECT_EQ(out.questions.size(), 1u);
     EXPECT_TRUE(out.messages.empty());
+}
+
+// ---- Payloads that record their result -------------------------------------------------------
+
+const std::vector<uint8_t> kOriginal = PatternBytes(5000, 21);
+
+// Two records and a growth to 6000 bytes: what they make of `target`.
+std::vector<uint8_t> Patched(std::vector<uint8_t> target)
+{
+    target.resize(6000, 0);
+    target[100] = 0xA1;
+    target[101] = 0xA2;
+    target[5500] = 0xB1;
+    return target;
+}
+
+// A header recording `targetCrc`, a block (or, with `block` false, the bytes a block would take)
+// and the records that make Patched(); `tamper` spoils the block in one of the ways that make it
+// not count.
+enum class Tamper { kNone, kOwnCrc, kShortLength, kPastDataOffset };
+
+std::vector<uint8_t> ResultPayload(uint32_t targetCrc, uint32_t resultCrc, Tamper tamper = Tamper::kNone,
+                                   int64_t patchedSize = 6000)
+{
+    PayloadBytes p;
+    switch (tamper) {
+    case Tamper::kNone: p.Header(patchedSize, targetCrc, 0, 72).Block(resultCrc, 5000); break;
+    case Tamper::kOwnCrc: p.Header(patchedSize, targetCrc, 0, 72).Block(resultCrc, 5000, 32, true); break;
+    case Tamper::kShortLength: p.Header(patchedSize, targetCrc, 0, 72).Block(resultCrc, 5000, 28).U32(0); break;
+    case Tamper::kPastDataOffset:
+        // A whole block whose records start at 71, on the last byte of its own CRC: an original
+        // size is chosen that makes that byte the first record's type, which the records share.
+        for (uint64_t size = 5000; p.bytes.empty() || p.bytes.back() != velk_format::kRecordRelative; ++size)
+            p = PayloadBytes().Header(patchedSize, targetCrc, 0, 71).Block(resultCrc, size);
+        p.bytes.pop_back();
+        break;
+    }
+    if (patchedSize == 6000) p.Relative(100, {0xA1, 0xA2}).Relative(5400, {0xB1});
+    return p.End().bytes;
+}
+
+// Small files are read whole to check the result; `derived` makes the applier read only the
+// changed ranges, as it does for a large image.
+class ResultApplier : public CVELK_IPS_IN {
+public:
+    ResultApplier(CVELK_MessageOwner& owner, bool derived) : CVELK_IPS_IN(owner)
+    {
+        if (derived) SetResultRangeCost(0);
+    }
+};
+
+struct ResultCase {
+    const char* name;
+    std::vector<uint8_t> payload;
+    std::vector<uint8_t> target;
+    bool answerOk;
+    std::vector<std::u16string> messages;
+    size_t questions;
+    std::vector<uint8_t> after;
+};
+
+// Through ApplyPatch, with an undo journal: "already patched" writes nothing and asks nothing; a
+// result that is not the block's is rolled back; blocks that do not count change nothing.
+TEST(Apply, PayloadsThatRecordTheirResult)
+{
+    const std::vector<uint8_t> result = Patched(kOriginal), other = PatternBytes(5000, 22);
+    const uint32_t originalCrc = Crc(kOriginal), resultCrc = Crc(result);
+    const ResultCase cases[] = {
+        {"the original: result verified", ResultPayload(originalCrc, resultCrc), kOriginal, false, {kSuccess}, 0, result},
+        {"already patched", ResultPayload(originalCrc, resultCrc), result, false, {kAlreadyPatched}, 0, result},
+        {"already patched, no CRC recorded", ResultPayload(0, resultCrc), result, false, {kAlreadyPatched}, 0, result},
+        {"original and result one file", ResultPayload(originalCrc, originalCrc, Tamper::kNone, 5000), kOriginal,
+         false, {kAlreadyPatched}, 0, kOriginal},
+        {"wrong result CRC: rolled back", ResultPayload(originalCrc, resultCrc ^ 1), kOriginal, false,
+         {kResultCrcFailed}, 0, kOriginal},
+        {"wrong result CRC, another file accepted: not checked", ResultPayload(originalCrc, resultCrc ^ 1), other,
+         true, {kSuccess}, 1, Patched(other)},
+        {"wrong result CRC, no CRC recorded: not checked", ResultPayload(0, resultCrc ^ 1), kOriginal, false,
+         {kSuccess}, 0, result},
+        {"bad own CRC: no block", ResultPayload(originalCrc, resultCrc ^ 1, Tamper::kOwnCrc), kOriginal, false,
+         {kSuccess}, 0, result},
+        {"bad own CRC: patched file questioned", ResultPayload(originalCrc, resultCrc, Tamper::kOwnCrc), result, false,
+         {}, 1, result},
+        {"short length: no block", ResultPayload(originalCrc, resultCrc ^ 1, Tamper::kShortLength), kOriginal, false,
+         {kSuccess}, 0, result},
+        {"short length: patched file questioned", ResultPayload(originalCrc, resultCrc, Tamper::kShortLength), result,
+         false, {}, 1, result},
+        {"length past the data offset: no block", ResultPayload(originalCrc, resultCrc ^ 1, Tamper::kPastDataOffset),
+         kOriginal, false, {kSuccess}, 0, result},
+        {"length past the data offset: patched file questioned",
+         ResultPayload(originalCrc, resultCrc, Tamper::kPastDataOffset), result, false, {}, 1, result},
+        // With a block the data offset is checked before the CRC step.
+        {"block: damaged (4) before the question", PayloadBytes().Header(6000, originalCrc, 0, 72).Block(resultCrc, 5000).bytes,
+         other, false, {kDamaged4}, 0, other},
+    };
+    const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
+    for (const ResultCase& c : cases) {
+        for (bool derived : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (derived ? ", result derived from the ranges" : ", whole file read"));
+            CrashDisk disk;
+            disk.Put(source, c.payload);
+            disk.Put(target, c.target);
+            RecordingOwner owner(c.answerOk);
+            ResultApplier applier(owner, derived);
+            applier.UseFileSystem(disk);
+            const bool applied = applier.ApplyPatch(source.c_str(), target.c_str(), 0);
+            EXPECT_EQ(applied, c.messages.size() == 1 && (c.messages[0] == kSuccess || c.messages[0] == kAlreadyPatched));
+            EXPECT_EQ(owner.messages, c.messages);
+            EXPECT_EQ(owner.questions.size(), c.questions);
+            EXPECT_TRUE(disk.Bytes(target) == c.after);
+            EXPECT_FALSE(disk.Has(CVELK_UndoJournal::PathFor(target.c_str())));
+        }
+    }
+}
+
+// A stop asked for while the result is read back (the last look at the stop request) puts the
+// target back as it was, with no message.
+TEST(Apply, StopWhileTheResultIsReadBack)
+{
+    const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
+    const std::vector<uint8_t> payload = ResultPayload(Crc(kOriginal), Crc(Patched(kOriginal)));
+    int polls = 0;
+    for (int stopAfter : {1000, -1}) {
+        CrashDisk disk;
+        disk.Put(source, payload);
+        disk.Put(target, kOriginal);
+        RecordingOwner owner;
+        // First counted without stopping, then stopped at the last look.
+        owner.stopAfterPolls = stopAfter < 0 ? polls - 1 : stopAfter;
+        CVELK_IPS_IN applier(owner);
+        applier.UseFileSystem(disk);
+        const bool applied = applier.ApplyPatch(source.c_str(), target.c_str(), 0);
+        if (stopAfter >= 0) {
+            ASSERT_TRUE(applied);
+            polls = owner.stopPolls;
+            // The whole patched file is read back in one chunk: the last look is just before it.
+            ASSERT_EQ(owner.progress.back().stage, VelkProgressStage::kCrc);
+            continue;
+        }
+        EXPECT_FALSE(applied);
+        EXPECT_TRUE(applier.Stopped());
+        EXPECT_TRUE(owner.messages.empty());
+        // The records had been written when the stop came.
+        EXPECT_TRUE(std::any_of(owner.progress.begin(), owner.progress.end(),
+                                [](const ProgressReport& p) { return p.stage == VelkProgressStage::kRecords; }));
+        EXPECT_TRUE(disk.Bytes(target) == kOriginal);
+        EXPECT_FALSE(disk.Has(CVELK_UndoJournal::PathFor(target.c_str())));
+    }
+}
+
+// Without a journal a mismatched result cannot be put back, and the message does not claim it was.
+TEST(Apply, MismatchedResultWithoutAJournalIsReportedAsItIs)
+{
+    const std::vector<uint8_t> result = Patched(kOriginal);
+    const Outcome out = Apply(ResultPayload(Crc(kOriginal), Crc(result) ^ 1), kOriginal);
+    EXPECT_FALSE(out.applied);
+    EXPECT_EQ(out.messages, std::vector<std::u16string>{kResultCrcFailedKept});
+    EXPECT_EQ(out.target, result);
+}
+
+// The target's CRC-32 is computed once, and with no CRC recorded only when its size is the
+// patched size.
+TEST(Apply, TargetCrcComputedOnlyWhereNeeded)
+{
+    const std::vector<uint8_t> result = Patched(kOriginal);
+    struct Case {
+        const char* name;
+        uint32_t targetCrc;
+        std::vector<uint8_t> target;
+        size_t crcStarts;
+    } const cases[] = {
+        {"CRC recorded", Crc(kOriginal), kOriginal, 1},
+        {"CRC recorded, already patched", Crc(kOriginal), result, 1},
+        {"no CRC, other size", 0, kOriginal, 0},
+        {"no CRC, patched size", 0, PatternBytes(6000, 23), 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CVELK_MemoryFile source(ResultPayload(c.targetCrc, Crc(result)), kAccessRead), target(c.target);
+        RecordingOwner owner;
+        CVELK_IPS_IN applier(owner);
+        applier.ApplyOpened(source, target, 0);
+        size_t starts = 0;
+        for (const ProgressReport& p : owner.progress) starts += p.stage == VelkProgressStage::kCrc && p.done == 0;
+        EXPECT_EQ(starts, c.crcStarts);
+    }
 }
 
 struct RecordCase {

@@ -8,6 +8,7 @@
 #include "file/memory_file.h"
 #include "file/velk_file.h"
 #include "payload/drav_info.h"
+#include "payload/extension_block.h"
 #include "payload/format.h"
 #include "payload/ips_in.h"
 #include "payload/messages.h"
@@ -49,7 +50,7 @@ uint64_t MinimumRecordBytes(const std::vector<uint64_t>& diffs)
 
 uint64_t MinimumPayloadBytes(const std::vector<uint64_t>& diffs, size_t descriptionUnits)
 {
-    return velk_format::kHeaderBytes + MinimumRecordBytes(diffs) + 1 +
+    return velk_extension::kDataOffsetWithBlock + MinimumRecordBytes(diffs) + 1 +
            (descriptionUnits == 0 ? 0 : 2 * (descriptionUnits + 1));
 }
 
@@ -91,14 +92,20 @@ Built Build(const Bytes& original, const Bytes& modified, uint32_t block = CVELK
     return built;
 }
 
-Bytes ApplyTo(const Bytes& payload, const Bytes& original)
+// Applies the payload to the original, which then equals the modified file (its result checked
+// against the extension block on the way), and applies it again: already patched, left alone.
+// An original that already is the modified file is already patched the first time.
+void ExpectRoundTrip(const Bytes& payload, const Bytes& original, const Bytes& modified)
 {
     CVELK_MemoryFile source(payload, kAccessRead), target(original);
     RecordingOwner owner;
     CVELK_IPS_IN applier(owner);
     EXPECT_TRUE(applier.ApplyOpened(source, target, 0));
-    EXPECT_EQ(owner.messages, std::vector<std::u16string>{velk_messages::kSuccess});
-    return target.Bytes();
+    EXPECT_TRUE(applier.ApplyOpened(source, target, 0));
+    const std::u16string first = original == modified ? velk_messages::kAlreadyPatched : velk_messages::kSuccess;
+    EXPECT_EQ(owner.messages, (std::vector<std::u16string>{first, velk_messages::kAlreadyPatched}));
+    EXPECT_TRUE(owner.questions.empty());
+    EXPECT_TRUE(target.Bytes() == modified);
 }
 
 // Changes one byte every `gap + 1` bytes from `start`, `count` times.
@@ -179,7 +186,7 @@ TEST(PatchBuilder, RoundTripsAtNearMinimalSize)
             SCOPED_TRACE(c.name + ", block " + std::to_string(block));
             const Built built = Build(c.original, c.modified, block);
             ASSERT_EQ(built.status, VelkBuildStatus::kOk);
-            EXPECT_EQ(ApplyTo(built.payload, c.original), c.modified);
+            ExpectRoundTrip(built.payload, c.original, c.modified);
 
             const std::vector<uint64_t> diffs = DiffPositions(c.original, c.modified);
             const uint64_t minimum = MinimumPayloadBytes(diffs, 0);
@@ -221,13 +228,19 @@ TEST(PatchBuilder, HeaderCarriesSizeCrcAndDescription)
     EXPECT_EQ(std::u16string(info.Description()), description);
     EXPECT_EQ(std::u16string(info.VersionText()), u"VELK-PATCH3.0");
     EXPECT_EQ(withCrc.payload.size(), MinimumPayloadBytes(DiffPositions(original, modified), description.size()));
-    EXPECT_EQ(ApplyTo(withCrc.payload, original), modified);
+    ExpectRoundTrip(withCrc.payload, original, modified);
+    ASSERT_NE(info.ResultIdentity(), nullptr);
+    EXPECT_EQ(info.ResultIdentity()->resultCrc, Crc(modified));
+    EXPECT_EQ(info.ResultIdentity()->originalSize, original.size());
 
+    // Without the check the block is still there: it tells a patched file from any other.
     const Built withoutCrc = Build(original, modified, 4096, false);
     CVELK_MemoryFile bare(withoutCrc.payload, kAccessRead);
     ASSERT_TRUE(info.ReadInfoFrom(bare, 0));
     EXPECT_EQ(info.TargetCrc(), 0u);
     EXPECT_EQ(info.Description()[0], 0);
+    ASSERT_NE(info.ResultIdentity(), nullptr);
+    EXPECT_EQ(info.ResultIdentity()->resultCrc, Crc(modified));
 
     // The CRC covers the whole original, also the part a shorter modified file drops, and an
     // original shorter than the modified file is not read past its end.

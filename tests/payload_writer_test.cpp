@@ -40,6 +40,58 @@ TEST(PayloadWriter, DescriptionFollowsTheEndRecord)
     EXPECT_EQ(std::u16string(info.Description()), u"说明\r\n");
 }
 
+// With the extension block, the records start at 72 and the block is filled in at the end, with
+// the target CRC that was known only then.
+TEST(PayloadWriter, ExtensionBlockBehindTheHeader)
+{
+    CVELK_MemoryFile file(std::vector<uint8_t>{});
+    CVELK_PayloadWriter writer(file);
+    ASSERT_TRUE(writer.Begin(9, 0));
+    ASSERT_TRUE(writer.ReserveExtensionBlock());
+    ASSERT_TRUE(writer.AddRecord(3, reinterpret_cast<const uint8_t*>("x"), 1));
+    writer.SetTargetCrc(0xCAFEF00Du);
+    writer.SetResultIdentity({0x01020304u, 0x123456789Aull});
+    ASSERT_TRUE(writer.Finish(u"d"));
+    const std::vector<uint8_t> expected = PayloadBytes()
+                                              .Header(9, 0xCAFEF00Du, 72 + 8 + 1, 72)
+                                              .Block(0x01020304u, 0x123456789Aull)
+                                              .Relative(3, {'x'})
+                                              .End()
+                                              .Text(u"d")
+                                              .U16(0)
+                                              .bytes;
+    EXPECT_EQ(file.Bytes(), expected);
+
+    // Too late once a record is written: the block must come right behind the header.
+    CVELK_MemoryFile late(std::vector<uint8_t>{});
+    CVELK_PayloadWriter lateWriter(late);
+    ASSERT_TRUE(lateWriter.Begin(9, 0));
+    ASSERT_TRUE(lateWriter.AddRecord(3, reinterpret_cast<const uint8_t*>("x"), 1));
+    EXPECT_FALSE(lateWriter.ReserveExtensionBlock());
+}
+
+// The example with an extension block in docs/format.md, as literal bytes.
+TEST(PayloadWriter, DocumentedExampleWithABlock)
+{
+    const std::vector<uint8_t> documented = {
+        'V', 'E', 'L', 'K', '-', 'P', 'A', 'T', 'C', 'H', '3', '.', '0', 0, 0, 0,  // magic
+        16, 0, 0, 0, 0, 0, 0, 0,                                                     // patched size
+        0xDD, 0xCC, 0xBB, 0xAA,                                                      // original's CRC-32
+        72, 0, 0, 0,                                                                 // data offset
+        0, 0, 0, 0, 0, 0, 0, 0,                                                      // description offset
+        'V', 'E', 'L', 'K', 'E', 'X', 'T', '1',                                      // tag
+        32, 0, 0, 0,                                                                 // block length
+        0x44, 0x33, 0x22, 0x11,                                                      // result's CRC-32
+        16, 0, 0, 0, 0, 0, 0, 0,                                                     // original's size
+        0, 0, 0, 0,                                                                  // flags
+        0xC9, 0xCA, 0xD4, 0x85,                                                      // the block's own CRC-32
+        0x01, 0x05, 0x00, 0x00, 0x00, 0x02, 0x00, 0xAA, 0xBB,                        // record
+        0xFF,                                                                        // end
+    };
+    const VelkResultIdentity identity{0x11223344u, 16};
+    EXPECT_EQ(BuildPayload(16, 0xAABBCCDDu, {{5, {0xAA, 0xBB}}}, u"", &identity), documented);
+}
+
 TEST(PayloadWriter, WritesAfterWhateverPrecedesIt)
 {
     // A payload appended to a stub: offsets inside it are relative to its own start.

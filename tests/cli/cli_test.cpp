@@ -61,6 +61,9 @@ TEST(Arguments, ApplyAnswersAndHelp)
     ASSERT_TRUE(ParseArguments(Args({"info", "--help"}), &command, &error));
     EXPECT_EQ(command.kind, CommandKind::kHelp);
     EXPECT_EQ(command.helpTopic, "info");
+    ASSERT_TRUE(ParseArguments(Args({"check", "p.exe", "t.iso"}), &command, &error));
+    EXPECT_EQ(command.kind, CommandKind::kCheck);
+    EXPECT_EQ(command.target, Native("t.iso"));
     ASSERT_TRUE(ParseArguments(Args({"--version"}), &command, &error));
     EXPECT_EQ(command.kind, CommandKind::kVersion);
 }
@@ -88,6 +91,9 @@ TEST(Arguments, MalformedCommandLines)
         {"apply", "a"},
         {"apply", "a", "b", "--yes", "--no"},
         {"apply", "a", "b", "-o", "c"},
+        {"check", "a"},
+        {"check", "a", "b", "c"},
+        {"check", "a", "b", "--yes"},
     };
     for (const auto& words : bad) {
         std::vector<NativeString> args;

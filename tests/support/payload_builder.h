@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "file/crc32.h"
 #include "payload/format.h"
 
 class PayloadBytes {
@@ -41,6 +42,19 @@ public:
     PayloadBytes& Absolute(uint64_t position, std::vector<uint8_t> data)
     {
         return U8(2).U64(position).U16(static_cast<uint16_t>(data.size())).Raw(data);
+    }
+    // An extension block: `length` bytes (more than 32 adds fields of a later version), its own
+    // CRC computed over the bytes before it and then, if asked, spoiled.
+    PayloadBytes& Block(uint32_t resultCrc, uint64_t originalSize, uint32_t length = 32, bool spoilOwnCrc = false,
+                        const char* tag = "VELKEXT1")
+    {
+        const size_t start = bytes.size();
+        Raw(tag, 8).U32(length).U32(resultCrc).U64(originalSize).U32(0);
+        bytes.resize(start + std::max<size_t>(length, 28), 0x5A);
+        const size_t crcAt = bytes.size() - 4;
+        const uint32_t crc = ~velk_crc32::ExtendBytewise(0xFFFFFFFFu, &bytes[start], crcAt - start);
+        for (int i = 0; i < 4; ++i) bytes[crcAt + i] = static_cast<uint8_t>((spoilOwnCrc ? ~crc : crc) >> (8 * i));
+        return *this;
     }
     PayloadBytes& End() { return U8(0xFF); }
     PayloadBytes& Text(const std::u16string& text)

@@ -415,6 +415,7 @@ public:
             {"stub without payload", &Driver::StubWithoutPayload},
             {"older payload version", &Driver::OlderPayload},
             {"a signed patch", &Driver::SignedPatch},
+            {"already patched, shown once", &Driver::AlreadyPatched},
         };
         for (const auto& scenario : scenarios) {
             const ULONGLONG start = GetTickCount64();
@@ -743,6 +744,32 @@ private:
         if (!Choose(process, dialog, s, target)) return false;
         if (!Answer(process, s, W(velk_messages::kSuccess), IDOK)) return false;
         return s.Check(ReadFileBytes(target) == m_patched, "the target holds the patched bytes");
+    }
+
+    // A patch that records its result: applied, it verifies the result; applied again, it says
+    // once that the file is already patched, and asks and writes nothing.
+    bool AlreadyPatched()
+    {
+        Scenario s("already patched");
+        const std::wstring patch = Path(L"result patch.exe"), target = Path(L"patched twice.bin");
+        const bool written = WritePatch(m_stub, patch, [&](CVELK_PayloadWriter& w) {
+            bool good = w.Begin(static_cast<int64_t>(m_patched.size()), Crc(m_original)) && w.ReserveExtensionBlock();
+            for (const VelkRecord& r : m_records)
+                good = good && w.AddRecord(r.position, r.data.data(), static_cast<uint32_t>(r.data.size()));
+            w.SetResultIdentity({Crc(m_patched), m_original.size()});
+            return good && w.Finish(kDescription);
+        });
+        if (!s.Check(written && WriteFileBytes(target, m_original), "patch and target written")) return false;
+        PatchProcess process;
+        HWND dialog = StartReady(process, patch, s);
+        if (dialog == nullptr) return false;
+        if (!Choose(process, dialog, s, target)) return false;
+        if (!Answer(process, s, W(velk_messages::kSuccess), IDOK)) return false;
+        if (!Choose(process, dialog, s, target)) return false;
+        if (!Answer(process, s, W(velk_messages::kAlreadyPatched), IDOK)) return false;
+        Sleep(1000);
+        return s.Check(DialogsOf(process.Id(), IsMessageBox).empty(), "shown once, and no question") &&
+               s.Check(ReadFileBytes(target) == m_patched, "the patched file is left as it is");
     }
 
     std::wstring m_stub, m_work, m_shots;

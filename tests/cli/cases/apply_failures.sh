@@ -8,7 +8,7 @@ cp original.bin target.bin
 velkpatch apply missing.bin target.bin; echo "exit=$?"
 velkpatch apply patch.bin missing.bin; echo "exit=$?"
 # Cut off inside the record's data, before the end record.
-head -c 49 patch.bin > cut.bin
+head -c 81 patch.bin > cut.bin
 velkpatch apply cut.bin target.bin; echo "exit=$?"
 cmp target.bin original.bin && echo "target untouched"
 printf 'VELK-PATCH3.1' > newer.bin
