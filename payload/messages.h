@@ -27,5 +27,8 @@ constexpr const char16_t* kTargetSeekFailed = u"打补丁失败\n设置ROM文件
 constexpr const char16_t* kWriteFailed = u"打补丁失败\n写数据失败失败";
 constexpr const char16_t* kInitFailed = u"初始化失败";
 constexpr const char16_t* kExitQuestion = u"要退出?";
+// The stage the patch program's title shows after the caption while it works.
+constexpr const char16_t* kProgressChecking = u"校验";
+constexpr const char16_t* kProgressPatching = u"打补丁";
 
 }  // namespace velk_messages
