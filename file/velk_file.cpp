@@ -1,9 +1,6 @@
 #include "file/velk_file.h"
 
-#include <memory>
-#include <new>
-
-#include "file/crc32.h"
+#include "file/chunked_crc.h"
 
 uint32_t AccessOfMode(int mode)
 {
@@ -52,22 +49,14 @@ uint32_t CVELK_File::GetCrc32()
     const int64_t size = GetSize();
     if (position < 0 || size < 0) return 0;
 
-    const uint32_t chunk = size < kCrcChunkBytes ? static_cast<uint32_t>(size) : kCrcChunkBytes;
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[chunk == 0 ? 1 : chunk]);
-    if (!buffer) return 0;  // no memory for the buffer counts as a failed computation
-
+    CVELK_ChunkedCrc crc(size);
+    if (!crc.HasBuffer()) return 0;  // no memory for the buffer counts as a failed computation
     Seek(0);
-    _m_CRC32 crc;
     uint32_t result = 0;
-    for (int64_t remaining = size; remaining > 0;) {
-        const uint32_t n = remaining < chunk ? static_cast<uint32_t>(remaining) : chunk;
-        if (PlatformRead(buffer.get(), n) != n) {
-            result = 0;
-            break;
-        }
-        remaining -= n;
-        result = crc.Update(buffer.get(), n);
+    while (!crc.Done()) {
+        if (!crc.Next([this](uint8_t* buffer, uint32_t n) { return PlatformRead(buffer, n) == n; })) break;
     }
+    if (crc.Done()) result = crc.Crc();
     Seek(position);
     return result;
 }

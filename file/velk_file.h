@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "file/chunked_crc.h"
 #include "file/native_path.h"
 #include "file/velk_xfile.h"
 
@@ -47,7 +48,7 @@ public:
 
     // Bytes the whole-file CRC reads per platform call: small enough to stay in the cache,
     // far below the 32 MiB the format allows.
-    static constexpr uint32_t kCrcChunkBytes = 4u << 20;
+    static constexpr uint32_t kCrcChunkBytes = CVELK_ChunkedCrc::kChunkBytes;
 
 private:
 #ifdef _WIN32

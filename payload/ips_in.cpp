@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "file/chunked_crc.h"
 #include "file/velk_file.h"
 #include "payload/format.h"
 #include "payload/messages.h"
@@ -12,8 +13,9 @@ using namespace velk_messages;
 
 namespace {
 
-// How many records go by between two progress reports.
+// How many records go by between two progress reports, and between two looks at the stop request.
 constexpr uint32_t kProgressInterval = 1u << 14;
+constexpr uint32_t kStopPollInterval = 256;
 
 }  // namespace
 
@@ -31,6 +33,7 @@ bool CVELK_IPS_IN::FailTargetWrite(TargetWriteStatus status)
 bool CVELK_IPS_IN::ApplyPatch(const NativeChar* sourcePath, const NativeChar* targetPath,
                               int64_t payloadOffset)
 {
+    m_stopped = false;
     if (payloadOffset < 0) return false;
     // Both files are closed when they go out of scope, after the message has been dismissed.
     const std::unique_ptr<CVELK_xFile> source = OpenFile(sourcePath, kModeReadExisting, kShareRead);
@@ -47,8 +50,35 @@ std::unique_ptr<CVELK_xFile> CVELK_IPS_IN::OpenFile(const NativeChar* path, int 
     return file;
 }
 
+// The whole-file CRC of the target, a chunk at a time, reporting progress and stopping between
+// chunks when asked. The same chunks as the file's own GetCrc32, read through the interface.
+CVELK_IPS_IN::CrcVerdict CVELK_IPS_IN::CheckTargetCrc(CVELK_xFile& target, uint32_t expected)
+{
+    const int64_t size = target.GetSize();
+    if (size < 0 || !target.Seek(0)) return CrcVerdict::kReadFailed;
+    CVELK_ChunkedCrc crc(size);
+    if (!crc.HasBuffer()) return CrcVerdict::kReadFailed;
+    m_owner.ReportProgress(VelkProgressStage::kCrc, 0, size);
+    while (!crc.Done()) {
+        if (m_owner.StopRequested()) return CrcVerdict::kStopped;
+        const bool read = crc.Next([&target](uint8_t* buffer, uint32_t n) {
+            return velk_format::ReadFully(target, buffer, n) == n;
+        });
+        if (!read) return CrcVerdict::kReadFailed;
+        m_owner.ReportProgress(VelkProgressStage::kCrc, crc.BytesDone(), size);
+    }
+    return crc.Crc() == expected ? CrcVerdict::kMatches : CrcVerdict::kDiffers;
+}
+
+bool CVELK_IPS_IN::Stop()
+{
+    m_stopped = true;
+    return false;
+}
+
 bool CVELK_IPS_IN::ApplyOpened(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset)
 {
+    m_stopped = false;
     if (payloadOffset < 0) return false;
     // A source that cannot be positioned has nothing to read at the payload offset; reading on
     // from wherever it stands would take other bytes for the payload.
@@ -69,9 +99,14 @@ bool CVELK_IPS_IN::ApplyOpened(CVELK_xFile& source, CVELK_xFile& target, int64_t
     if (!velk_format::ReadField(source, &patchedSize, 8)) return Fail(kDamaged1);
     if (!velk_format::ReadField(source, &targetCrc, 4)) return Fail(kDamaged2);
     if (targetCrc != 0) {
-        m_owner.ReportProgress(VelkProgressStage::kCrc, 0, target.GetSize());
-        const uint32_t actual = target.GetCrc32();
-        if (actual != targetCrc && !m_owner.AskOkCancel(kCrcQuestion)) return false;
+        switch (CheckTargetCrc(target, static_cast<uint32_t>(targetCrc))) {
+        case CrcVerdict::kMatches: break;
+        case CrcVerdict::kDiffers:
+            if (!m_owner.AskOkCancel(kCrcQuestion)) return false;
+            break;
+        case CrcVerdict::kReadFailed: return Fail(kTargetReadFailed);
+        case CrcVerdict::kStopped: return Stop();
+        }
     }
     if (!velk_format::ReadField(source, &dataOffset, 4)) return Fail(kDamaged3);
     const int64_t payloadLength = source.GetSize() - payloadOffset;
@@ -135,6 +170,10 @@ bool CVELK_IPS_IN::WriteRecords(CVELK_ReadAhead& input, CVELK_xFile& target, int
     for (uint32_t count = 0;; ++count) {
         if (count % kProgressInterval == 0)
             m_owner.ReportProgress(VelkProgressStage::kRecords, input.Consumed(), streamBytes);
+        if (count % kStopPollInterval == 0 && count != 0 && m_owner.StopRequested()) {
+            writer.Finish();
+            return Stop();
+        }
         const RecordStatus status = reader.Next(true);
         if (status == RecordStatus::kFault) {
             // Records held back by the writer came first: their failure is the one to report.

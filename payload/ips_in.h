@@ -26,6 +26,10 @@ public:
     // The application proper, over files that are already open.
     bool ApplyOpened(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset);
 
+    // True when the last application ended because the message owner asked it to stop. It then
+    // showed no message.
+    bool Stopped() const { return m_stopped; }
+
     // Writes the records from the source's current position until the end record. True on the
     // end record; false after having shown a message.
     bool ApplyRecords(CVELK_xFile& source, CVELK_xFile& target);
@@ -43,14 +47,18 @@ protected:
     void SetStreamMemoryLimit(uint32_t bytes) { m_streamMemoryBytes = bytes; }
 
 private:
+    enum class CrcVerdict { kMatches, kDiffers, kReadFailed, kStopped };
+    CrcVerdict CheckTargetCrc(CVELK_xFile& target, uint32_t expected);
     // Reads the stream once without writing. Returns the message of the first fault the writing
     // pass would meet, or nullptr when there is none.
     const char16_t* CheckRecords(CVELK_ReadAhead& input);
     bool WriteRecords(CVELK_ReadAhead& input, CVELK_xFile& target, int64_t streamBytes);
     bool Fail(const char16_t* message);
     bool FailTargetWrite(TargetWriteStatus status);
+    bool Stop();
 
     CVELK_MessageOwner& m_owner;
     uint32_t m_streamMemoryBytes = kStreamMemoryBytes;
+    bool m_stopped = false;
     uint8_t m_work[kWorkBufferBytes] = {};
 };

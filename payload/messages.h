@@ -13,6 +13,8 @@ constexpr const char16_t* kDamaged2 = u"补丁文件已损坏(2)";
 constexpr const char16_t* kDamaged3 = u"补丁文件已损坏(3)";
 constexpr const char16_t* kDamaged4 = u"补丁文件已损坏(4)";
 constexpr const char16_t* kCrcQuestion = u"目标文件没有通过CRC32验证,要继续吗?";
+// The target could not be read through for its CRC-32: not the same as a file that fails it.
+constexpr const char16_t* kTargetReadFailed = u"目标文件读取失败";
 constexpr const char16_t* kResizeFailed = u"改变文件大小失败,可能是磁盘容量不足";
 constexpr const char16_t* kSourceSeekFailed = u"设置文件指针错误(1)";
 constexpr const char16_t* kSuccess = u"补丁成功";

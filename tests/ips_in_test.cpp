@@ -2,7 +2,9 @@
 
 #include <filesystem>
 
+#include "file/chunked_crc.h"
 #include "file/crc32.h"
+#include "file/fault_file.h"
 #include "file/memory_file.h"
 #include "file/velk_file.h"
 #include "payload/ips_in.h"
@@ -169,6 +171,76 @@ TEST(Apply, CrcCheck)
             EXPECT_EQ(out.target, kTarget);
         }
     }
+}
+
+// A target that cannot be read through is reported as such, even where the question would be
+// answered OK: it is not a file that failed the check. The first read fails, or one halfway.
+TEST(Apply, UnreadableTargetIsReportedNotQuestioned)
+{
+    const std::vector<uint8_t> image = PatternBytes(2 * CVELK_ChunkedCrc::kChunkBytes + 5, 6);
+    const std::vector<uint8_t> payload = PayloadBytes().Header(70, Crc(image)).Relative(2, {7}).End().bytes;
+    for (uint64_t failingRead : {1, 2}) {
+        for (bool answerOk : {false, true}) {
+            SCOPED_TRACE("read " + std::to_string(failingRead) + (answerOk ? ", answer OK" : ", answer Cancel"));
+            CVELK_MemoryFile source(payload, kAccessRead), inner(image);
+            CVELK_FaultSwitch faults(FaultPlan{FaultOp::kRead, failingRead, FaultKind::kFailOnce});
+            CVELK_FaultFile target(inner, faults);
+            RecordingOwner owner(answerOk);
+            CVELK_IPS_IN applier(owner);
+            EXPECT_FALSE(applier.ApplyOpened(source, target, 0));
+            EXPECT_EQ(owner.messages, std::vector<std::u16string>{kTargetReadFailed});
+            EXPECT_TRUE(owner.questions.empty());
+            EXPECT_TRUE(inner.Bytes() == image);
+        }
+    }
+}
+
+// The check reports its progress chunk by chunk and looks for a stop request between chunks; a
+// stop there ends the application with nothing changed, no question and no message.
+TEST(Apply, CrcCheckReportsProgressAndStops)
+{
+    const std::vector<uint8_t> image = PatternBytes(2 * CVELK_ChunkedCrc::kChunkBytes + 5, 7);
+    const int64_t size = static_cast<int64_t>(image.size());
+    const std::vector<uint8_t> payload = PayloadBytes().Header(70, Crc(image) ^ 1).Relative(2, {7}).End().bytes;
+    for (int stopAfter : {-1, 0, 2}) {
+        SCOPED_TRACE("stop after poll " + std::to_string(stopAfter));
+        CVELK_MemoryFile source(payload, kAccessRead), target(image);
+        RecordingOwner owner(false);
+        owner.stopAfterPolls = stopAfter;
+        CVELK_IPS_IN applier(owner);
+        EXPECT_FALSE(applier.ApplyOpened(source, target, 0));
+        EXPECT_EQ(applier.Stopped(), stopAfter >= 0);
+        EXPECT_TRUE(owner.messages.empty());
+        EXPECT_EQ(owner.questions.size(), stopAfter >= 0 ? 0u : 1u);
+        EXPECT_TRUE(target.Bytes() == image);
+
+        std::vector<int64_t> done;
+        for (const ProgressReport& p : owner.progress) {
+            EXPECT_EQ(p.stage, VelkProgressStage::kCrc);
+            EXPECT_EQ(p.total, size);
+            done.push_back(p.done);
+        }
+        const int64_t chunk = CVELK_ChunkedCrc::kChunkBytes;
+        const std::vector<int64_t> all = {0, chunk, 2 * chunk, size};
+        const size_t reports = stopAfter < 0 ? all.size() : static_cast<size_t>(stopAfter) + 1;
+        EXPECT_EQ(done, std::vector<int64_t>(all.begin(), all.begin() + reports));
+    }
+}
+
+// A stop request is also looked for while the records are written, every few hundred records.
+TEST(Apply, StopWhileWriting)
+{
+    PayloadBytes payload;
+    payload.Header(4000, 0);
+    for (int i = 0; i < 2000; ++i) payload.Relative(i == 0 ? 0 : 2, {static_cast<uint8_t>(i)});
+    CVELK_MemoryFile source(payload.End().bytes, kAccessRead), target(kTarget);
+    RecordingOwner owner;
+    owner.stopAfterPolls = 1;
+    CVELK_IPS_IN applier(owner);
+    EXPECT_FALSE(applier.ApplyOpened(source, target, 0));
+    EXPECT_TRUE(applier.Stopped());
+    EXPECT_TRUE(owner.messages.empty());
+    EXPECT_EQ(owner.stopPolls, 2);
 }
 
 TEST(Apply, CrcQuestionComesBeforeTheDataOffsetCheck)

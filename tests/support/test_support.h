@@ -8,7 +8,13 @@
 #include "file/native_path.h"
 #include "payload/message_owner.h"
 
-// Records every message; answers the CRC question with `answerOk`.
+struct ProgressReport {
+    VelkProgressStage stage;
+    int64_t done, total;
+};
+
+// Records every message and progress report; answers the CRC question with `answerOk`; asks the
+// engine to stop once it has polled more than `stopAfterPolls` times (never when negative).
 class RecordingOwner : public CVELK_MessageOwner {
 public:
     explicit RecordingOwner(bool answerOk = false) : m_answerOk(answerOk) {}
@@ -18,9 +24,17 @@ public:
         questions.emplace_back(text);
         return m_answerOk;
     }
+    void ReportProgress(VelkProgressStage stage, int64_t done, int64_t total) override
+    {
+        progress.push_back({stage, done, total});
+    }
+    bool StopRequested() override { return stopAfterPolls >= 0 && ++stopPolls > stopAfterPolls; }
 
     std::vector<std::u16string> messages;
     std::vector<std::u16string> questions;
+    std::vector<ProgressReport> progress;
+    int stopAfterPolls = -1;
+    int stopPolls = 0;
 
 private:
     bool m_answerOk;
