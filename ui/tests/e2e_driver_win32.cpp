@@ -31,11 +31,13 @@ constexpr int kMessageBoxTextId = 0xFFFF;
 const wchar_t* const kCaption = L"DRAV补丁程序 3.0.2010.11250";
 const std::u16string kDescription = u"汉化补丁 v1.0\n请先备份原始镜像。\nSecond line, ASCII.";
 
-// The long application: a sparse image large enough that its CRC check takes seconds, with
-// records scattered through it so that writing them takes a while too.
+// The long application: a sparse image large enough that its CRC check takes seconds, and
+// records that take a while to write. They go round a few places far apart, so that each one
+// costs a write of its own while the image stays sparse: records in fresh places would each
+// make the file system allocate a block, hundreds of megabytes in all.
 constexpr int64_t kLargeImageBytes = int64_t{8} << 30;
 constexpr uint32_t kLongRecords = 200000;
-constexpr int64_t kLongRecordSpacing = kLargeImageBytes / kLongRecords;
+constexpr uint32_t kLongRecordPlaces = 16;
 // The dialog must answer within this at every moment of an application.
 constexpr DWORD kMaxStallMs = 300;
 constexpr DWORD kProbeMs = 50;
@@ -124,7 +126,8 @@ bool WriteSparseImage(const std::wstring& path, int64_t size)
 // The record of the long application at `index`: 4 bytes that are never all zero.
 uint64_t LongRecordPosition(uint32_t index)
 {
-    return static_cast<uint64_t>(index) * kLongRecordSpacing + 4096 + index % 4093;
+    const uint32_t place = index % kLongRecordPlaces;
+    return static_cast<uint64_t>(place) * (kLargeImageBytes / kLongRecordPlaces) + 4096 + place * 7;
 }
 uint32_t LongRecordData(uint32_t index)
 {
@@ -154,16 +157,14 @@ ULONGLONG LastWriteOf(const std::wstring& path)
     return (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
 }
 
-// How many of the long application's records the file holds, looking at every 997th.
-int CountLongRecords(const std::wstring& path, int* looked)
+// How many of the long application's places hold the last record written there.
+uint32_t CountLongRecords(const std::wstring& path)
 {
     CVELK_File file;
-    *looked = 0;
-    if (!file.OpenFile(path.c_str(), kModeReadExisting, kShareReadWrite)) return -1;
-    int found = 0;
-    for (uint32_t i = 0; i < kLongRecords; i += 997) {
+    if (!file.OpenFile(path.c_str(), kModeReadExisting, kShareReadWrite)) return 0;
+    uint32_t found = 0;
+    for (uint32_t i = kLongRecords - kLongRecordPlaces; i < kLongRecords; ++i) {
         uint32_t data = 0;
-        ++*looked;
         if (file.Seek(static_cast<int64_t>(LongRecordPosition(i))) && file.Read(&data, 4) == 4 &&
             data == LongRecordData(i))
             ++found;
@@ -558,10 +559,12 @@ public:
         CreateDirectoryW((m_work + L"\\three files").c_str(), nullptr);
         for (const wchar_t* name : {L"1.bin", L"2.bin", L"3.bin"})
             WriteFileBytes(m_work + L"\\three files\\" + name, {1});
+        const ULONGLONG preparing = GetTickCount64();
         if (!PrepareData()) {
             Log("FAILED: could not build the patches");
             return 1;
         }
+        Log("patches built in %.1f s", static_cast<double>(GetTickCount64() - preparing) / 1000.0);
         int failures = 0;
         const std::pair<const char*, bool (Driver::*)()> scenarios[] = {
             {"ready dialog, description and summary", &Driver::ReadyAndSummary},
@@ -902,6 +905,14 @@ private:
                s.Check(IsWindowEnabled(GetDlgItem(dialog, IDC_VELK_APPLY)) != FALSE, "the apply button is on again");
     }
 
+    // Starts a long application on a fresh image.
+    HWND StartLong(PatchProcess& process, Scenario& s, const std::wstring& target)
+    {
+        if (!s.Check(WriteSparseImage(target, kLargeImageBytes), "image written")) return nullptr;
+        HWND dialog = StartReady(process, m_longPatch, s);
+        return dialog != nullptr && Choose(process, dialog, s, target) ? dialog : nullptr;
+    }
+
     // A long application watched from start to end: the dialog answers at every probe, the
     // title shows a rising percentage, the apply button is off and the summary still shows.
     // Then the same file again, which no longer passes the check: the question still appears,
@@ -910,11 +921,9 @@ private:
     {
         Scenario s("long");
         const std::wstring target = Path(L"large image.iso");
-        if (!s.Check(WriteSparseImage(target, kLargeImageBytes), "image written")) return false;
         PatchProcess process;
-        HWND dialog = StartReady(process, m_longPatch, s);
+        HWND dialog = StartLong(process, s, target);
         if (dialog == nullptr) return false;
-        if (!Choose(process, dialog, s, target)) return false;
         const ULONGLONG started = GetTickCount64();
         WorkWatch watch(process, dialog);
         if (!watch.Until([](TitleProgress p) { return p.stage == 1 && p.percent >= 5; }) ||
@@ -936,11 +945,10 @@ private:
             return false;
         if (!BackToReady(dialog, s)) return false;
         if (!s.Check(DialogsOf(process.Id(), IsFileDialog).empty(), "no chooser opened while working")) return false;
-        int looked = 0;
-        if (!s.Check(CountLongRecords(target, &looked) == looked, "the records are in the image")) return false;
+        if (!s.Check(CountLongRecords(target) == kLongRecordPlaces, "the records are in the image")) return false;
 
         // Reading the whole image again would cost as much as the check: its time of last
-        // writing and the sampled records show that Cancel wrote nothing.
+        // writing and the records show that Cancel wrote nothing.
         const ULONGLONG written = LastWriteOf(target);
         if (!Choose(process, dialog, s, target)) return false;
         WorkWatch again(process, dialog);
@@ -951,15 +959,7 @@ private:
         if (!s.Check(DialogsOf(process.Id(), IsMessageBox).empty(), "Cancel ends the application silently"))
             return false;
         return s.Check(LastWriteOf(target) == written && written != 0, "Cancel writes nothing") &&
-               s.Check(CountLongRecords(target, &looked) == looked, "Cancel leaves the records");
-    }
-
-    // Starts a long application on a fresh image.
-    HWND StartLong(PatchProcess& process, Scenario& s, const std::wstring& target)
-    {
-        if (!s.Check(WriteSparseImage(target, kLargeImageBytes), "image written")) return nullptr;
-        HWND dialog = StartReady(process, m_longPatch, s);
-        return dialog != nullptr && Choose(process, dialog, s, target) ? dialog : nullptr;
+               s.Check(CountLongRecords(target) == kLongRecordPlaces, "Cancel leaves the records");
     }
 
     // Watches the application until the title shows `stage` (1 the check, 2 the records).
@@ -990,39 +990,33 @@ private:
                s.Check(GetFileAttributesW(journal.c_str()) == INVALID_FILE_ATTRIBUTES, "no journal is left");
     }
 
-    bool ExitDuringCheck()
+    // "要退出?" while the application is in `stage`, then OK. While writing, which lasts long
+    // enough to look twice, the question is first answered Cancel: the work holds while it is
+    // open and goes on after it.
+    bool ExitWhileWorking(const char* name, int stage)
     {
-        Scenario s("exit during the check");
-        const std::wstring target = Path(L"stopped in the check.iso");
+        Scenario s(name);
+        const std::wstring target = Path(stage == 1 ? L"stopped in the check.iso" : L"stopped while writing.iso");
         PatchProcess process;
         HWND dialog = StartLong(process, s, target);
         if (dialog == nullptr) return false;
         WorkWatch watch(process, dialog);
-        return ReachStage(watch, dialog, s, 1) && ExitConfirmedLeavesFile(process, dialog, s, watch, target, 1);
+        if (!ReachStage(watch, dialog, s, stage)) return false;
+        if (stage == 2) {
+            PressEscape(dialog);
+            if (!s.Check(WaitForDialog(process.Id(), IsMessageBox) != nullptr, "the exit question appears")) return false;
+            const std::wstring asked = TextOf(dialog);
+            Sleep(700);
+            if (!s.Same(TextOf(dialog), asked, "the work holds while the question is open")) return false;
+            if (!Answer(process, s, W(velk_messages::kExitQuestion), IDCANCEL)) return false;
+            const TitleProgress held = ParseTitle(asked);
+            const bool wentOn = watch.Until([held](TitleProgress p) { return p.stage == 2 && p.percent > held.percent; });
+            if (!s.Check(wentOn && ParseTitle(TextOf(dialog)).stage == 2, "Cancel lets the work go on")) return false;
+        }
+        return ExitConfirmedLeavesFile(process, dialog, s, watch, target, stage);
     }
-
-    // While the records are written: the work holds while "要退出?" is open and Cancel lets it
-    // go on; then OK stops it, and what was written is undone.
-    bool ExitWhileWriting()
-    {
-        Scenario s("exit while writing");
-        const std::wstring target = Path(L"stopped while writing.iso");
-        PatchProcess process;
-        HWND dialog = StartLong(process, s, target);
-        if (dialog == nullptr) return false;
-        WorkWatch watch(process, dialog);
-        if (!ReachStage(watch, dialog, s, 2)) return false;
-        PressEscape(dialog);
-        if (!s.Check(WaitForDialog(process.Id(), IsMessageBox) != nullptr, "the exit question appears")) return false;
-        const std::wstring asked = TextOf(dialog);
-        Sleep(700);
-        if (!s.Same(TextOf(dialog), asked, "the work holds while the question is open")) return false;
-        if (!Answer(process, s, W(velk_messages::kExitQuestion), IDCANCEL)) return false;
-        const TitleProgress held = ParseTitle(asked);
-        const bool wentOn = watch.Until([held](TitleProgress p) { return p.stage == 2 && p.percent > held.percent; });
-        if (!s.Check(wentOn && ParseTitle(TextOf(dialog)).stage == 2, "Cancel lets the work go on")) return false;
-        return ExitConfirmedLeavesFile(process, dialog, s, watch, target, 2);
-    }
+    bool ExitDuringCheck() { return ExitWhileWorking("exit during the check", 1); }
+    bool ExitWhileWriting() { return ExitWhileWorking("exit while writing", 2); }
 
     bool RefusedAtStart(const std::wstring& patch, Scenario& s)
     {
