@@ -10,6 +10,7 @@ const char kUsage[] =
     "                   [--stub FILE | --payload-only]\n"
     "  velkpatch info PATCH\n"
     "  velkpatch apply PATCH TARGET [--yes | --no]\n"
+    "  velkpatch recover TARGET\n"
     "  velkpatch --help | --version\n"
     "\n"
     "Commands:\n"
@@ -17,9 +18,11 @@ const char kUsage[] =
     "          turns ORIGINAL into MODIFIED\n"
     "  info    show a patch's description and summary\n"
     "  apply   patch TARGET in place with PATCH (a patch .exe or a bare payload)\n"
+    "  recover undo an interrupted application to TARGET, patching nothing\n"
     "\n"
     "Run 'velkpatch COMMAND --help' for the options of a command.\n"
-    "Exit codes: 0 success, 1 failure, 2 usage error, 3 declined at the CRC question.\n";
+    "Exit codes: 0 success, 1 failure, 2 usage error, 3 declined at the CRC question,\n"
+    "130 interrupted (TARGET left as it was).\n";
 
 namespace {
 
@@ -46,7 +49,18 @@ const char kApplyUsage[] =
     "Patches TARGET in place. When TARGET fails the patch's CRC-32 check:\n"
     "  -y, --yes   patch anyway\n"
     "  -n, --no    leave TARGET alone (exit code 3)\n"
-    "Without either, the question is asked on the terminal; with no terminal the answer is no.\n";
+    "Without either, the question is asked on the terminal; with no terminal the answer is no.\n"
+    "\n"
+    "What the patch overwrites is saved first in TARGET.velk-undo beside TARGET: a failure or an\n"
+    "interrupt (Ctrl+C, exit code 130) puts TARGET back as it was, and after a crash or a power\n"
+    "cut the next apply or 'velkpatch recover TARGET' does.\n";
+
+const char kRecoverUsage[] =
+    "Usage: velkpatch recover TARGET\n"
+    "\n"
+    "Plays back TARGET.velk-undo, the journal that an interrupted apply left beside TARGET, so\n"
+    "that TARGET is as it was before that apply. Exit code 0 when TARGET was restored or nothing\n"
+    "was pending; a journal that does not belong to TARGET is left alone (exit code 1).\n";
 
 bool Fail(std::string* error, const std::string& text)
 {
@@ -71,6 +85,7 @@ const char* CommandUsage(const std::string& command)
     if (command == "create") return kCreateUsage;
     if (command == "info") return kInfoUsage;
     if (command == "apply") return kApplyUsage;
+    if (command == "recover") return kRecoverUsage;
     return kUsage;
 }
 
@@ -91,6 +106,7 @@ bool ParseArguments(const std::vector<NativeString>& args, CommandLine* command,
     if (name == "create") command->kind = CommandKind::kCreate;
     else if (name == "info") command->kind = CommandKind::kInfo;
     else if (name == "apply") command->kind = CommandKind::kApply;
+    else if (name == "recover") command->kind = CommandKind::kRecover;
     else return Fail(error, "unknown command '" + name + "'");
 
     std::vector<NativeString> positional;
@@ -171,6 +187,10 @@ bool ParseArguments(const std::vector<NativeString>& args, CommandLine* command,
     case CommandKind::kInfo:
         if (positional.size() != 1) return Fail(error, "info needs exactly one PATCH");
         command->patch = positional[0];
+        return true;
+    case CommandKind::kRecover:
+        if (positional.size() != 1) return Fail(error, "recover needs exactly one TARGET");
+        command->target = positional[0];
         return true;
     default:
         if (positional.size() != 2) return Fail(error, "apply needs PATCH and TARGET");

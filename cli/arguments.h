@@ -9,7 +9,7 @@
 
 namespace velk_cli {
 
-enum class CommandKind { kHelp, kVersion, kCreate, kInfo, kApply };
+enum class CommandKind { kHelp, kVersion, kCreate, kInfo, kApply, kRecover };
 
 struct CommandLine {
     CommandKind kind = CommandKind::kHelp;
@@ -20,7 +20,7 @@ struct CommandLine {
     bool noCrc = false;
     bool payloadOnly = false;
     bool hasStub = false;
-    // info, apply
+    // info, apply, recover
     NativeString patch, target;
     CrcAnswer answer = CrcAnswer::kAsk;
 };

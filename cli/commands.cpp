@@ -288,11 +288,36 @@ int RunInfo(const CommandLine& command)
 int RunApply(const CommandLine& command)
 {
     const bool terminal = IsTerminal(Stream::kIn);
-    CVELK_TerminalOwner owner(command.answer, terminal, IsTerminal(Stream::kErr));
+    CVELK_TerminalOwner owner(command.answer, terminal, IsTerminal(Stream::kErr), Display(command.target));
     std::unique_ptr<CVELK_IPS_IN> applier(new CVELK_IPS_IN(owner));
+    // From here an interrupt asks the application to stop; it puts the target back first.
+    CatchInterrupts();
     if (applier->ApplyPatch(command.patch.c_str(), command.target.c_str(), PayloadOffsetOf(command.patch)))
         return kExitOk;
+    // Interrupted at the CRC question: declined, with nothing changed, like any other stop.
+    if (applier->Stopped() || (owner.Declined() && Interrupted())) {
+        WriteText(Stream::kErr, "velkpatch: interrupted; " + Quoted(command.target) + " was left as it was\n");
+        return kExitInterrupted;
+    }
     return owner.Declined() ? kExitDeclined : kExitFailure;
+}
+
+int RunRecover(const CommandLine& command)
+{
+    CVELK_TerminalOwner owner(CrcAnswer::kNo, false, false, Display(command.target));
+    std::unique_ptr<CVELK_IPS_IN> applier(new CVELK_IPS_IN(owner));
+    switch (applier->RecoverTarget(command.target.c_str())) {
+    case RecoveryOutcome::kNothingPending:
+    case RecoveryOutcome::kDiscarded:
+        WriteText(Stream::kOut, "Nothing to recover: " + Quoted(command.target) + " was not left part-patched\n");
+        return kExitOk;
+    case RecoveryOutcome::kRestored:
+        WriteText(Stream::kOut, "Restored " + Quoted(command.target) + " to its state before the interrupted apply\n");
+        return kExitOk;
+    case RecoveryOutcome::kUnusable:
+    case RecoveryOutcome::kFailed: break;
+    }
+    return kExitFailure;
 }
 
 int RunVelkpatch(const std::vector<NativeString>& args)
@@ -309,6 +334,7 @@ int RunVelkpatch(const std::vector<NativeString>& args)
     case CommandKind::kCreate: return RunCreate(command);
     case CommandKind::kInfo: return RunInfo(command);
     case CommandKind::kApply: return RunApply(command);
+    case CommandKind::kRecover: return RunRecover(command);
     }
     return kExitUsage;
 }

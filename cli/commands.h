@@ -1,4 +1,4 @@
-// The three commands of velkpatch and the dispatch between them.
+// The commands of velkpatch and the dispatch between them.
 #pragma once
 
 #include <vector>
@@ -8,7 +8,8 @@
 
 namespace velk_cli {
 
-enum ExitCode { kExitOk = 0, kExitFailure = 1, kExitUsage = 2, kExitDeclined = 3 };
+// 130: what a shell reports for a program ended by Ctrl+C, here ended by itself, cleanly.
+enum ExitCode { kExitOk = 0, kExitFailure = 1, kExitUsage = 2, kExitDeclined = 3, kExitInterrupted = 130 };
 
 // The whole program after the platform's entry has collected the arguments (without the
 // program name).
@@ -17,6 +18,7 @@ int RunVelkpatch(const std::vector<NativeString>& args);
 int RunCreate(const CommandLine& command);
 int RunInfo(const CommandLine& command);
 int RunApply(const CommandLine& command);
+int RunRecover(const CommandLine& command);
 
 // Where create looks for the patcher when --stub is not given: beside the program, then in the
 // installed share folder.

@@ -17,8 +17,9 @@ std::string TerminalText(const std::u16string& text)
     return Utf16ToUtf8(plain);
 }
 
-CVELK_TerminalOwner::CVELK_TerminalOwner(CrcAnswer answer, bool askOnTerminal, bool showProgress)
-    : m_answer(answer), m_askOnTerminal(askOnTerminal), m_progress(showProgress)
+CVELK_TerminalOwner::CVELK_TerminalOwner(CrcAnswer answer, bool askOnTerminal, bool showProgress,
+                                         const std::string& target)
+    : m_answer(answer), m_askOnTerminal(askOnTerminal), m_progress(showProgress), m_target(target)
 {
 }
 
@@ -59,9 +60,29 @@ bool CVELK_TerminalOwner::AskOkCancel(const char16_t* text)
 void CVELK_TerminalOwner::ReportProgress(VelkProgressStage stage, int64_t done, int64_t total)
 {
     if (stage == VelkProgressStage::kCrc)
-        m_progress.Show("Checking the CRC-32 of the target", 0, 0);
+        m_progress.Show("Checking the CRC-32 of the target", done, total);
     else
         m_progress.Show("Writing records", done, total);
+}
+
+bool CVELK_TerminalOwner::StopRequested()
+{
+    return Interrupted();
+}
+
+void CVELK_TerminalOwner::Notice(VelkNotice notice)
+{
+    m_progress.Clear();
+    const std::string target = "'" + m_target + "'";
+    switch (notice) {
+    case VelkNotice::kNoUndoJournal:
+        WriteText(Stream::kErr, "velkpatch: cannot write " + target.substr(0, target.size() - 1) +
+                                    ".velk-undo'; patching without an undo journal\n");
+        break;
+    case VelkNotice::kRestoredInterrupted:
+        WriteText(Stream::kErr, "velkpatch: restored " + target + " from an interrupted apply before patching\n");
+        break;
+    }
 }
 
 }  // namespace velk_cli

@@ -13,11 +13,15 @@ enum class CrcAnswer { kAsk, kYes, kNo };
 
 class CVELK_TerminalOwner : public CVELK_MessageOwner {
 public:
-    CVELK_TerminalOwner(CrcAnswer answer, bool askOnTerminal, bool showProgress);
+    // `target` names the target in the lines about its undo journal.
+    CVELK_TerminalOwner(CrcAnswer answer, bool askOnTerminal, bool showProgress, const std::string& target);
 
     void ShowMessage(const char16_t* text) override;
     bool AskOkCancel(const char16_t* text) override;
     void ReportProgress(VelkProgressStage stage, int64_t done, int64_t total) override;
+    // Ctrl+C and the like (CatchInterrupts).
+    bool StopRequested() override;
+    void Notice(VelkNotice notice) override;
 
     // True when the CRC question was answered Cancel.
     bool Declined() const { return m_declined; }
@@ -27,6 +31,7 @@ private:
     bool m_askOnTerminal;
     bool m_declined = false;
     ProgressLine m_progress;
+    std::string m_target;
 };
 
 // A message as the terminal shows it: UTF-8, its CR LF line ends as plain line ends.

@@ -6,15 +6,18 @@
 #include <cstdint>
 #include <memory>
 
+#include "file/file_system.h"
 #include "file/velk_xfile.h"
 
 // The operations that can be broken. Open is counted by whoever opens the files (the file
 // object itself is already open when it is wrapped).
-enum class FaultOp : int { kOpen, kRead, kWrite, kSeek, kSetSize, kGetSize, kTell, kCrc32, kCount };
+// Remove and folder sync are file-system operations, counted by whoever performs them.
+enum class FaultOp : int { kOpen, kRead, kWrite, kSeek, kSetSize, kGetSize, kTell, kCrc32, kFlush, kRemove, kSyncFolder, kCount };
 
 inline const char* FaultOpName(FaultOp op)
 {
-    static const char* const names[] = {"open", "read", "write", "seek", "set size", "get size", "tell", "crc"};
+    static const char* const names[] = {"open",     "read", "write", "seek",   "set size",   "get size",
+                                        "tell",     "crc",  "flush", "remove", "folder sync"};
     return op < FaultOp::kCount ? names[static_cast<int>(op)] : "none";
 }
 
@@ -145,6 +148,7 @@ public:
     bool IsOpen() override { return m_inner.IsOpen(); }
     uint32_t CanRead() override { return m_inner.CanRead(); }
     uint32_t CanWrite() override { return m_inner.CanWrite(); }
+    bool Flush() override { return m_faults.Next(FaultOp::kFlush) == FaultVerdict::kPass && m_inner.Flush(); }
 
 private:
     // Half the bytes, but at least one, so that a short transfer is not a failed one.
@@ -153,4 +157,43 @@ private:
     CVELK_xFile& m_inner;
     CVELK_FaultSwitch& m_faults;
     std::unique_ptr<CVELK_xFile> m_owned;
+};
+
+// A file system whose journal operations go through a fault switch: files it creates or opens as
+// regular files are wrapped, and a lookup counts as an open, a removal and a folder sync as what
+// they are. Open passes through untouched: the application's two files are wrapped by whoever
+// opens them (CVELK_IPS_IN::OpenFile).
+class CVELK_FaultFileSystem : public CVELK_FileSystem {
+public:
+    CVELK_FaultFileSystem(CVELK_FileSystem& inner, CVELK_FaultSwitch& faults) : m_inner(inner), m_faults(faults) {}
+
+    std::unique_ptr<CVELK_xFile> Open(const NativeChar* path, int mode, int share) override
+    {
+        return m_inner.Open(path, mode, share);
+    }
+    std::unique_ptr<CVELK_xFile> CreateNew(const NativeChar* path) override
+    {
+        return Wrapped(Pass(FaultOp::kOpen) ? m_inner.CreateNew(path) : nullptr);
+    }
+    std::unique_ptr<CVELK_xFile> OpenExistingRegular(const NativeChar* path) override
+    {
+        return Wrapped(Pass(FaultOp::kOpen) ? m_inner.OpenExistingRegular(path) : nullptr);
+    }
+    bool Exists(const NativeChar* path) override { return Pass(FaultOp::kOpen) && m_inner.Exists(path); }
+    bool Remove(const NativeChar* path) override { return Pass(FaultOp::kRemove) && m_inner.Remove(path); }
+    bool SyncFolderOf(const NativeChar* path) override
+    {
+        return Pass(FaultOp::kSyncFolder) && m_inner.SyncFolderOf(path);
+    }
+
+private:
+    bool Pass(FaultOp op) { return m_faults.Next(op) == FaultVerdict::kPass; }
+    std::unique_ptr<CVELK_xFile> Wrapped(std::unique_ptr<CVELK_xFile> file)
+    {
+        if (!file) return nullptr;
+        return std::unique_ptr<CVELK_xFile>(new CVELK_FaultFile(std::move(file), m_faults));
+    }
+
+    CVELK_FileSystem& m_inner;
+    CVELK_FaultSwitch& m_faults;
 };

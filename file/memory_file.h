@@ -25,6 +25,7 @@ public:
     bool IsOpen() override { return m_open; }
     uint32_t CanRead() override { return m_access & kAccessRead; }
     uint32_t CanWrite() override { return m_access & kAccessWrite; }
+    bool Flush() override { return m_open; }
 
     const std::vector<uint8_t>& Bytes() const { return m_bytes; }
     void SetSizeLimit(uint64_t limit) { m_sizeLimit = limit; }

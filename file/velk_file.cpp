@@ -29,6 +29,22 @@ bool CVELK_File::OpenFile(const NativeChar* path, int mode, int share)
     return PlatformOpen(path, mode, share);
 }
 
+bool CVELK_File::CreateNew(const NativeChar* path, int share)
+{
+    Close();
+    if (path == nullptr) return false;
+    m_access = kAccessRead | kAccessWrite;
+    return PlatformOpenStrict(path, true, share);
+}
+
+bool CVELK_File::OpenExistingRegular(const NativeChar* path, int share)
+{
+    Close();
+    if (path == nullptr) return false;
+    m_access = kAccessRead | kAccessWrite;
+    return PlatformOpenStrict(path, false, share);
+}
+
 void CVELK_File::Close()
 {
     if (m_handle != kNoHandle) PlatformClose();

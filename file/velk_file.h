@@ -33,6 +33,13 @@ public:
     CVELK_File& operator=(const CVELK_File&) = delete;
 
     bool OpenFile(const NativeChar* path, int mode, int share);
+    // Creates a file that was not there, opened for reading and writing. Fails when anything
+    // has the name already (a file, a folder, a symbolic link even when it leads nowhere): the
+    // file is always a new one, never reached through a link.
+    bool CreateNew(const NativeChar* path, int share);
+    // Opens an existing regular file for reading and writing, but not through a symbolic link,
+    // and never a folder, a device or a pipe.
+    bool OpenExistingRegular(const NativeChar* path, int share);
 
     uint32_t Read(void* buffer, uint32_t count) override;
     uint32_t Write(const void* buffer, uint32_t count) override;
@@ -45,6 +52,7 @@ public:
     bool IsOpen() override { return m_handle != kNoHandle; }
     uint32_t CanRead() override { return m_access & kAccessRead; }
     uint32_t CanWrite() override { return m_access & kAccessWrite; }
+    bool Flush() override;
 
     // Bytes the whole-file CRC reads per platform call: small enough to stay in the cache,
     // far below the 32 MiB the format allows.
@@ -63,6 +71,8 @@ private:
 
     // Platform primitives; each is one system call (or as few as the platform needs).
     bool PlatformOpen(const NativeChar* path, int mode, int share);
+    // Read and write access to a regular file reached without a link: a new one or an existing one.
+    bool PlatformOpenStrict(const NativeChar* path, bool create, int share);
     uint32_t PlatformRead(void* buffer, uint32_t count);
     bool PlatformSetEndOfFile();
     void PlatformClose();

@@ -131,6 +131,48 @@ bool CVELK_File::PlatformOpen(const char* path, int mode, int share)
     return true;
 }
 
+bool CVELK_File::PlatformOpenStrict(const char* path, bool create, int share)
+{
+    // O_NOFOLLOW refuses a link as the last component; O_EXCL refuses any name that is taken,
+    // a dangling link included. Only the owner may read the new file: it holds another file's bytes.
+    const int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (create ? O_CREAT | O_EXCL : 0);
+    int fd;
+    do {
+        fd = ::open(path, flags, 0600);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !AcquireShareLocks(fd, m_access, share)) {
+        ::close(fd);
+        if (create) ::unlink(path);
+        return false;
+    }
+    const int status = fcntl(fd, F_GETFL);
+    if (status != -1) fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    m_handle = fd;
+    return true;
+}
+
+bool CVELK_File::Flush()
+{
+    if (!IsOpen()) return false;
+#ifdef __APPLE__
+    // fsync leaves the data in the drive's own cache on macOS; this asks the drive to write it.
+    if (fcntl(m_handle, F_FULLFSYNC) == 0) return true;
+#endif
+    int result;
+    do {
+#ifdef __linux__
+        result = fdatasync(m_handle);  // the size is written too: it is needed to read the data back
+#else
+        result = fsync(m_handle);
+#endif
+    } while (result != 0 && errno == EINTR);
+    // A file that cannot be synced (a pipe, a device, some special file systems) has nothing the
+    // call could make more durable; only a real failure to write counts.
+    return result == 0 || errno == EINVAL || errno == ENOTSUP || errno == EROFS;
+}
+
 void CVELK_File::PlatformClose()
 {
     if (m_lockFd >= 0) ::close(m_lockFd);

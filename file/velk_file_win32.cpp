@@ -46,6 +46,30 @@ bool CVELK_File::PlatformOpen(const wchar_t* path, int mode, int share)
     return true;
 }
 
+bool CVELK_File::PlatformOpenStrict(const wchar_t* path, bool create, int share)
+{
+    // FILE_FLAG_OPEN_REPARSE_POINT opens a symbolic link or junction itself instead of what it
+    // leads to, so that it can be refused below; CREATE_NEW refuses any name that is taken.
+    const HANDLE handle = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, ShareFlags(share), nullptr,
+                                      create ? CREATE_NEW : OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const DWORD refused = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & refused) != 0) {
+        CloseHandle(handle);
+        return false;
+    }
+    m_handle = handle;
+    return true;
+}
+
+bool CVELK_File::Flush()
+{
+    return IsOpen() && FlushFileBuffers(m_handle) != 0;
+}
+
 void CVELK_File::PlatformClose()
 {
     CloseHandle(m_handle);

@@ -28,6 +28,11 @@ public:
     // Nonzero (the access bit itself) when the file was opened with that access.
     virtual uint32_t CanRead() = 0;
     virtual uint32_t CanWrite() = 0;
+
+    // Added after the original slots, which keep their order.
+    // Makes everything written so far durable: on the disk itself, not in a cache, once it
+    // returns true. A file that nothing can make more durable (one in memory) answers true.
+    virtual bool Flush() = 0;
 };
 
 // Access rights as the Windows constants spell them; the POSIX backend records the same values.

@@ -1,6 +1,8 @@
 #include "payload/ips_in.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "file/chunked_crc.h"
 #include "file/velk_file.h"
@@ -17,6 +19,16 @@ namespace {
 constexpr uint32_t kProgressInterval = 1u << 14;
 constexpr uint32_t kStopPollInterval = 256;
 
+const char16_t* TargetWriteFault(TargetWriteStatus status)
+{
+    switch (status) {
+    case TargetWriteStatus::kOk: return nullptr;
+    case TargetWriteStatus::kSeekFailed: return kTargetSeekFailed;
+    case TargetWriteStatus::kWriteFailed: break;
+    }
+    return kWriteFailed;
+}
+
 }  // namespace
 
 bool CVELK_IPS_IN::Fail(const char16_t* message)
@@ -25,9 +37,21 @@ bool CVELK_IPS_IN::Fail(const char16_t* message)
     return false;
 }
 
-bool CVELK_IPS_IN::FailTargetWrite(TargetWriteStatus status)
+bool CVELK_IPS_IN::Fail(const char16_t* message, const char16_t* lastLine)
 {
-    return Fail(status == TargetWriteStatus::kSeekFailed ? kTargetSeekFailed : kWriteFailed);
+    const std::u16string text = std::u16string(message) + u"\n" + lastLine;
+    return Fail(text.c_str());
+}
+
+bool CVELK_IPS_IN::Stop()
+{
+    m_stopped = true;
+    return false;
+}
+
+std::unique_ptr<CVELK_xFile> CVELK_IPS_IN::OpenFile(const NativeChar* path, int mode, int share)
+{
+    return m_files->Open(path, mode, share);
 }
 
 bool CVELK_IPS_IN::ApplyPatch(const NativeChar* sourcePath, const NativeChar* targetPath,
@@ -40,45 +64,99 @@ bool CVELK_IPS_IN::ApplyPatch(const NativeChar* sourcePath, const NativeChar* ta
     if (!source) return Fail(kPatchOpenFailed);
     const std::unique_ptr<CVELK_xFile> target = OpenFile(targetPath, kModeReadWriteExisting, kShareRead);
     if (!target) return Fail(kTargetOpenFailed);
-    return ApplyOpened(*source, *target, payloadOffset);
+    // The target is held now, so no other application is writing it: what a journal beside it
+    // says is left from one that was interrupted.
+    CVELK_UndoJournal journal(*m_files, targetPath);
+    const RecoveryOutcome recovery = journal.Recover(*target);
+    if (!Recovered(recovery)) return false;
+    if (recovery == RecoveryOutcome::kRestored) m_owner.Notice(VelkNotice::kRestoredInterrupted);
+    return Apply(*source, *target, payloadOffset, &journal);
 }
 
-std::unique_ptr<CVELK_xFile> CVELK_IPS_IN::OpenFile(const NativeChar* path, int mode, int share)
+RecoveryOutcome CVELK_IPS_IN::RecoverTarget(const NativeChar* targetPath)
 {
-    std::unique_ptr<CVELK_File> file(new CVELK_File);
-    if (!file->OpenFile(path, mode, share)) return nullptr;
-    return file;
-}
-
-// The whole-file CRC of the target, a chunk at a time, reporting progress and stopping between
-// chunks when asked. The same chunks as the file's own GetCrc32, read through the interface.
-CVELK_IPS_IN::CrcVerdict CVELK_IPS_IN::CheckTargetCrc(CVELK_xFile& target, uint32_t expected)
-{
-    const int64_t size = target.GetSize();
-    if (size < 0 || !target.Seek(0)) return CrcVerdict::kReadFailed;
-    CVELK_ChunkedCrc crc(size);
-    if (!crc.HasBuffer()) return CrcVerdict::kReadFailed;
-    m_owner.ReportProgress(VelkProgressStage::kCrc, 0, size);
-    while (!crc.Done()) {
-        if (m_owner.StopRequested()) return CrcVerdict::kStopped;
-        const bool read = crc.Next([&target](uint8_t* buffer, uint32_t n) {
-            return velk_format::ReadFully(target, buffer, n) == n;
-        });
-        if (!read) return CrcVerdict::kReadFailed;
-        m_owner.ReportProgress(VelkProgressStage::kCrc, crc.BytesDone(), size);
+    m_stopped = false;
+    const std::unique_ptr<CVELK_xFile> target = OpenFile(targetPath, kModeReadWriteExisting, kShareRead);
+    if (!target) {
+        Fail(kTargetOpenFailed);
+        return RecoveryOutcome::kFailed;
     }
-    return crc.Crc() == expected ? CrcVerdict::kMatches : CrcVerdict::kDiffers;
+    CVELK_UndoJournal journal(*m_files, targetPath);
+    const RecoveryOutcome outcome = journal.Recover(*target);
+    Recovered(outcome);
+    return outcome;
 }
 
-bool CVELK_IPS_IN::Stop()
+bool CVELK_IPS_IN::Recovered(RecoveryOutcome outcome)
 {
-    m_stopped = true;
-    return false;
+    switch (outcome) {
+    case RecoveryOutcome::kNothingPending:
+    case RecoveryOutcome::kDiscarded:
+    case RecoveryOutcome::kRestored: return true;
+    case RecoveryOutcome::kUnusable: return Fail(kJournalUnusable);
+    case RecoveryOutcome::kFailed: break;
+    }
+    return Fail(kRecoveryFailed, kRestoreNextTime);
 }
 
 bool CVELK_IPS_IN::ApplyOpened(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset)
 {
     m_stopped = false;
+    return Apply(source, target, payloadOffset, nullptr);
+}
+
+bool CVELK_IPS_IN::Apply(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset, CVELK_UndoJournal* journal)
+{
+    Header header;
+    if (!ReadHeader(source, target, payloadOffset, &header)) return false;
+
+    // The whole stream is read once before the target is touched: a damaged payload is refused
+    // with the message the writing pass would have shown, and the target stays as it was.
+    if (!source.Seek(header.streamStart)) return Fail(kSourceSeekFailed);
+    const int64_t span = header.streamSpan;
+    CVELK_ReadAhead checked(source, span < m_streamMemoryBytes ? static_cast<uint32_t>(span) + 1 : m_streamMemoryBytes);
+    const StreamCheck stream = CheckRecords(checked);
+    if (stream.fault) return Fail(stream.fault);
+    const int64_t oldSize = target.GetSize();
+    if (oldSize < 0) return Fail(kTargetReadFailed);
+
+    // What the records overwrite is saved before anything changes.
+    std::unique_ptr<CVELK_ReadAhead> again;
+    bool journaled = false;
+    if (journal && m_journalEnabled) {
+        CVELK_ReadAhead* input = Restart(checked, again, source, header.streamStart);
+        if (!input) return Fail(kSourceSeekFailed);
+        velk_journal::Header plan;
+        plan.oldSize = oldSize;
+        plan.patchedSize = header.patchedSize;
+        plan.largestSize = std::max(header.patchedSize, stream.largestEnd);
+        if (!WriteJournal(*input, target, plan, *journal, &journaled)) return false;
+        if (!journaled) m_owner.Notice(VelkNotice::kNoUndoJournal);
+    }
+    CVELK_UndoJournal* undo = journaled ? journal : nullptr;
+
+    // A stream the checking pass still holds whole is written from memory: once the target has
+    // changed, no read of the patch source is left that could fail. A longer one is read again,
+    // positioned before the target is touched.
+    CVELK_ReadAhead* input = Restart(checked, again, source, header.streamStart);
+    if (!input) return Fail(kSourceSeekFailed);
+    if (!target.SetSize(header.patchedSize)) return Undo(undo, target, kResizeFailed);
+    const Written written = WriteRecords(*input, target, stream.bytes, journaled);
+    if (written.stopped) return Undo(undo, target, nullptr);
+    if (written.fault) return Undo(undo, target, written.fault);
+
+    // Success only once the target is on the disk and the journal gone; a journal that could not
+    // be removed would undo this application at the next one.
+    if (journaled) {
+        if (!target.Flush()) return Undo(undo, target, kWriteFailed);
+        if (!journal->Commit()) return Fail(kWriteFailed, kRestoreNextTime);
+    }
+    m_owner.ShowMessage(kSuccess);
+    return true;
+}
+
+bool CVELK_IPS_IN::ReadHeader(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset, Header* header)
+{
     if (payloadOffset < 0) return false;
     // A source that cannot be positioned has nothing to read at the payload offset; reading on
     // from wherever it stands would take other bytes for the payload.
@@ -112,47 +190,98 @@ bool CVELK_IPS_IN::ApplyOpened(CVELK_xFile& source, CVELK_xFile& target, int64_t
     const int64_t payloadLength = source.GetSize() - payloadOffset;
     if (dataOffset < velk_format::kHeaderBytes || static_cast<int64_t>(dataOffset) >= payloadLength)
         return Fail(kDamaged4);
-
-    // The whole stream is read once before the target is touched: a damaged payload is refused
-    // with the message the writing pass would have shown, and the target stays as it was.
-    const int64_t streamStart = payloadOffset + static_cast<int64_t>(dataOffset);
-    if (!source.Seek(streamStart)) return Fail(kSourceSeekFailed);
-    const int64_t span = payloadLength - static_cast<int64_t>(dataOffset);
-    CVELK_ReadAhead checked(source, span < m_streamMemoryBytes ? static_cast<uint32_t>(span) + 1
-                                                               : m_streamMemoryBytes);
-    if (const char16_t* fault = CheckRecords(checked)) return Fail(fault);
-    const int64_t streamBytes = checked.Consumed();
-
-    // A stream the checking pass still holds whole is written from memory: once the target has
-    // changed, no read of the patch source is left that could fail. A longer one is read again,
-    // positioned before the target is touched.
-    bool written;
-    if (checked.Rewind()) {
-        if (!target.SetSize(static_cast<int64_t>(patchedSize))) return Fail(kResizeFailed);
-        written = WriteRecords(checked, target, streamBytes);
-    } else {
-        if (!source.Seek(streamStart)) return Fail(kSourceSeekFailed);
-        CVELK_ReadAhead input(source);
-        if (!target.SetSize(static_cast<int64_t>(patchedSize))) return Fail(kResizeFailed);
-        written = WriteRecords(input, target, streamBytes);
-    }
-    if (!written) return false;
-    m_owner.ShowMessage(kSuccess);
+    header->patchedSize = static_cast<int64_t>(patchedSize);
+    header->streamStart = payloadOffset + static_cast<int64_t>(dataOffset);
+    header->streamSpan = payloadLength - static_cast<int64_t>(dataOffset);
     return true;
 }
 
-const char16_t* CVELK_IPS_IN::CheckRecords(CVELK_ReadAhead& input)
+// The whole-file CRC of the target, a chunk at a time, reporting progress and stopping between
+// chunks when asked. The same chunks as the file's own GetCrc32, read through the interface.
+CVELK_IPS_IN::CrcVerdict CVELK_IPS_IN::CheckTargetCrc(CVELK_xFile& target, uint32_t expected)
 {
+    const int64_t size = target.GetSize();
+    if (size < 0 || !target.Seek(0)) return CrcVerdict::kReadFailed;
+    CVELK_ChunkedCrc crc(size);
+    if (!crc.HasBuffer()) return CrcVerdict::kReadFailed;
+    m_owner.ReportProgress(VelkProgressStage::kCrc, 0, size);
+    while (!crc.Done()) {
+        if (m_owner.StopRequested()) return CrcVerdict::kStopped;
+        const bool read = crc.Next([&target](uint8_t* buffer, uint32_t n) {
+            return velk_format::ReadFully(target, buffer, n) == n;
+        });
+        if (!read) return CrcVerdict::kReadFailed;
+        m_owner.ReportProgress(VelkProgressStage::kCrc, crc.BytesDone(), size);
+    }
+    return crc.Crc() == expected ? CrcVerdict::kMatches : CrcVerdict::kDiffers;
+}
+
+CVELK_IPS_IN::StreamCheck CVELK_IPS_IN::CheckRecords(CVELK_ReadAhead& input)
+{
+    StreamCheck check;
     CVELK_RecordReader reader(input, m_work);
     for (;;) {
         switch (reader.Next(false)) {
-        case RecordStatus::kEnd: return nullptr;
-        case RecordStatus::kFault: return reader.Fault();
-        case RecordStatus::kRecord:
-            if (static_cast<int64_t>(reader.Position()) < 0) return kTargetSeekFailed;
+        case RecordStatus::kEnd:
+            check.bytes = input.Consumed();
+            return check;
+        case RecordStatus::kFault:
+            check.fault = reader.Fault();
+            return check;
+        case RecordStatus::kRecord: {
+            const auto position = static_cast<int64_t>(reader.Position());
+            if (position < 0) {
+                check.fault = kTargetSeekFailed;
+                return check;
+            }
+            // Past 2^63 the record fails at its write anyway; the largest size saturates.
+            const int64_t room = INT64_MAX - position;
+            const int64_t end = reader.Delivered() > room ? INT64_MAX : position + reader.Delivered();
+            check.largestEnd = std::max(check.largestEnd, end);
             break;
         }
+        }
     }
+}
+
+CVELK_ReadAhead* CVELK_IPS_IN::Restart(CVELK_ReadAhead& checked, std::unique_ptr<CVELK_ReadAhead>& again,
+                                       CVELK_xFile& source, int64_t streamStart)
+{
+    if (checked.Rewind()) return &checked;
+    if (!source.Seek(streamStart)) return nullptr;
+    again.reset(new CVELK_ReadAhead(source));
+    return again.get();
+}
+
+bool CVELK_IPS_IN::WriteJournal(CVELK_ReadAhead& input, CVELK_xFile& target, const velk_journal::Header& plan,
+                                CVELK_UndoJournal& journal, bool* journaled)
+{
+    *journaled = false;
+    JournalStatus status = journal.Begin(target, plan, m_owner);
+    CVELK_RecordReader reader(input, m_work);
+    for (uint32_t count = 0; status == JournalStatus::kOk; ++count) {
+        if (count % kStopPollInterval == 0 && count != 0 && m_owner.StopRequested()) {
+            status = JournalStatus::kStopped;
+            break;
+        }
+        const RecordStatus record = reader.Next(false);
+        if (record == RecordStatus::kEnd) break;
+        // Only a long stream is read again here; its source may fail where it did not before.
+        if (record == RecordStatus::kFault) {
+            journal.Abandon();
+            return Fail(reader.Fault());
+        }
+        const auto position = static_cast<int64_t>(reader.Position());
+        status = journal.Save(position, position + std::min<int64_t>(reader.Delivered(), INT64_MAX - position));
+    }
+    if (status == JournalStatus::kOk) status = journal.Seal();
+    switch (status) {
+    case JournalStatus::kOk: *journaled = true; return true;
+    case JournalStatus::kJournalFailed: journal.Abandon(); return true;
+    case JournalStatus::kTargetReadFailed: journal.Abandon(); return Fail(kTargetReadFailed);
+    case JournalStatus::kStopped: journal.Abandon(); return Stop();
+    }
+    return false;
 }
 
 bool CVELK_IPS_IN::ApplyRecords(CVELK_xFile& source, CVELK_xFile& target)
@@ -160,32 +289,44 @@ bool CVELK_IPS_IN::ApplyRecords(CVELK_xFile& source, CVELK_xFile& target)
     const int64_t streamStart = source.Tell();
     const int64_t streamBytes = streamStart < 0 ? 0 : source.GetSize() - streamStart;
     CVELK_ReadAhead input(source);
-    return WriteRecords(input, target, streamBytes);
+    const Written written = WriteRecords(input, target, streamBytes, false);
+    return written.fault ? Fail(written.fault) : true;
 }
 
-bool CVELK_IPS_IN::WriteRecords(CVELK_ReadAhead& input, CVELK_xFile& target, int64_t streamBytes)
+CVELK_IPS_IN::Written CVELK_IPS_IN::WriteRecords(CVELK_ReadAhead& input, CVELK_xFile& target, int64_t streamBytes,
+                                                bool stoppable)
 {
+    Written result;
     CVELK_RecordReader reader(input, m_work);
     CVELK_TargetWriter writer(target);
     for (uint32_t count = 0;; ++count) {
         if (count % kProgressInterval == 0)
             m_owner.ReportProgress(VelkProgressStage::kRecords, input.Consumed(), streamBytes);
-        if (count % kStopPollInterval == 0 && count != 0 && m_owner.StopRequested()) {
+        if (stoppable && count % kStopPollInterval == 0 && count != 0 && m_owner.StopRequested()) {
             writer.Finish();
-            return Stop();
+            result.stopped = true;
+            return result;
         }
         const RecordStatus status = reader.Next(true);
         if (status == RecordStatus::kFault) {
             // Records held back by the writer came first: their failure is the one to report.
-            const TargetWriteStatus held = writer.Finish();
-            return held != TargetWriteStatus::kOk ? FailTargetWrite(held) : Fail(reader.Fault());
+            const char16_t* held = TargetWriteFault(writer.Finish());
+            result.fault = held ? held : reader.Fault();
+            return result;
         }
         if (status == RecordStatus::kEnd) break;
-        const TargetWriteStatus written = writer.Write(reader.Position(), m_work, reader.Delivered());
-        if (written != TargetWriteStatus::kOk) return FailTargetWrite(written);
+        result.fault = TargetWriteFault(writer.Write(reader.Position(), m_work, reader.Delivered()));
+        if (result.fault) return result;
     }
-    const TargetWriteStatus held = writer.Finish();
-    if (held != TargetWriteStatus::kOk) return FailTargetWrite(held);
-    m_owner.ReportProgress(VelkProgressStage::kRecords, streamBytes, streamBytes);
-    return true;
+    result.fault = TargetWriteFault(writer.Finish());
+    if (!result.fault) m_owner.ReportProgress(VelkProgressStage::kRecords, streamBytes, streamBytes);
+    return result;
+}
+
+bool CVELK_IPS_IN::Undo(CVELK_UndoJournal* journal, CVELK_xFile& target, const char16_t* message)
+{
+    const bool restored = journal && journal->RollBack(target);
+    if (!message) return restored ? Stop() : Fail(kStoppedUnfinished, kRestoreNextTime);
+    if (journal && !restored) return Fail(message, kRestoreNextTime);
+    return Fail(message);
 }

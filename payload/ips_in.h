@@ -1,13 +1,17 @@
 // Applies a payload to a target file in place, reporting every outcome through its message owner.
+// An application through ApplyPatch is undoable: before the target changes, a journal beside it
+// saves what the records overwrite (undo_journal.h); a failure or a stop request puts the target
+// back, and a journal that an interrupted application left is played back before the next one.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
+#include "file/file_system.h"
 #include "file/native_path.h"
 #include "file/velk_xfile.h"
 #include "payload/message_owner.h"
-#include "payload/target_writer.h"
+#include "payload/undo_journal.h"
 
 class CVELK_ReadAhead;
 
@@ -20,19 +24,31 @@ public:
 
     // Opens the patch source (read only) and the target (read and write), both sharing only
     // reading, and applies. True when the patch was applied completely; every outcome but a
-    // negative offset and a declined CRC question has shown exactly one message.
+    // negative offset, a declined CRC question and a stop has shown exactly one message.
     bool ApplyPatch(const NativeChar* sourcePath, const NativeChar* targetPath, int64_t payloadOffset);
 
-    // The application proper, over files that are already open.
-    bool ApplyOpened(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset);
+    // Opens the target as ApplyPatch does and plays back or removes what an interrupted
+    // application left beside it, applying nothing. Shows a message only when that fails
+    // (kUnusable, kFailed, or the target could not be opened, which answers kFailed).
+    RecoveryOutcome RecoverTarget(const NativeChar* targetPath);
 
-    // True when the last application ended because the message owner asked it to stop. It then
-    // showed no message.
-    bool Stopped() const { return m_stopped; }
+    // The application proper, over files that are already open; without a journal, since the
+    // target's name is not known.
+    bool ApplyOpened(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset);
 
     // Writes the records from the source's current position until the end record. True on the
     // end record; false after having shown a message.
     bool ApplyRecords(CVELK_xFile& source, CVELK_xFile& target);
+
+    // True when the last application ended because the message owner asked it to stop, with the
+    // target as it was. It then showed no message.
+    bool Stopped() const { return m_stopped; }
+
+    // Where ApplyPatch and RecoverTarget find their files: the disk unless a test says otherwise.
+    void UseFileSystem(CVELK_FileSystem& files) { m_files = &files; }
+    // Applications without a journal and without flushing the target, as before journals
+    // existed; for benchmarks that measure what the journal costs.
+    void SetUndoJournal(bool enabled) { m_journalEnabled = enabled; }
 
     static constexpr uint32_t kWorkBufferBytes = 65536;
     // A record stream up to this long is read from the patch source once and written from
@@ -48,17 +64,48 @@ protected:
 
 private:
     enum class CrcVerdict { kMatches, kDiffers, kReadFailed, kStopped };
+    struct Header {
+        int64_t patchedSize = 0;
+        int64_t streamStart = 0;
+        int64_t streamSpan = 0;  // from the stream's start to the end of the source
+    };
+    struct StreamCheck {
+        const char16_t* fault = nullptr;
+        int64_t bytes = 0;       // the stream, end record included
+        int64_t largestEnd = 0;  // the furthest byte any record reaches
+    };
+    // What the writing pass came to: nothing (done), a fault's message, or a stop.
+    struct Written {
+        const char16_t* fault = nullptr;
+        bool stopped = false;
+    };
+
+    bool Apply(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset, CVELK_UndoJournal* journal);
+    bool ReadHeader(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset, Header* header);
     CrcVerdict CheckTargetCrc(CVELK_xFile& target, uint32_t expected);
-    // Reads the stream once without writing. Returns the message of the first fault the writing
-    // pass would meet, or nullptr when there is none.
-    const char16_t* CheckRecords(CVELK_ReadAhead& input);
-    bool WriteRecords(CVELK_ReadAhead& input, CVELK_xFile& target, int64_t streamBytes);
+    // Reads the stream once without writing: the message of the first fault the writing pass
+    // would meet, or none.
+    StreamCheck CheckRecords(CVELK_ReadAhead& input);
+    // The stream from its first byte again: from memory when the checking pass held it whole.
+    CVELK_ReadAhead* Restart(CVELK_ReadAhead& checked, std::unique_ptr<CVELK_ReadAhead>& again,
+                             CVELK_xFile& source, int64_t streamStart);
+    // Saves what the records will overwrite. False after a message or a stop; true with
+    // `journaled` false when no journal could be written and the application goes on without.
+    bool WriteJournal(CVELK_ReadAhead& input, CVELK_xFile& target, const velk_journal::Header& plan,
+                      CVELK_UndoJournal& journal, bool* journaled);
+    Written WriteRecords(CVELK_ReadAhead& input, CVELK_xFile& target, int64_t streamBytes, bool stoppable);
+    bool Recovered(RecoveryOutcome outcome);
+    // Ends an application whose target has changed; with a journal, the target is put back first.
+    // A null message: the owner asked to stop.
+    bool Undo(CVELK_UndoJournal* journal, CVELK_xFile& target, const char16_t* message);
     bool Fail(const char16_t* message);
-    bool FailTargetWrite(TargetWriteStatus status);
+    bool Fail(const char16_t* message, const char16_t* lastLine);
     bool Stop();
 
     CVELK_MessageOwner& m_owner;
+    CVELK_FileSystem* m_files = &DiskFileSystem();
     uint32_t m_streamMemoryBytes = kStreamMemoryBytes;
+    bool m_journalEnabled = true;
     bool m_stopped = false;
     uint8_t m_work[kWorkBufferBytes] = {};
 };

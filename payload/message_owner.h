@@ -7,6 +7,12 @@
 
 enum class VelkProgressStage { kCrc, kRecords };
 
+// What the engine may mention besides an outcome.
+enum class VelkNotice {
+    kNoUndoJournal,        // none could be written beside the target: patching without one
+    kRestoredInterrupted,  // an interrupted application was undone before this one began
+};
+
 class CVELK_MessageOwner {
 public:
     virtual ~CVELK_MessageOwner() {}
@@ -18,4 +24,6 @@ public:
     // Polled by the engine during long work, possibly from another thread than the one that
     // asks: true asks it to stop as soon as it safely can.
     virtual bool StopRequested() { return false; }
+    // Not an outcome and never a question: the patch program passes over these in silence.
+    virtual void Notice(VelkNotice) {}
 };

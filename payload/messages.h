@@ -27,6 +27,17 @@ constexpr const char16_t* kDamaged8 = u"打补丁失败\n补丁文件已损坏(8
 constexpr const char16_t* kTargetSeekFailed = u"打补丁失败\n设置ROM文件位置失败";
 // The doubled last characters are part of the message as users know it.
 constexpr const char16_t* kWriteFailed = u"打补丁失败\n写数据失败失败";
+// Added as a last line where a failed application could not be undone: its journal stays beside
+// the target and undoes it at the next application.
+constexpr const char16_t* kRestoreNextTime = u"目标文件将在下次打补丁时恢复";
+// An application stopped on request whose undoing failed (followed by kRestoreNextTime).
+constexpr const char16_t* kStoppedUnfinished = u"打补丁已停止";
+// Before an application: a journal left by an interrupted one could not be played back (followed
+// by kRestoreNextTime).
+constexpr const char16_t* kRecoveryFailed = u"无法撤销上次中断的打补丁";
+// Before an application: something that is not a usable journal of this target has its name.
+constexpr const char16_t* kJournalUnusable =
+    u"目标文件旁的撤销文件(.velk-undo)无法使用,没有改动任何文件\n请检查后移走它再打补丁";
 constexpr const char16_t* kInitFailed = u"初始化失败";
 constexpr const char16_t* kExitQuestion = u"要退出?";
 // The stage the patch program's title shows after the caption while it works.

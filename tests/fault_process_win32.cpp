@@ -1,6 +1,6 @@
-// A target that another Windows process holds open: that process is velk_file_holder, started
-// beside this test program; whether patching may go on depends on what it does with the file
-// and what it lets others do.
+// Other Windows processes, started beside this test program: velk_file_holder holds a target
+// open (whether patching may go on depends on what it does with the file and what it lets
+// others do), and velk_apply_child applies a patch until TerminateProcess ends it.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -107,6 +107,64 @@ TEST(OtherProcess, TargetHeldOpenByAnotherProcess)
         // Once the other process is gone, the same target patches.
         if (c.expected != kSuccess) EXPECT_EQ(ApplyFiles(source, target), std::vector<std::u16string>{kSuccess});
     }
+}
+
+// An application ended by TerminateProcess at moments spread over its run: the next
+// application's recovery leaves the original or, when the end came after it had finished, the
+// patched file, and no journal.
+TEST(OtherProcess, TerminatedWhileApplying)
+{
+    TempDir dir;
+    const NativeString source = dir.Path("patch.bin"), target = dir.Path("image.iso"), ready = dir.Path("ready");
+    const std::vector<uint8_t> image = PatternBytes(16u << 20, 8);
+    std::vector<VelkRecord> records;
+    for (uint64_t at = 1000; at + 8 < image.size(); at += 1201) records.push_back({at, PatternBytes(8, static_cast<uint32_t>(at))});
+    const std::vector<uint8_t> payload = BuildPayload(static_cast<int64_t>(image.size()) + 100, 0, records);
+    std::vector<uint8_t> patched = image;
+    patched.resize(image.size() + 100);
+    for (const VelkRecord& r : records) std::copy(r.data.begin(), r.data.end(), patched.begin() + static_cast<ptrdiff_t>(r.position));
+    ASSERT_TRUE(WriteWholeFile(source, payload));
+
+    // Runs the child; ends it `endAfter` milliseconds after it began applying (never when
+    // negative). `lastRun`: how long the application ran.
+    double lastRun = 0;
+    auto run = [&](int endAfter) {
+        ASSERT_TRUE(WriteWholeFile(target, image));
+        fs::remove(fs::path(ready));
+        std::wstring command = L"\"" + Beside(L"velk_apply_child.exe").wstring() + L"\" \"" + source + L"\" \"" +
+                               target + L"\" \"" + ready + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION child = {};
+        ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
+        CloseHandle(child.hThread);
+        while (!fs::exists(fs::path(ready)) && WaitForSingleObject(child.hProcess, 1) == WAIT_TIMEOUT) {
+        }
+        const auto began = std::chrono::steady_clock::now();
+        if (endAfter >= 0 && WaitForSingleObject(child.hProcess, static_cast<DWORD>(endAfter)) == WAIT_TIMEOUT)
+            TerminateProcess(child.hProcess, 9);
+        WaitForSingleObject(child.hProcess, 60000);
+        CloseHandle(child.hProcess);
+        lastRun = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
+    };
+    run(-1);
+    ASSERT_TRUE(ReadWholeFile(target) == patched);
+    const double took = lastRun;
+    int restored = 0;
+    for (int quarter = 1; quarter <= 3; ++quarter) {
+        const int endAfter = static_cast<int>(took * quarter / 4);
+        SCOPED_TRACE("ended after " + std::to_string(endAfter) + " of " + std::to_string(static_cast<int>(took)) + " ms");
+        run(endAfter);
+        RecordingOwner owner;
+        CVELK_IPS_IN recovery(owner);
+        const RecoveryOutcome outcome = recovery.RecoverTarget(target.c_str());
+        EXPECT_TRUE(outcome != RecoveryOutcome::kUnusable && outcome != RecoveryOutcome::kFailed);
+        restored += outcome == RecoveryOutcome::kRestored;
+        const std::vector<uint8_t> after = ReadWholeFile(target);
+        EXPECT_TRUE(after == image || after == patched) << "a mixed target";
+        EXPECT_FALSE(FileExists(CVELK_UndoJournal::PathFor(target.c_str())));
+    }
+    std::printf("%d of 3 ended applications restored (one took %.0f ms)\n", restored, took);
 }
 
 }  // namespace

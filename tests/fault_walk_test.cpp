@@ -1,9 +1,11 @@
 // Breaks every call of a real application, one at a time: each open, read, write, seek, resize,
-// size query, position query and CRC of both files, failing once, failing from then on, or
-// moving only part of the bytes. Whatever breaks, the user sees exactly one message (or, where
-// the user declined the CRC question, none), success is only ever claimed for a correctly
-// patched target, both files are closed afterwards, and the target keeps every byte unless its
-// own resize, seek or write was what failed.
+// size query, position query, CRC and flush of both files and of the undo journal, and the
+// journal's removal and folder sync, failing once, failing from then on, or moving only part of
+// the bytes. Whatever breaks, the user sees exactly one message (or, where the user declined the
+// CRC question, none), success is only ever claimed for a correctly patched target, every file
+// is closed afterwards, and a failed application leaves the target byte for byte as it was (or,
+// where undoing it failed too, says so, and the next application puts it back). Then the power
+// is cut at every call instead, and recovery has to make the target whole again.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,14 +19,16 @@
 #include "payload/ips_in.h"
 #include "payload/messages.h"
 #include "payload/payload_writer.h"
+#include "support/crash_disk.h"
 #include "support/test_support.h"
 
 namespace {
 
 using namespace velk_messages;
 
-constexpr FaultOp kAllOps[] = {FaultOp::kOpen,    FaultOp::kRead, FaultOp::kWrite, FaultOp::kSeek,
-                               FaultOp::kSetSize, FaultOp::kGetSize, FaultOp::kTell, FaultOp::kCrc32};
+constexpr FaultOp kAllOps[] = {FaultOp::kOpen,  FaultOp::kRead,  FaultOp::kWrite,     FaultOp::kSeek,
+                               FaultOp::kSetSize, FaultOp::kGetSize, FaultOp::kTell, FaultOp::kCrc32,
+                               FaultOp::kFlush, FaultOp::kRemove, FaultOp::kSyncFolder};
 
 std::vector<FaultKind> KindsFor(FaultOp op)
 {
@@ -67,15 +71,22 @@ class WatchedApplier : public CVELK_IPS_IN {
 public:
     WatchedApplier(CVELK_MessageOwner& owner, CVELK_FaultSwitch& source, CVELK_FaultSwitch& target,
                    uint32_t streamMemory)
-        : CVELK_IPS_IN(owner), m_source(source), m_target(target)
+        : CVELK_IPS_IN(owner), m_source(&source), m_target(&target)
     {
+        if (streamMemory != 0) SetStreamMemoryLimit(streamMemory);
+    }
+    // Every file on `disk`, nothing broken.
+    WatchedApplier(CVELK_MessageOwner& owner, CrashDisk& disk, uint32_t streamMemory) : CVELK_IPS_IN(owner)
+    {
+        UseFileSystem(disk);
         if (streamMemory != 0) SetStreamMemoryLimit(streamMemory);
     }
 
 protected:
     std::unique_ptr<CVELK_xFile> OpenFile(const NativeChar* path, int mode, int share) override
     {
-        CVELK_FaultSwitch& faults = m_opens++ == 0 ? m_source : m_target;
+        if (!m_source) return CVELK_IPS_IN::OpenFile(path, mode, share);
+        CVELK_FaultSwitch& faults = m_opens++ == 0 ? *m_source : *m_target;
         if (faults.Next(FaultOp::kOpen) != FaultVerdict::kPass) return nullptr;
         std::unique_ptr<CVELK_xFile> file = CVELK_IPS_IN::OpenFile(path, mode, share);
         if (!file) return nullptr;
@@ -83,8 +94,8 @@ protected:
     }
 
 private:
-    CVELK_FaultSwitch& m_source;
-    CVELK_FaultSwitch& m_target;
+    CVELK_FaultSwitch* m_source = nullptr;
+    CVELK_FaultSwitch* m_target = nullptr;
     int m_opens = 0;
 };
 
@@ -123,40 +134,45 @@ struct RunResult {
     std::vector<std::u16string> questions;
     std::vector<int> openAtMessage;
     std::vector<uint8_t> target;
+    std::vector<uint8_t> recovered;  // the target once a later application has recovered it
+    RecoveryOutcome recovery = RecoveryOutcome::kNothingPending;
     int liveAfter = 0;
     int filesMade = 0;
 };
 
-class FaultWalk : public ::testing::Test {
-protected:
-    RunResult Run(const WalkCase& c, const std::vector<uint8_t>& payload, CVELK_FaultSwitch& source,
-                  CVELK_FaultSwitch& target)
+// Runs an application on an in-memory disk: its two files broken through `source` and `target`,
+// its journal and the journal's folder entries through `journal`; then, with nothing broken, the
+// recovery that the next application would begin with.
+RunResult RunApplication(const WalkCase& c, const std::vector<uint8_t>& payload, CVELK_FaultSwitch& source,
+              CVELK_FaultSwitch& target, CVELK_FaultSwitch& journal)
+{
+    const NativeString sourcePath = VELK_NATIVE("patch.bin"), targetPath = VELK_NATIVE("image.iso");
+    CrashDisk disk;
+    disk.Put(sourcePath, payload);
+    disk.Put(targetPath, c.target);
+    CVELK_FaultFileSystem files(disk, journal);
+    WatchingOwner owner(c.answerOk, source, target);
+    RunResult r;
     {
-        const NativeString sourcePath = dir.Path("patch.bin"), targetPath = dir.Path("image.iso");
-        EXPECT_TRUE(WriteWholeFile(sourcePath, payload));
-        EXPECT_TRUE(WriteWholeFile(targetPath, c.target));
-        WatchingOwner owner(c.answerOk, source, target);
-        RunResult r;
-        {
-            WatchedApplier applier(owner, source, target, c.streamMemory);
-            r.applied = applier.ApplyPatch(sourcePath.c_str(), targetPath.c_str(), 0);
-        }
-        r.messages = owner.messages;
-        r.questions = owner.questions;
-        r.openAtMessage = owner.openAtMessage;
-        r.liveAfter = source.liveFiles + target.liveFiles;
-        r.filesMade = source.filesMade + target.filesMade;
-        r.target = ReadWholeFile(targetPath);
-        // Nothing of the application still holds either file: an open that shares nothing works.
-        for (const NativeString* path : {&sourcePath, &targetPath}) {
-            CVELK_File probe;
-            EXPECT_TRUE(probe.OpenFile(path->c_str(), kModeReadWriteExisting, kShareNone));
-        }
-        return r;
+        WatchedApplier applier(owner, source, target, c.streamMemory);
+        applier.UseFileSystem(files);
+        r.applied = applier.ApplyPatch(sourcePath.c_str(), targetPath.c_str(), 0);
     }
+    r.messages = owner.messages;
+    r.questions = owner.questions;
+    r.openAtMessage = owner.openAtMessage;
+    r.liveAfter = source.liveFiles + target.liveFiles + journal.liveFiles;
+    r.filesMade = source.filesMade + target.filesMade;
+    r.target = disk.Bytes(targetPath);
 
-    TempDir dir;
-};
+    RecordingOwner quiet;
+    CVELK_IPS_IN recovery(quiet);
+    recovery.UseFileSystem(disk);
+    r.recovery = recovery.RecoverTarget(targetPath.c_str());
+    r.recovered = disk.Bytes(targetPath);
+    EXPECT_FALSE(disk.Has(CVELK_UndoJournal::PathFor(targetPath.c_str())));
+    return r;
+}
 
 std::vector<WalkCase> WalkCases()
 {
@@ -178,7 +194,13 @@ std::vector<WalkCase> WalkCases()
     };
 }
 
-TEST_F(FaultWalk, EveryCallOfAnApplicationFails)
+const char* SideName(int side)
+{
+    static const char* const names[] = {"source", "target", "journal"};
+    return names[side];
+}
+
+TEST(FaultWalk, EveryCallOfAnApplicationFails)
 {
     size_t runs = 0;
     for (const WalkCase& c : WalkCases()) {
@@ -189,7 +211,8 @@ TEST_F(FaultWalk, EveryCallOfAnApplicationFails)
 
         uint64_t cleanClock = 0;
         CVELK_FaultSwitch cleanSource(FaultPlan(), &cleanClock), cleanTarget(FaultPlan(), &cleanClock);
-        const RunResult clean = Run(c, payload, cleanSource, cleanTarget);
+        CVELK_FaultSwitch cleanJournal(FaultPlan(), &cleanClock);
+        const RunResult clean = RunApplication(c, payload, cleanSource, cleanTarget, cleanJournal);
         ASSERT_TRUE(clean.applied);
         ASSERT_EQ(clean.messages, std::vector<std::u16string>{kSuccess});
         ASSERT_TRUE(clean.target == expected);
@@ -198,35 +221,38 @@ TEST_F(FaultWalk, EveryCallOfAnApplicationFails)
             EXPECT_LT(cleanSource.LastCallTime(), cleanTarget.ModifyTime());
         }
 
-        for (int side = 0; side < 2; ++side) {
-            const bool onSource = side == 0;
-            const CVELK_FaultSwitch& counts = onSource ? cleanSource : cleanTarget;
+        for (int side = 0; side < 3; ++side) {
+            const CVELK_FaultSwitch& counts = side == 0 ? cleanSource : side == 1 ? cleanTarget : cleanJournal;
             for (FaultOp op : kAllOps) {
                 for (uint64_t n = 1; n <= counts.Calls(op); ++n) {
                     for (FaultKind kind : KindsFor(op)) {
                         std::ostringstream where;
-                        where << (onSource ? "source " : "target ") << FaultOpName(op) << " call " << n << " "
-                              << KindName(kind);
+                        where << SideName(side) << " " << FaultOpName(op) << " call " << n << " " << KindName(kind);
                         SCOPED_TRACE(where.str());
                         ++runs;
                         uint64_t clock = 0;
                         const FaultPlan plan{op, n, kind};
-                        CVELK_FaultSwitch source(onSource ? plan : FaultPlan(), &clock);
-                        CVELK_FaultSwitch target(onSource ? FaultPlan() : plan, &clock);
-                        const RunResult r = Run(c, payload, source, target);
-                        const CVELK_FaultSwitch& broken = onSource ? source : target;
+                        CVELK_FaultSwitch source(side == 0 ? plan : FaultPlan(), &clock);
+                        CVELK_FaultSwitch target(side == 1 ? plan : FaultPlan(), &clock);
+                        CVELK_FaultSwitch journal(side == 2 ? plan : FaultPlan(), &clock);
+                        const RunResult r = RunApplication(c, payload, source, target, journal);
+                        const CVELK_FaultSwitch& broken = side == 0 ? source : side == 1 ? target : journal;
                         ASSERT_TRUE(broken.Tripped());
                         // A read the platform splits is not a damaged payload.
                         const bool shortened = kind == FaultKind::kShortOnce || kind == FaultKind::kShortFromThen;
-                        if (onSource && shortened) EXPECT_TRUE(r.applied);
+                        if (side == 0 && shortened) EXPECT_TRUE(r.applied);
+                        // Nothing the journal meets stops an application that can go on without it.
+                        if (side == 2) EXPECT_TRUE(r.applied);
 
                         EXPECT_EQ(r.liveAfter, 0);
                         const int opened = r.filesMade;
                         for (int open : r.openAtMessage) EXPECT_EQ(open, opened);
+                        EXPECT_TRUE(r.recovery != RecoveryOutcome::kUnusable && r.recovery != RecoveryOutcome::kFailed);
 
                         if (r.applied) {
                             EXPECT_EQ(r.messages, std::vector<std::u16string>{kSuccess});
                             EXPECT_TRUE(r.target == expected) << "success claimed for a wrongly patched target";
+                            EXPECT_TRUE(r.recovered == expected) << "a finished application undone";
                             continue;
                         }
                         const bool declined = r.messages.empty() && r.questions.size() == 1 && !c.answerOk;
@@ -234,22 +260,97 @@ TEST_F(FaultWalk, EveryCallOfAnApplicationFails)
                             ASSERT_EQ(r.messages.size(), 1u);
                             EXPECT_NE(r.messages[0], kSuccess);
                         }
-                        // Only the target's own resize, seek or write may leave it changed; or, for
-                        // a stream too long to keep in memory, a source read after writing began.
-                        const bool targetIo = !onSource && (op == FaultOp::kSetSize || op == FaultOp::kSeek ||
-                                                            op == FaultOp::kWrite);
-                        const bool afterWritingBegan =
-                            onSource && target.ModifyTime() != 0 && target.ModifyTime() < source.TripTime();
-                        if (c.streamMemory == 0) EXPECT_FALSE(afterWritingBegan);
-                        if (!targetIo && !afterWritingBegan)
-                            EXPECT_TRUE(r.target == c.target) << "target changed by a failure that was not its own";
+                        // Whatever failed, the target is as it was; where undoing it failed too, the
+                        // message says so and the next application's recovery puts it back.
+                        const std::u16string lastLine = std::u16string(u"\n") + kRestoreNextTime;
+                        const bool undoFailed = !declined && r.messages[0].size() > lastLine.size() &&
+                                                r.messages[0].compare(r.messages[0].size() - lastLine.size(),
+                                                                      lastLine.size(), lastLine) == 0;
+                        // A fault that strikes once leaves the undoing to work.
+                        if (kind == FaultKind::kFailOnce || kind == FaultKind::kShortOnce) EXPECT_FALSE(undoFailed);
+                        if (!undoFailed) EXPECT_TRUE(r.target == c.target) << "target changed by a failed application";
+                        EXPECT_TRUE(r.recovered == c.target) << "target not restored by the next application";
                     }
                 }
             }
         }
     }
     // Enough calls were broken to mean something (each case has dozens of calls).
-    EXPECT_GT(runs, 200u);
+    EXPECT_GT(runs, 500u);
+    std::printf("%zu broken applications\n", runs);
+}
+
+// Cuts the power at every call of an application in turn, with several ways for the disk's cache
+// to have fared (kept, lost, or write by write kept, torn or lost), on the journal and the target
+// alike. When the disk comes back, recovery runs on what is left, and the target is either the
+// original or the patched file byte for byte, with no journal left beside it. Where it is the
+// original, the same application then goes through without the CRC question.
+TEST(PowerLossWalk, EveryCallOfAnApplication)
+{
+    const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
+    const NativeString journal = CVELK_UndoJournal::PathFor(target.c_str());
+    struct Pattern {
+        LossPattern loss;
+        uint32_t seed;
+    };
+    const Pattern patterns[] = {{LossPattern::kKeepAll, 0}, {LossPattern::kLoseAll, 0}, {LossPattern::kRandom, 1},
+                                {LossPattern::kRandom, 2},  {LossPattern::kRandom, 3},  {LossPattern::kRandom, 4}};
+    size_t crashes = 0;
+    for (const WalkCase& c : WalkCases()) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> payload =
+            BuildPayload(c.patchedSize, c.checkCrc ? Crc(c.target) : 0, c.records, u"说明\r\n");
+        const std::vector<uint8_t> expected = Patched(c.target, c.patchedSize, c.records);
+        auto apply = [&](CrashDisk& disk, RecordingOwner& owner) {
+            WatchedApplier applier(owner, disk, c.streamMemory);
+            return applier.ApplyPatch(source.c_str(), target.c_str(), 0);
+        };
+
+        CrashDisk clean;
+        clean.Put(source, payload);
+        clean.Put(target, c.target);
+        RecordingOwner cleanOwner(c.answerOk);
+        ASSERT_TRUE(apply(clean, cleanOwner));
+        ASSERT_TRUE(clean.Bytes(target) == expected);
+        const uint64_t calls = clean.Calls();
+
+        for (uint64_t n = 1; n <= calls; ++n) {
+            for (const Pattern& pattern : patterns) {
+                SCOPED_TRACE("power fails at call " + std::to_string(n) + " of " + std::to_string(calls) +
+                             ", pattern " + std::to_string(static_cast<int>(pattern.loss)) + "/" +
+                             std::to_string(pattern.seed));
+                ++crashes;
+                CrashDisk disk;
+                disk.Put(source, payload);
+                disk.Put(target, c.target);
+                disk.PlanPowerFailure(n, pattern.loss, pattern.seed);
+                RecordingOwner crashed(c.answerOk);
+                apply(disk, crashed);
+                ASSERT_TRUE(disk.PowerFailed());
+                disk.Restart();
+
+                RecordingOwner owner;
+                CVELK_IPS_IN recovery(owner);
+                recovery.UseFileSystem(disk);
+                const RecoveryOutcome outcome = recovery.RecoverTarget(target.c_str());
+                ASSERT_TRUE(outcome != RecoveryOutcome::kUnusable && outcome != RecoveryOutcome::kFailed)
+                    << Printable(owner.messages.empty() ? u"" : owner.messages[0]);
+                EXPECT_FALSE(disk.Has(journal));
+                const std::vector<uint8_t> after = disk.Bytes(target);
+                const bool original = after == c.target, patched = after == expected;
+                ASSERT_TRUE(original || patched) << "a mixed target after recovery";
+                if (!original) continue;
+
+                RecordingOwner again(false);
+                EXPECT_TRUE(apply(disk, again));
+                EXPECT_TRUE(again.questions.empty());
+                EXPECT_TRUE(disk.Bytes(target) == expected);
+            }
+        }
+    }
+    // Thousands of power failures.
+    EXPECT_GT(crashes, 1000u);
+    std::printf("%zu power failures\n", crashes);
 }
 
 // One applier used twice: what the first application left in its buffers plays no part in the

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "file/chunked_crc.h"
 #include "file/crc32.h"
@@ -9,6 +10,8 @@
 #include "file/velk_file.h"
 #include "payload/ips_in.h"
 #include "payload/messages.h"
+#include "payload/payload_writer.h"
+#include "support/crash_disk.h"
 #include "support/payload_builder.h"
 #include "support/test_support.h"
 
@@ -227,20 +230,30 @@ TEST(Apply, CrcCheckReportsProgressAndStops)
     }
 }
 
-// A stop request is also looked for while the records are written, every few hundred records.
-TEST(Apply, StopWhileWriting)
+// A stop request is also looked for every few hundred records while the journal is written and
+// while the records are: either way the target ends as it was, with no message and no journal.
+TEST(Apply, StopWhileSavingOrWriting)
 {
     PayloadBytes payload;
     payload.Header(4000, 0);
     for (int i = 0; i < 2000; ++i) payload.Relative(i == 0 ? 0 : 2, {static_cast<uint8_t>(i)});
-    CVELK_MemoryFile source(payload.End().bytes, kAccessRead), target(kTarget);
-    RecordingOwner owner;
-    owner.stopAfterPolls = 1;
-    CVELK_IPS_IN applier(owner);
-    EXPECT_FALSE(applier.ApplyOpened(source, target, 0));
-    EXPECT_TRUE(applier.Stopped());
-    EXPECT_TRUE(owner.messages.empty());
-    EXPECT_EQ(owner.stopPolls, 2);
+    const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
+    for (int stopAfter : {0, 8}) {
+        SCOPED_TRACE(stopAfter == 0 ? "while saving" : "while writing");
+        CrashDisk disk;
+        disk.Put(source, payload.End().bytes);
+        disk.Put(target, kTarget);
+        RecordingOwner owner;
+        owner.stopAfterPolls = stopAfter;
+        CVELK_IPS_IN applier(owner);
+        applier.UseFileSystem(disk);
+        EXPECT_FALSE(applier.ApplyPatch(source.c_str(), target.c_str(), 0));
+        EXPECT_TRUE(applier.Stopped());
+        EXPECT_TRUE(owner.messages.empty());
+        EXPECT_EQ(owner.stopPolls, stopAfter + 1);
+        EXPECT_EQ(disk.Bytes(target), kTarget);
+        EXPECT_FALSE(disk.Has(CVELK_UndoJournal::PathFor(target.c_str())));
+    }
 }
 
 TEST(Apply, CrcQuestionComesBeforeTheDataOffsetCheck)
@@ -321,6 +334,24 @@ TEST(Apply, WriteFailureIsReported)
     EXPECT_EQ(out.messages, std::vector<std::u16string>{kWriteFailed});
 }
 
+// A record far beyond the largest file the file system allows (2^44 on ext4) fails after the
+// resize and the records before it; with the journal the target ends as it was.
+TEST(Apply, RecordPastTheLargestFileIsUndone)
+{
+    const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
+    CrashDisk disk;
+    disk.SetSizeLimit((1ll << 44) - 4096);
+    disk.Put(source, PayloadBytes().Header(100, 0).Relative(3, {7, 7}).Absolute(1ll << 44, {1}).End().bytes);
+    disk.Put(target, kTarget);
+    RecordingOwner owner;
+    CVELK_IPS_IN applier(owner);
+    applier.UseFileSystem(disk);
+    EXPECT_FALSE(applier.ApplyPatch(source.c_str(), target.c_str(), 0));
+    EXPECT_EQ(owner.messages, std::vector<std::u16string>{kWriteFailed});
+    EXPECT_EQ(disk.Bytes(target), kTarget);
+    EXPECT_FALSE(disk.Has(CVELK_UndoJournal::PathFor(target.c_str())));
+}
+
 TEST(Apply, NegativePayloadOffsetIsSilent)
 {
     CVELK_MemoryFile source(kMinimalPayload), target(kTarget);
@@ -379,6 +410,148 @@ TEST_F(ApplyFromDisk, OpenFailuresAndTheSelfTarget)
 
     EXPECT_EQ(Run(source, target, 1000), std::vector<std::u16string>{kSuccess});
     EXPECT_EQ(ReadWholeFile(target).size(), 16u);
+}
+
+// A journal as an interrupted application leaves it: the power is cut at the first call after
+// which the disk holds a complete journal and a target that is no longer the original.
+struct Interrupted {
+    std::vector<uint8_t> target, journal;
+};
+
+Interrupted InterruptApplication(const std::vector<uint8_t>& payload, const std::vector<uint8_t>& image)
+{
+    const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
+    const NativeString journal = CVELK_UndoJournal::PathFor(target.c_str());
+    for (uint64_t n = 1; n < 1000; ++n) {
+        CrashDisk disk;
+        disk.Put(source, payload);
+        disk.Put(target, image);
+        disk.PlanPowerFailure(n, LossPattern::kKeepAll, 0);
+        RecordingOwner owner;
+        CVELK_IPS_IN applier(owner);
+        applier.UseFileSystem(disk);
+        applier.ApplyPatch(source.c_str(), target.c_str(), 0);
+        disk.Restart();
+        if (disk.Has(journal) && disk.Bytes(target) != image) return {disk.Bytes(target), disk.Bytes(journal)};
+    }
+    ADD_FAILURE() << "no call leaves an interrupted application";
+    return {};
+}
+
+struct JournalCase {
+    const char* name;
+    // What stands beside the target, and the target itself.
+    std::function<void(const NativeString& journal, const NativeString& target)> make;
+    RecoveryOutcome outcome;
+    bool patches;  // whether an application then goes through
+};
+
+// Whatever an application finds beside its target under the journal's name: played back only
+// when it is a whole journal of that very target, removed when it is a journal that never got
+// as far as its completion mark, and otherwise left alone with a message, the target untouched.
+TEST_F(ApplyFromDisk, WhatLiesBesideTheTarget)
+{
+    const std::vector<uint8_t> image = PatternBytes(20000, 41), other = PatternBytes(20000, 42);
+    const std::vector<uint8_t> payload =
+        BuildPayload(30000, 0, {{100, PatternBytes(900, 43)}, {15000, PatternBytes(2000, 44)}, {29000, {1}}});
+    const Interrupted interrupted = InterruptApplication(payload, image);
+    ASSERT_FALSE(interrupted.journal.empty());
+    auto put = [](const std::vector<uint8_t>& bytes) {
+        return [bytes](const NativeString& journal, const NativeString&) { ASSERT_TRUE(WriteWholeFile(journal, bytes)); };
+    };
+    auto damaged = [&](size_t at) {
+        std::vector<uint8_t> bytes = interrupted.journal;
+        bytes[at] ^= 0x40;
+        return bytes;
+    };
+    const std::vector<uint8_t> unfinished(interrupted.journal.begin(), interrupted.journal.end() - 320);
+    const JournalCase cases[] = {
+        {"nothing", [](const NativeString&, const NativeString&) {}, RecoveryOutcome::kNothingPending, true},
+        {"an empty file", put({}), RecoveryOutcome::kDiscarded, true},
+        {"the start of the magic", put({'V', 'E', 'L', 'K', '-', 'U', 'N'}), RecoveryOutcome::kDiscarded, true},
+        {"a journal without its completion mark", put(unfinished), RecoveryOutcome::kDiscarded, true},
+        {"someone's notes", put({'m', 'y', ' ', 'n', 'o', 't', 'e', 's', '\n'}), RecoveryOutcome::kUnusable, false},
+        {"a folder",
+         [](const NativeString& journal, const NativeString&) { ASSERT_TRUE(std::filesystem::create_directory(journal)); },
+         RecoveryOutcome::kUnusable, false},
+        {"a whole journal of the target",
+         [&](const NativeString& journal, const NativeString& target) {
+             put(interrupted.journal)(journal, target);
+             ASSERT_TRUE(WriteWholeFile(target, interrupted.target));
+         },
+         RecoveryOutcome::kRestored, true},
+        {"a whole journal, the target not yet touched", put(interrupted.journal), RecoveryOutcome::kRestored, true},
+        {"a journal copied from beside another file",
+         [&](const NativeString& journal, const NativeString& target) {
+             put(interrupted.journal)(journal, target);
+             ASSERT_TRUE(WriteWholeFile(target, other));
+         },
+         RecoveryOutcome::kUnusable, false},
+        {"a journal whose block was damaged", put(damaged(64 + 8 + 20)), RecoveryOutcome::kUnusable, false},
+        {"a journal whose header was damaged", put(damaged(20)), RecoveryOutcome::kUnusable, false},
+#ifndef _WIN32
+        {"a link to a whole journal",
+         [&](const NativeString& journal, const NativeString& target) {
+             put(interrupted.journal)(journal + ".real", target);
+             ASSERT_TRUE(WriteWholeFile(target, interrupted.target));
+             std::filesystem::create_symlink(journal + ".real", journal);
+         },
+         RecoveryOutcome::kUnusable, false},
+#endif
+    };
+    const NativeString source = dir.Path("patch.bin"), target = dir.Path("image.iso");
+    const NativeString journal = CVELK_UndoJournal::PathFor(target.c_str());
+    ASSERT_TRUE(WriteWholeFile(source, payload));
+    for (const JournalCase& c : cases) {
+        for (bool applying : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (applying ? ", then applying" : ", recovering"));
+            ASSERT_TRUE(WriteWholeFile(target, image));
+            c.make(journal, target);
+            const std::vector<uint8_t> before = ReadWholeFile(target);
+            RecordingOwner owner;
+            CVELK_IPS_IN applier(owner);
+            if (applying) {
+                EXPECT_EQ(applier.ApplyPatch(source.c_str(), target.c_str(), 0), c.patches);
+            } else {
+                EXPECT_EQ(applier.RecoverTarget(target.c_str()), c.outcome);
+            }
+            const bool usable = c.outcome != RecoveryOutcome::kUnusable;
+            if (usable) {
+                EXPECT_FALSE(FileExists(journal));
+                EXPECT_EQ(owner.notices.size(), applying && c.outcome == RecoveryOutcome::kRestored ? 1u : 0u);
+                if (applying) EXPECT_EQ(owner.messages, std::vector<std::u16string>{kSuccess});
+                else EXPECT_TRUE(owner.messages.empty());
+                if (!applying) EXPECT_TRUE(ReadWholeFile(target) == image);
+            } else {
+                EXPECT_TRUE(FileExists(journal));
+                EXPECT_EQ(owner.messages, std::vector<std::u16string>{kJournalUnusable});
+                EXPECT_TRUE(ReadWholeFile(target) == before);
+            }
+            std::error_code ignored;
+            std::filesystem::remove(journal, ignored);
+            std::filesystem::remove(journal + VELK_NATIVE(".real"), ignored);
+        }
+    }
+}
+
+// Where no journal can be made (here the file system refuses every new file), the application
+// goes on as it always did, and the owner hears of it.
+TEST(Apply, WithoutAJournalWhereNoneCanBeMade)
+{
+    const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
+    CrashDisk disk;
+    disk.Put(source, kMinimalPayload);
+    disk.Put(target, kTarget);
+    CVELK_FaultSwitch refuse(FaultPlan{FaultOp::kOpen, 2, FaultKind::kFailOnce});  // the lookup, then the creation
+    CVELK_FaultFileSystem files(disk, refuse);
+    RecordingOwner owner;
+    CVELK_IPS_IN applier(owner);
+    applier.UseFileSystem(files);
+    EXPECT_TRUE(applier.ApplyPatch(source.c_str(), target.c_str(), 0));
+    EXPECT_TRUE(refuse.Tripped());
+    EXPECT_EQ(owner.notices, std::vector<VelkNotice>{VelkNotice::kNoUndoJournal});
+    EXPECT_EQ(owner.messages, std::vector<std::u16string>{kSuccess});
+    EXPECT_EQ(disk.Bytes(target).size(), 16u);
 }
 
 TEST_F(ApplyFromDisk, SparseTargetBeyondFourGiB)

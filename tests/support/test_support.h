@@ -29,10 +29,12 @@ public:
         progress.push_back({stage, done, total});
     }
     bool StopRequested() override { return stopAfterPolls >= 0 && ++stopPolls > stopAfterPolls; }
+    void Notice(VelkNotice notice) override { notices.push_back(notice); }
 
     std::vector<std::u16string> messages;
     std::vector<std::u16string> questions;
     std::vector<ProgressReport> progress;
+    std::vector<VelkNotice> notices;
     int stopAfterPolls = -1;
     int stopPolls = 0;
 

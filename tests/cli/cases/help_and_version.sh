@@ -5,3 +5,5 @@ velkpatch --version
 echo "exit=$?"
 velkpatch apply --help
 echo "exit=$?"
+velkpatch recover --help
+echo "exit=$?"

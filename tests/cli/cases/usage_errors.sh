@@ -14,4 +14,7 @@ velkpatch info a b; echo "exit=$?"
 velkpatch apply a; echo "exit=$?"
 velkpatch apply a b --yes --no; echo "exit=$?"
 velkpatch apply a b --no-crc; echo "exit=$?"
+velkpatch recover; echo "exit=$?"
+velkpatch recover a b; echo "exit=$?"
+velkpatch recover a --yes; echo "exit=$?"
 ls

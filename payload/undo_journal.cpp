@@ -1,0 +1,136 @@
+#include "payload/undo_journal.h"
+
+#include <ctime>
+
+#include "payload/journal_player.h"
+
+namespace {
+
+// Ties a journal's completion mark to its header. Not a secret: it only has to differ between
+// journals.
+uint64_t NewNonce(const void* salt)
+{
+    static uint64_t counter = 0;
+    // (std::chrono would pull a thread library into the patch program.)
+    uint64_t x = static_cast<uint64_t>(std::time(nullptr)) << 20 ^ static_cast<uint64_t>(std::clock()) ^
+                 reinterpret_cast<uintptr_t>(salt) ^ ++counter * 0x9E3779B97F4A7C15ull;
+    // splitmix64's finaliser spreads every input bit over the result.
+    x = (x ^ x >> 30) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ x >> 27) * 0x94D049BB133111EBull;
+    return x ^ x >> 31;
+}
+
+}  // namespace
+
+CVELK_UndoJournal::CVELK_UndoJournal(CVELK_FileSystem& files, const NativeChar* targetPath)
+    : m_files(files), m_path(PathFor(targetPath))
+{
+}
+
+CVELK_UndoJournal::~CVELK_UndoJournal()
+{
+    // An unsealed journal never protected anything.
+    if (m_writer && !m_sealed) Abandon();
+}
+
+NativeString CVELK_UndoJournal::PathFor(const NativeChar* targetPath)
+{
+    return NativeString(targetPath) + VELK_NATIVE(".velk-undo");
+}
+
+RecoveryOutcome CVELK_UndoJournal::Recover(CVELK_xFile& target)
+{
+    if (!m_files.Exists(m_path.c_str())) return RecoveryOutcome::kNothingPending;
+    // A link, a folder or anything else that is not a plain file is not opened, let alone played.
+    m_file = m_files.OpenExistingRegular(m_path.c_str());
+    if (!m_file) return RecoveryOutcome::kUnusable;
+    CVELK_JournalPlayer player(*m_file);
+    switch (player.Examine()) {
+    case JournalVerdict::kUnusable:
+        m_file.reset();
+        return RecoveryOutcome::kUnusable;
+    case JournalVerdict::kIncomplete:
+        return RemoveFile() ? RecoveryOutcome::kDiscarded : RecoveryOutcome::kUnusable;
+    case JournalVerdict::kPlayable: break;
+    }
+    switch (player.Fits(target)) {
+    case JournalFit::kFits: break;
+    case JournalFit::kDoesNotFit:
+        m_file.reset();
+        return RecoveryOutcome::kUnusable;
+    case JournalFit::kTargetReadFailed:
+        m_file.reset();
+        return RecoveryOutcome::kFailed;
+    }
+    if (!player.PlayBack(target)) {
+        m_file.reset();
+        return RecoveryOutcome::kFailed;
+    }
+    return RemoveFile() ? RecoveryOutcome::kRestored : RecoveryOutcome::kFailed;
+}
+
+JournalStatus CVELK_UndoJournal::Begin(CVELK_xFile& target, velk_journal::Header header, CVELK_MessageOwner& owner)
+{
+    m_file = m_files.CreateNew(m_path.c_str());
+    if (!m_file) return JournalStatus::kJournalFailed;
+    header.nonce = NewNonce(this);
+    m_writer.reset(new CVELK_JournalWriter(*m_file, target, header, owner));
+    const JournalStatus status = m_writer->Begin();
+    if (status != JournalStatus::kOk) Abandon();
+    return status;
+}
+
+JournalStatus CVELK_UndoJournal::Seal()
+{
+    JournalStatus status = m_writer->Finish();
+    // The journal's name must be on the disk too before the target changes.
+    if (status == JournalStatus::kOk && !m_files.SyncFolderOf(m_path.c_str())) status = JournalStatus::kJournalFailed;
+    if (status != JournalStatus::kOk) {
+        Abandon();
+        return status;
+    }
+    m_sealed = true;
+    return status;
+}
+
+void CVELK_UndoJournal::Abandon()
+{
+    m_writer.reset();
+    m_sealed = false;
+    if (m_file) RemoveFile();
+}
+
+bool CVELK_UndoJournal::Commit()
+{
+    m_writer.reset();
+    m_sealed = false;
+    if (RemoveFile()) return true;
+    // A journal that stays would undo a finished application at the next run: void it by
+    // cutting it to nothing, which recovery takes for a journal that never was complete.
+    std::unique_ptr<CVELK_xFile> file = m_files.OpenExistingRegular(m_path.c_str());
+    return file && file->SetSize(0) && file->Flush();
+}
+
+bool CVELK_UndoJournal::RollBack(CVELK_xFile& target)
+{
+    m_writer.reset();
+    m_sealed = false;
+    if (!m_file) return false;
+    CVELK_JournalPlayer player(*m_file);
+    if (player.Examine() != JournalVerdict::kPlayable || !player.PlayBack(target)) {
+        m_file.reset();
+        return false;
+    }
+    return RemoveFile();
+}
+
+// Closes the journal (Windows cannot remove a file it holds open), removes it and makes the
+// removal durable. Where the folder cannot be synced, a journal that comes back after a power cut
+// restores the file to its state before the application: whole, never mixed.
+bool CVELK_UndoJournal::RemoveFile()
+{
+    m_file.reset();
+    if (!m_files.Remove(m_path.c_str())) return false;
+    m_files.SyncFolderOf(m_path.c_str());
+    return true;
+}

@@ -1,0 +1,26 @@
+# recover with nothing pending, beside a journal that never got its completion mark (removed),
+# and beside names that are not a usable journal of the target: those are left alone (exit 1),
+# and apply will not start beside them either.
+pattern original.bin 5000 3
+cp original.bin modified.bin
+poke modified.bin 10 'abc'
+velkpatch create original.bin modified.bin -o patch.bin --payload-only > /dev/null
+cp original.bin target.bin
+velkpatch recover target.bin; echo "exit=$?"
+# What the power leaves of a journal cut off while it was being created: the start of its magic.
+printf 'VELK-UN' > target.bin.velk-undo
+velkpatch recover target.bin; echo "exit=$?"
+[[ -e target.bin.velk-undo ]] || echo "unfinished journal removed"
+echo "my notes" > target.bin.velk-undo
+velkpatch recover target.bin; echo "exit=$?"
+velkpatch apply patch.bin target.bin; echo "exit=$?"
+cmp target.bin original.bin && echo "target untouched"
+cat target.bin.velk-undo
+rm target.bin.velk-undo
+mkdir target.bin.velk-undo
+velkpatch recover target.bin; echo "exit=$?"
+rmdir target.bin.velk-undo
+velkpatch recover missing.bin; echo "exit=$?"
+velkpatch apply patch.bin target.bin; echo "exit=$?"
+cmp target.bin modified.bin && echo "patched"
+ls

@@ -1,0 +1,65 @@
+// An in-memory file system that can lose power, for the power-loss walk. Every call of its files
+// and of the file system counts; at a chosen call the power fails, and that call and every later
+// one fail as they would in a machine that has stopped. When the disk comes back (Restart),
+// whatever had not been flushed is decided write by write, as a disk's cache may have left it:
+// kept whole, torn at a 512-byte boundary, or lost. A name created or removed since its folder
+// was last synced may likewise be there or not.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "file/file_system.h"
+
+enum class LossPattern {
+    kKeepAll,  // the cache reached the disk after all
+    kLoseAll,  // nothing that was not flushed survives
+    kRandom,   // each unflushed write kept, torn or lost, each name change kept or lost
+};
+
+class CrashDisk : public CVELK_FileSystem {
+public:
+    struct Node;
+
+    // The power fails at call `failAt` (1 for the first; 0: never).
+    void PlanPowerFailure(uint64_t failAt, LossPattern pattern, uint32_t seed);
+    bool PowerFailed() const { return m_failed; }
+    uint64_t Calls() const { return m_calls; }
+    // The disk after the power came back: only what survived, everything durable, no failure
+    // planned.
+    void Restart();
+
+    // A file as it stands (durable at once).
+    void Put(const NativeString& path, const std::vector<uint8_t>& bytes);
+    bool Has(const NativeString& path) const { return m_live.count(path) != 0; }
+    std::vector<uint8_t> Bytes(const NativeString& path) const;
+
+    // Counts a call; false once the power has failed.
+    bool Tick();
+    // Files cannot grow past this many bytes: the largest file the file system allows.
+    void SetSizeLimit(int64_t bytes) { m_sizeLimit = bytes; }
+    int64_t SizeLimit() const { return m_sizeLimit; }
+
+    std::unique_ptr<CVELK_xFile> Open(const NativeChar* path, int mode, int share) override;
+    std::unique_ptr<CVELK_xFile> CreateNew(const NativeChar* path) override;
+    std::unique_ptr<CVELK_xFile> OpenExistingRegular(const NativeChar* path) override;
+    bool Exists(const NativeChar* path) override;
+    bool Remove(const NativeChar* path) override;
+    bool SyncFolderOf(const NativeChar* path) override;
+
+private:
+    std::vector<uint8_t> Survivor(const Node& node);
+    bool Keep();
+
+    // Names as the running program sees them, and as the disk holds them.
+    std::map<NativeString, std::shared_ptr<Node>> m_live, m_durable;
+    int64_t m_sizeLimit = int64_t(1) << 40;
+    uint64_t m_calls = 0;
+    uint64_t m_failAt = 0;
+    bool m_failed = false;
+    LossPattern m_pattern = LossPattern::kKeepAll;
+    std::mt19937 m_random;
+};
