@@ -35,8 +35,8 @@ const std::u16string kDescription = u"汉化补丁 v1.0\n请先备份原始镜�
 // records that take a while to write. They go round a few places far apart, so that each one
 // costs a write of its own while the image stays sparse: records in fresh places would each
 // make the file system allocate a block, hundreds of megabytes in all.
-constexpr int64_t kLargeImageBytes = int64_t{8} << 30;
-constexpr uint32_t kLongRecords = 200000;
+constexpr int64_t kLargeImageBytes = int64_t{16} << 30;
+constexpr uint32_t kLongRecords = 100000;
 constexpr uint32_t kLongRecordPlaces = 16;
 // The dialog must answer within this at every moment of an application.
 constexpr DWORD kMaxStallMs = 300;
@@ -200,9 +200,10 @@ std::wstring TextOf(HWND window)
     DWORD_PTR length = 0;
     if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &length))
         return L"<no answer>";
-    std::wstring text(length + 1, L'\0');
+    // Room to spare: a title may grow between the two questions (校验 99% -> 校验 100%).
+    std::wstring text(length + 64, L'\0');
     DWORD_PTR got = 0;
-    SendMessageTimeoutW(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG,
+    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG,
                         kSendTimeoutMs, &got);
     text.resize(got);
     return text;
@@ -923,7 +924,8 @@ private:
     }
 
     // A long application watched from start to end: the dialog answers at every probe, the
-    // title shows a rising percentage, the apply button is off and the summary still shows.
+    // title shows a rising percentage, the apply button is off, the summary still shows, and
+    // Cancel at "要退出?" lets the work go on.
     // Then the same file again, which no longer passes the check: the question still appears,
     // and Cancel leaves the file as it was.
     bool LongApplication()
@@ -940,10 +942,17 @@ private:
             StayedResponsive(s, watch, "application");
             return s.Check(false, "the title shows the check under way");
         }
+        // "要退出?" holds the work while it is open; Cancel lets it go on.
+        PressEscape(dialog);
+        if (!s.Check(WaitForDialog(process.Id(), IsMessageBox) != nullptr, "the exit question appears")) return false;
+        const std::wstring asked = TextOf(dialog);
+        Sleep(700);
+        if (!s.Same(TextOf(dialog), asked, "the work holds while the question is open")) return false;
+        if (!Answer(process, s, W(velk_messages::kExitQuestion), IDCANCEL)) return false;
         if (!s.Check(!IsWindowEnabled(GetDlgItem(dialog, IDC_VELK_APPLY)), "the apply button is off while working"))
             return false;
-        if (!m_shots.empty()) s.Check(SaveScreenshot(m_shots, L"progress", {dialog}), "screenshot saved");
         Press(dialog, IDC_VELK_APPLY);  // sent to the disabled button all the same: turned away
+        if (!m_shots.empty()) s.Check(SaveScreenshot(m_shots, L"progress", {dialog}), "screenshot saved");
         Press(dialog, IDC_VELK_INFO);
         if (!Answer(process, s, SummaryOf(m_largeImage.crc, kLargeImageBytes), IDOK)) return false;
         if (!s.Check(watch.Until([](TitleProgress) { return false; }, 120000), "the application ends with a message"))
@@ -999,9 +1008,7 @@ private:
                s.Check(GetFileAttributesW(journal.c_str()) == INVALID_FILE_ATTRIBUTES, "no journal is left");
     }
 
-    // "要退出?" while the application is in `stage`, then OK. While writing, which lasts long
-    // enough to look twice, the question is first answered Cancel: the work holds while it is
-    // open and goes on after it.
+    // "要退出?" and OK while the application is in `stage`.
     bool ExitWhileWorking(const char* name, int stage)
     {
         Scenario s(name);
@@ -1010,19 +1017,7 @@ private:
         HWND dialog = StartLong(process, s, target);
         if (dialog == nullptr) return false;
         WorkWatch watch(process, dialog);
-        if (!ReachStage(watch, dialog, s, stage)) return false;
-        if (stage == 2) {
-            PressEscape(dialog);
-            if (!s.Check(WaitForDialog(process.Id(), IsMessageBox) != nullptr, "the exit question appears")) return false;
-            const std::wstring asked = TextOf(dialog);
-            Sleep(700);
-            if (!s.Same(TextOf(dialog), asked, "the work holds while the question is open")) return false;
-            if (!Answer(process, s, W(velk_messages::kExitQuestion), IDCANCEL)) return false;
-            const TitleProgress held = ParseTitle(asked);
-            const bool wentOn = watch.Until([held](TitleProgress p) { return p.stage == 2 && p.percent > held.percent; });
-            if (!s.Check(wentOn && ParseTitle(TextOf(dialog)).stage == 2, "Cancel lets the work go on")) return false;
-        }
-        return ExitConfirmedLeavesFile(process, dialog, s, watch, target, stage);
+        return ReachStage(watch, dialog, s, stage) && ExitConfirmedLeavesFile(process, dialog, s, watch, target, stage);
     }
     bool ExitDuringCheck() { return ExitWhileWorking("exit during the check", 1); }
     bool ExitWhileWriting() { return ExitWhileWorking("exit while writing", 2); }
