@@ -7,13 +7,17 @@
 //   engine             CVELK_IPS_IN::ApplyPatch, as the programs run it (opening, header, the
 //                      checking pass, the resize, the write-back window).
 //   velk_bench_apply [--records=620000] [--reps=5] [--reference-reps=3] [--case=dense|sparse|both]
-//                    [--dir=FOLDER]
+//                    [--dir=FOLDER] [--files-only=yes]
+//   velk_bench_apply --case=image [--reps=5] [--dir=FOLDER]   the undo journal's cost on a disc image
+//   velk_bench_apply --once=literal|positioned|unjournaled|engine --patch=P --target=T   one application
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <random>
 #include <string>
 
 #include "bench/bench_harness.h"
+#include "file/crc32.h"
 #include "file/velk_file.h"
 #include "payload/format.h"
 #include "payload/ips_in.h"
@@ -126,10 +130,13 @@ bool ApplyWithPositionedWrites(const NativeString& sourcePath, const NativeStrin
     }
 }
 
-bool ApplyWithEngine(const NativeString& sourcePath, const NativeString& targetPath)
+// The whole application as the programs run it; `journal` false: without the undo journal and
+// the flushes that come with it, as before journals existed.
+bool ApplyWithEngine(const NativeString& sourcePath, const NativeString& targetPath, bool journal = true)
 {
     SilentOwner owner;
     CVELK_IPS_IN applier(owner);
+    applier.SetUndoJournal(journal);
     return applier.ApplyPatch(sourcePath.c_str(), targetPath.c_str(), 0) && owner.last == velk_messages::kSuccess;
 }
 
@@ -139,7 +146,7 @@ uint32_t CrcOf(const NativeString& path)
     return file.OpenFile(path.c_str(), kModeReadExisting, kShareRead) ? file.GetCrc32() : 0;
 }
 
-int RunCase(const Case& c, uint32_t records, int reps, int referenceReps, const std::string& folder)
+int RunCase(const Case& c, uint32_t records, int reps, int referenceReps, const std::string& folder, bool filesOnly)
 {
     using namespace velk_bench;
     TempDir dir;
@@ -158,16 +165,24 @@ int RunCase(const Case& c, uint32_t records, int reps, int referenceReps, const 
         return 1;
     }
     auto prepare = [&] { MakeTarget(target, c); };
+    if (filesOnly) {
+        prepare();
+        cleanup.paths.clear();
+        std::printf("payload %s, target %s\n", std::string(payload.begin(), payload.end()).c_str(),
+                    std::string(target.begin(), target.end()).c_str());
+        return 0;
+    }
     std::vector<Contender> contenders = {
         {"literal reference", prepare, [&] { return ApplyLiterally(payload, target); }, referenceReps},
         {"positioned writes", prepare, [&] { return ApplyWithPositionedWrites(payload, target); }, reps},
+        {"engine, no journal", prepare, [&] { return ApplyWithEngine(payload, target, false); }, reps},
         {"engine", prepare, [&] { return ApplyWithEngine(payload, target); }, reps},
     };
     if (!RunAll(contenders)) return 1;
 
-    // The three must leave the same file.
-    uint32_t crcs[3];
-    for (int i = 0; i < 3; ++i) {
+    // All must leave the same file.
+    uint32_t crcs[4];
+    for (int i = 0; i < 4; ++i) {
         prepare();
         if (!contenders[i].run()) return 1;
         crcs[i] = CrcOf(target);
@@ -181,10 +196,60 @@ int RunCase(const Case& c, uint32_t records, int reps, int referenceReps, const 
                 MedianOf(contenders, "literal reference") / MedianOf(contenders, "engine"));
     std::printf("| engine speed / positioned writes | %.2f |\n",
                 MedianOf(contenders, "positioned writes") / MedianOf(contenders, "engine"));
-    std::printf("| resulting files identical (CRC) | %s |\n",
-                crcs[0] == crcs[1] && crcs[1] == crcs[2] ? "yes" : "NO");
+    std::printf("| journal's share of the engine's time | %.2f |\n",
+                1 - MedianOf(contenders, "engine, no journal") / MedianOf(contenders, "engine"));
+    const bool same = crcs[0] == crcs[1] && crcs[1] == crcs[2] && crcs[2] == crcs[3];
+    std::printf("| resulting files identical (CRC) | %s |\n", same ? "yes" : "NO");
     std::fflush(stdout);
-    return crcs[0] == crcs[1] && crcs[1] == crcs[2] ? 0 : 1;
+    return same ? 0 : 1;
+}
+
+// A disc image as patches meet it: 320 MiB, 10,000 edits of 1 to 64 bytes scattered through it,
+// the CRC checked. The engine with and without its journal (and the flushes that come with it).
+// Before every run the edited bytes are put back and the file flushed (untimed), so that both
+// start from a clean, cached file.
+int RunImageCase(int reps, const std::string& folder)
+{
+    using namespace velk_bench;
+    constexpr int64_t kImageBytes = 320ll << 20;
+    constexpr uint32_t kEdits = 10000;
+    TempDir dir;
+    const NativeString payload = folder.empty() ? dir.Path("patch.bin") : Native(folder + "/velk-bench-patch.bin");
+    const NativeString target = folder.empty() ? dir.Path("image.img") : Native(folder + "/velk-bench-image.img");
+    const std::vector<uint8_t> image = PatternBytes(static_cast<size_t>(kImageBytes), 11);
+    std::mt19937 random(10000);
+    std::vector<VelkRecord> records;
+    for (uint32_t i = 0; i < kEdits; ++i) {
+        const uint64_t at = random() % static_cast<uint64_t>(kImageBytes - 64);
+        std::vector<uint8_t> data(1 + random() % 64);
+        for (uint8_t& byte : data) byte = static_cast<uint8_t>(random());
+        records.push_back({at, data});
+    }
+    std::sort(records.begin(), records.end(), [](const VelkRecord& a, const VelkRecord& b) { return a.position < b.position; });
+    const uint32_t crc = ~velk_crc32::ExtendBytewise(0xFFFFFFFFu, image.data(), image.size());
+    if (!WriteWholeFile(payload, BuildPayload(kImageBytes, crc, records)) || !WriteWholeFile(target, image)) return 1;
+    auto restore = [&] {
+        CVELK_File file;
+        if (!file.OpenFile(target.c_str(), kModeReadWriteExisting, kShareRead)) return;
+        for (const VelkRecord& r : records) {
+            file.Seek(static_cast<int64_t>(r.position));
+            file.Write(image.data() + r.position, static_cast<uint32_t>(r.data.size()));
+        }
+        file.Flush();
+    };
+    std::vector<Contender> contenders = {
+        {"engine, no journal", restore, [&] { return ApplyWithEngine(payload, target, false); }, reps},
+        {"engine", restore, [&] { return ApplyWithEngine(payload, target); }, reps},
+    };
+    const bool ok = RunAll(contenders);
+    std::remove(std::string(payload.begin(), payload.end()).c_str());
+    std::remove(std::string(target.begin(), target.end()).c_str());
+    if (!ok) return 1;
+    PrintTable("image: 320 MiB, 10,000 scattered edits, CRC checked", contenders, static_cast<double>(kImageBytes),
+               "engine, no journal");
+    std::printf("\n| ratio | value |\n|---|---|\n| journal and flushes' share of the engine's time | %.2f |\n",
+                1 - MedianOf(contenders, "engine, no journal") / MedianOf(contenders, "engine"));
+    return 0;
 }
 
 }  // namespace
@@ -192,6 +257,17 @@ int RunCase(const Case& c, uint32_t records, int reps, int referenceReps, const 
 int main(int argc, char** argv)
 {
     using velk_bench::Option;
+    // One application of one contender to files that exist, for timing the whole process from
+    // outside (bench/apply_on_disk.sh): --once=literal|positioned|unjournaled|engine --patch=P --target=T.
+    const std::string once = Option(argc, argv, "once", "");
+    if (!once.empty()) {
+        const NativeString patch = Native(Option(argc, argv, "patch", "")), target = Native(Option(argc, argv, "target", ""));
+        const bool ok = once == "literal"      ? ApplyLiterally(patch, target)
+                        : once == "positioned"  ? ApplyWithPositionedWrites(patch, target)
+                        : once == "unjournaled" ? ApplyWithEngine(patch, target, false)
+                                                : ApplyWithEngine(patch, target);
+        return ok ? 0 : 1;
+    }
     const auto records = static_cast<uint32_t>(std::stoul(Option(argc, argv, "records", "620000")));
     const int reps = std::stoi(Option(argc, argv, "reps", "5"));
     const int referenceReps = std::stoi(Option(argc, argv, "reference-reps", "3"));
@@ -199,7 +275,10 @@ int main(int argc, char** argv)
     // Where the files go (default: a fresh folder in the system's temporary folder).
     const std::string folder = Option(argc, argv, "dir", "");
     int failed = 0;
-    if (which != "sparse") failed |= RunCase({"dense", 64ll << 20, false}, records, reps, referenceReps, folder);
-    if (which != "dense") failed |= RunCase({"sparse", 4ll << 30, true}, records, reps, referenceReps, folder);
+    // Only writes the case's payload and target into --dir, for timing from outside.
+    const bool filesOnly = Option(argc, argv, "files-only", "no") == "yes";
+    if (which == "image") return RunImageCase(reps, folder);
+    if (which != "sparse") failed |= RunCase({"dense", 64ll << 20, false}, records, reps, referenceReps, folder, filesOnly);
+    if (which != "dense") failed |= RunCase({"sparse", 4ll << 30, true}, records, reps, referenceReps, folder, filesOnly);
     return failed;
 }

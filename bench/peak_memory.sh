@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Peak memory (maximum resident set size) of `velkpatch create` and `velkpatch apply` on sparse
-# files larger than 4 GiB, measured with GNU time.
+# files larger than 4 GiB, measured with GNU time; apply writes its undo journal beside the target.
 #   bench/peak_memory.sh BUILD_DIR [SIZE_GIB]
 set -euo pipefail
 build=${1:?usage: bench/peak_memory.sh BUILD_DIR [SIZE_GIB]}
@@ -52,3 +52,15 @@ PY
   kib=$(peak "$velkpatch" apply "$work/stream.bin" "$work/small.img" --yes)
   echo "| velkpatch apply | record stream of $((records * 10)) bytes, 64 MiB target | $((kib / 1024)) |"
 done
+
+# A shrink: the undo journal saves the tail it cuts off (here 256 MiB) before the target changes.
+truncate -s "$size" "$work/big.img"
+python3 - "$work/shrink.bin" $((size - (256 << 20))) <<'PY'
+import struct, sys
+path, size = sys.argv[1], int(sys.argv[2])
+with open(path, "wb") as f:
+    f.write(b"VELK-PATCH3.0".ljust(16, b"\0") + struct.pack("<qIIQ", size, 0, 40, 0))
+    f.write(b"\x01" + struct.pack("<IH", 12345, 3) + b"abc" + b"\xff")
+PY
+kib=$(peak "$velkpatch" apply "$work/shrink.bin" "$work/big.img" --yes)
+echo "| velkpatch apply | $gib GiB target cut by 256 MiB (journal of the tail) | $((kib / 1024)) |"

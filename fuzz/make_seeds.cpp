@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "file/crc32.h"
+#include "file/memory_file.h"
 #include "payload/format.h"
+#include "payload/journal_writer.h"
 #include "payload/payload_writer.h"
 
 namespace fs = std::filesystem;
@@ -157,6 +159,33 @@ Bytes TinyElf()
     return elf;
 }
 
+class QuietOwner : public CVELK_MessageOwner {
+public:
+    void ShowMessage(const char16_t*) override {}
+    bool AskOkCancel(const char16_t*) override { return false; }
+};
+
+// The journal's fuzz input: target length, target, then a journal the writer made for an
+// application to that target that overwrites `ranges` and sets `patchedSize`.
+Bytes JournalInput(const Bytes& target, int64_t patchedSize, const std::vector<std::pair<int64_t, int64_t>>& ranges)
+{
+    CVELK_MemoryFile journal(Bytes{}), file(target);
+    velk_journal::Header header;
+    header.nonce = 0x1234567890ABCDEFull;
+    header.oldSize = static_cast<int64_t>(target.size());
+    header.patchedSize = patchedSize;
+    header.largestSize = patchedSize + 100;
+    QuietOwner owner;
+    CVELK_JournalWriter writer(journal, file, header, owner);
+    writer.Begin();
+    for (const auto& range : ranges) writer.Save(range.first, range.second);
+    writer.Finish();
+    Bytes input = {static_cast<uint8_t>(target.size()), static_cast<uint8_t>(target.size() >> 8)};
+    Append(input, target);
+    Append(input, journal.Bytes());
+    return input;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -192,6 +221,11 @@ int main(int argc, char** argv)
     behind[0] = 20;
     Append(behind, grow);
     ok &= Write(root / "summary", "behind-prefix", behind);
+
+    const Bytes image = Pattern(3000, 4);
+    ok &= Write(root / "journal", "grow", JournalInput(image, 5000, {{10, 20}, {15, 40}, {900, 1000}, {2990, 4000}}));
+    ok &= Write(root / "journal", "shrink", JournalInput(image, 1000, {{0, 5}, {500, 700}, {100, 120}}));
+    ok &= Write(root / "journal", "nothing-saved", JournalInput(image, 4000, {{3500, 3600}}));
 
     const char* versions[] = {"VELK-PATCH3.0", "VELK-PATCH3.0x", "VELK-PATCH 3. 0", "VELK-PATCH+3.-0", "VELK-PATCH2.0",
                               "VELK-PATCH1.5", "VELK-PATCH3.1", "VELK-PATCH7.0", "VELK-PATCH3", "VELK-PATCH3.",

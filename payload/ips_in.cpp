@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string>
 
 #include "file/chunked_crc.h"
 #include "file/velk_file.h"
@@ -39,8 +38,15 @@ bool CVELK_IPS_IN::Fail(const char16_t* message)
 
 bool CVELK_IPS_IN::Fail(const char16_t* message, const char16_t* lastLine)
 {
-    const std::u16string text = std::u16string(message) + u"\n" + lastLine;
-    return Fail(text.c_str());
+    // Every message and line is far shorter; a fixed buffer keeps the string classes out of the
+    // patch program.
+    char16_t text[256];
+    size_t n = 0;
+    for (const char16_t* part : {message, u"\n", lastLine}) {
+        for (; *part != 0 && n + 1 < sizeof text / sizeof text[0]; ++part) text[n++] = *part;
+    }
+    text[n] = 0;
+    return Fail(text);
 }
 
 bool CVELK_IPS_IN::Stop()
@@ -117,13 +123,14 @@ bool CVELK_IPS_IN::Apply(CVELK_xFile& source, CVELK_xFile& target, int64_t paylo
     CVELK_ReadAhead checked(source, span < m_streamMemoryBytes ? static_cast<uint32_t>(span) + 1 : m_streamMemoryBytes);
     const StreamCheck stream = CheckRecords(checked);
     if (stream.fault) return Fail(stream.fault);
-    const int64_t oldSize = target.GetSize();
-    if (oldSize < 0) return Fail(kTargetReadFailed);
 
-    // What the records overwrite is saved before anything changes.
+    // What the records overwrite is saved before anything changes. (A negative size fails at the
+    // resize, before anything changes.)
     std::unique_ptr<CVELK_ReadAhead> again;
     bool journaled = false;
-    if (journal && m_journalEnabled) {
+    if (journal && m_journalEnabled && header.patchedSize >= 0) {
+        const int64_t oldSize = target.GetSize();
+        if (oldSize < 0) return Fail(kTargetReadFailed);
         CVELK_ReadAhead* input = Restart(checked, again, source, header.streamStart);
         if (!input) return Fail(kSourceSeekFailed);
         velk_journal::Header plan;

@@ -22,9 +22,10 @@ uint64_t NewNonce(const void* salt)
 
 }  // namespace
 
-CVELK_UndoJournal::CVELK_UndoJournal(CVELK_FileSystem& files, const NativeChar* targetPath)
-    : m_files(files), m_path(PathFor(targetPath))
+CVELK_UndoJournal::CVELK_UndoJournal(CVELK_FileSystem& files, const NativeChar* targetPath) : m_files(files)
 {
+    for (const NativeChar* c = targetPath; *c != 0; ++c) m_path.push_back(*c);
+    m_path.insert(m_path.end(), kJournalSuffix, kJournalSuffix + sizeof kJournalSuffix / sizeof kJournalSuffix[0]);
 }
 
 CVELK_UndoJournal::~CVELK_UndoJournal()
@@ -33,16 +34,11 @@ CVELK_UndoJournal::~CVELK_UndoJournal()
     if (m_writer && !m_sealed) Abandon();
 }
 
-NativeString CVELK_UndoJournal::PathFor(const NativeChar* targetPath)
-{
-    return NativeString(targetPath) + VELK_NATIVE(".velk-undo");
-}
-
 RecoveryOutcome CVELK_UndoJournal::Recover(CVELK_xFile& target)
 {
-    if (!m_files.Exists(m_path.c_str())) return RecoveryOutcome::kNothingPending;
+    if (!m_files.Exists(m_path.data())) return RecoveryOutcome::kNothingPending;
     // A link, a folder or anything else that is not a plain file is not opened, let alone played.
-    m_file = m_files.OpenExistingRegular(m_path.c_str());
+    m_file = m_files.OpenExistingRegular(m_path.data());
     if (!m_file) return RecoveryOutcome::kUnusable;
     CVELK_JournalPlayer player(*m_file);
     switch (player.Examine()) {
@@ -71,7 +67,7 @@ RecoveryOutcome CVELK_UndoJournal::Recover(CVELK_xFile& target)
 
 JournalStatus CVELK_UndoJournal::Begin(CVELK_xFile& target, velk_journal::Header header, CVELK_MessageOwner& owner)
 {
-    m_file = m_files.CreateNew(m_path.c_str());
+    m_file = m_files.CreateNew(m_path.data());
     if (!m_file) return JournalStatus::kJournalFailed;
     header.nonce = NewNonce(this);
     m_writer.reset(new CVELK_JournalWriter(*m_file, target, header, owner));
@@ -84,7 +80,7 @@ JournalStatus CVELK_UndoJournal::Seal()
 {
     JournalStatus status = m_writer->Finish();
     // The journal's name must be on the disk too before the target changes.
-    if (status == JournalStatus::kOk && !m_files.SyncFolderOf(m_path.c_str())) status = JournalStatus::kJournalFailed;
+    if (status == JournalStatus::kOk && !m_files.SyncFolderOf(m_path.data())) status = JournalStatus::kJournalFailed;
     if (status != JournalStatus::kOk) {
         Abandon();
         return status;
@@ -107,7 +103,7 @@ bool CVELK_UndoJournal::Commit()
     if (RemoveFile()) return true;
     // A journal that stays would undo a finished application at the next run: void it by
     // cutting it to nothing, which recovery takes for a journal that never was complete.
-    std::unique_ptr<CVELK_xFile> file = m_files.OpenExistingRegular(m_path.c_str());
+    std::unique_ptr<CVELK_xFile> file = m_files.OpenExistingRegular(m_path.data());
     return file && file->SetSize(0) && file->Flush();
 }
 
@@ -130,7 +126,7 @@ bool CVELK_UndoJournal::RollBack(CVELK_xFile& target)
 bool CVELK_UndoJournal::RemoveFile()
 {
     m_file.reset();
-    if (!m_files.Remove(m_path.c_str())) return false;
-    m_files.SyncFolderOf(m_path.c_str());
+    if (!m_files.Remove(m_path.data())) return false;
+    m_files.SyncFolderOf(m_path.data());
     return true;
 }

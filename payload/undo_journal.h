@@ -6,6 +6,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "file/file_system.h"
 #include "file/native_path.h"
@@ -22,6 +23,8 @@ enum class RecoveryOutcome {
     kFailed,          // the target or the journal failed during playback; the journal is kept
 };
 
+constexpr NativeChar kJournalSuffix[] = VELK_NATIVE(".velk-undo");
+
 class CVELK_UndoJournal {
 public:
     CVELK_UndoJournal(CVELK_FileSystem& files, const NativeChar* targetPath);
@@ -29,8 +32,9 @@ public:
     CVELK_UndoJournal(const CVELK_UndoJournal&) = delete;
     CVELK_UndoJournal& operator=(const CVELK_UndoJournal&) = delete;
 
-    static NativeString PathFor(const NativeChar* targetPath);
-    const NativeString& Path() const { return m_path; }
+    // Inline: a NativeString in the engine's own code would bring the wide string class into the
+    // patch program.
+    static NativeString PathFor(const NativeChar* targetPath) { return NativeString(targetPath) + kJournalSuffix; }
 
     // Plays back or removes a journal an earlier application left. Only while the target is
     // held open so that no other application can be writing it.
@@ -59,7 +63,7 @@ private:
     bool RemoveFile();
 
     CVELK_FileSystem& m_files;
-    NativeString m_path;
+    std::vector<NativeChar> m_path;  // NUL-terminated
     std::unique_ptr<CVELK_xFile> m_file;
     std::unique_ptr<CVELK_JournalWriter> m_writer;
     bool m_sealed = false;

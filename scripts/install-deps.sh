@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-x86-64 g++-mingw-w64-i686
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine64 fonts-wine xvfb xauth fonts-wqy-microhei imagemagick
+  hyperfine
 )
 
 missing=()

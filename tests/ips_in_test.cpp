@@ -325,6 +325,21 @@ TEST(Apply, ResizeFailures)
     out = Apply(PayloadBytes().Header(1ll << 40, 0).Relative(0, {1}).End().bytes, kTarget);
     EXPECT_EQ(out.messages, std::vector<std::u16string>{kResizeFailed});
     EXPECT_EQ(out.target, kTarget);
+
+    // The same with the journal: the same message, no journal left.
+    for (int64_t size : {int64_t(-1), int64_t(1) << 45}) {
+        const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
+        CrashDisk disk;
+        disk.Put(source, PayloadBytes().Header(size, 0).Relative(0, {1}).End().bytes);
+        disk.Put(target, kTarget);
+        RecordingOwner owner;
+        CVELK_IPS_IN applier(owner);
+        applier.UseFileSystem(disk);
+        EXPECT_FALSE(applier.ApplyPatch(source.c_str(), target.c_str(), 0));
+        EXPECT_EQ(owner.messages, std::vector<std::u16string>{kResizeFailed});
+        EXPECT_EQ(disk.Bytes(target), kTarget);
+        EXPECT_FALSE(disk.Has(CVELK_UndoJournal::PathFor(target.c_str())));
+    }
 }
 
 TEST(Apply, WriteFailureIsReported)
