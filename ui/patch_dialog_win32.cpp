@@ -94,8 +94,8 @@ BOOL CVELKPatchDialog::OnCommand(HWND window, WORD command)
         OnExitAsked(window);
         return m_exitConfirmed ? TRUE : FALSE;
     case IDC_VELK_CLOSE:
-        ShowOwnBox(nullptr, m_caption, MB_OK);
-        AnswerWaitingRequest(window);
+        // Owned by no window, this box holds nothing up: the worker's messages need not wait.
+        MessageBoxW(nullptr, m_caption, m_caption, MB_OK);
         break;
     case IDC_VELK_APPLY:
         // The button is disabled while an application runs, but a command can still be sent.
