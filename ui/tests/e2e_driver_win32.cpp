@@ -437,31 +437,17 @@ struct TitleProgress {
     int stage;
     int percent;
     bool operator==(const TitleProgress& other) const { return stage == other.stage && percent == other.percent; }
-    // Progress only moves on: through the stages in order, the percentage rising within one.
-    bool NotBefore(const TitleProgress& other) const
-    {
-        return stage > other.stage || (stage == other.stage && percent >= other.percent);
-    }
 };
 
 TitleProgress ParseTitle(const std::wstring& title)
 {
     if (title == kCaption) return {0, 0};
-    const std::wstring prefix = std::wstring(kCaption) + L" - ";
-    if (title.compare(0, prefix.size(), prefix) != 0) return {-1, 0};
-    const std::wstring rest = title.substr(prefix.size());
-    const std::pair<std::wstring, int> stages[] = {{W(velk_messages::kProgressChecking) + L" ", 1},
-                                                   {W(velk_messages::kProgressPatching) + L" ", 2}};
-    for (const auto& stage : stages) {
-        if (rest.compare(0, stage.first.size(), stage.first) != 0) continue;
-        const std::wstring number = rest.substr(stage.first.size());
-        if (number.size() < 2 || number.size() > 4 || number.back() != L'%') return {-1, 0};
-        int percent = 0;
-        for (size_t i = 0; i + 1 < number.size(); ++i) {
-            if (number[i] < L'0' || number[i] > L'9') return {-1, 0};
-            percent = percent * 10 + (number[i] - L'0');
+    const std::wstring stages[] = {W(velk_messages::kProgressChecking), W(velk_messages::kProgressPatching)};
+    for (int stage = 1; stage <= 2; ++stage) {
+        for (int percent = 0; percent <= 100; ++percent) {
+            if (title == std::wstring(kCaption) + L" - " + stages[stage - 1] + L" " + std::to_wstring(percent) + L"%")
+                return {stage, percent};
         }
-        return percent <= 100 ? TitleProgress{stage.second, percent} : TitleProgress{-1, 0};
     }
     return {-1, 0};
 }
@@ -510,8 +496,13 @@ public:
     {
         bool partWay = false;
         for (size_t i = 0; i < m_seen.size(); ++i) {
-            if (i > 0 && m_seen[i].stage != 0 && !m_seen[i].NotBefore(m_seen[i - 1])) return false;
-            if (m_seen[i].stage == 1 && m_seen[i].percent > 0 && m_seen[i].percent < 100) partWay = true;
+            // Through the stages in order, the percentage rising within one; the caption may
+            // come back at the end.
+            const TitleProgress& now = m_seen[i];
+            if (i > 0 && now.stage != 0 && (now.stage < m_seen[i - 1].stage ||
+                                            (now.stage == m_seen[i - 1].stage && now.percent < m_seen[i - 1].percent)))
+                return false;
+            if (now.stage == 1 && now.percent > 0 && now.percent < 100) partWay = true;
         }
         return partWay;
     }
