@@ -146,12 +146,22 @@ uint32_t CrcOf(const NativeString& path)
     return file.OpenFile(path.c_str(), kModeReadExisting, kShareRead) ? file.GetCrc32() : 0;
 }
 
+// A file of the benchmark: in a fresh temporary folder, or in `folder` (a tmpfs, say) under a name
+// that no other run of the benchmark there uses at the same time, unless the caller owns the
+// folder and wants fixed names (files-only mode).
+NativeString InFolder(const TempDir& dir, const std::string& folder, const std::string& name, bool fixedName)
+{
+    if (folder.empty()) return dir.Path(name);
+    const std::string unique = fixedName ? "" : std::to_string(velk_bench::ProcessNumber()) + "-";
+    return Native(folder + "/velk-bench-" + unique + name);
+}
+
 int RunCase(const Case& c, uint32_t records, int reps, int referenceReps, const std::string& folder, bool filesOnly)
 {
     using namespace velk_bench;
     TempDir dir;
-    const NativeString payload = folder.empty() ? dir.Path("patch.bin") : Native(folder + "/velk-bench-patch.bin");
-    const NativeString target = folder.empty() ? dir.Path("target.img") : Native(folder + "/velk-bench-target.img");
+    const NativeString payload = InFolder(dir, folder, "patch.bin", filesOnly);
+    const NativeString target = InFolder(dir, folder, "target.img", filesOnly);
     struct Cleanup {
         std::vector<NativeString> paths;
         ~Cleanup()
@@ -200,6 +210,7 @@ int RunCase(const Case& c, uint32_t records, int reps, int referenceReps, const 
                 1 - MedianOf(contenders, "engine, no journal") / MedianOf(contenders, "engine"));
     const bool same = crcs[0] == crcs[1] && crcs[1] == crcs[2] && crcs[2] == crcs[3];
     std::printf("| resulting files identical (CRC) | %s |\n", same ? "yes" : "NO");
+    if (!same) std::printf("CRCs: %08x %08x %08x %08x\n", crcs[0], crcs[1], crcs[2], crcs[3]);
     std::fflush(stdout);
     return same ? 0 : 1;
 }
@@ -214,8 +225,8 @@ int RunImageCase(int reps, const std::string& folder)
     constexpr int64_t kImageBytes = 320ll << 20;
     constexpr uint32_t kEdits = 10000;
     TempDir dir;
-    const NativeString payload = folder.empty() ? dir.Path("patch.bin") : Native(folder + "/velk-bench-patch.bin");
-    const NativeString target = folder.empty() ? dir.Path("image.img") : Native(folder + "/velk-bench-image.img");
+    const NativeString payload = InFolder(dir, folder, "patch.bin", false);
+    const NativeString target = InFolder(dir, folder, "image.img", false);
     const std::vector<uint8_t> image = PatternBytes(static_cast<size_t>(kImageBytes), 11);
     std::mt19937 random(10000);
     std::vector<VelkRecord> records;

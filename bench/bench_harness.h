@@ -11,6 +11,12 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace velk_bench {
 
 struct Contender {
@@ -83,6 +89,16 @@ inline std::string Option(int argc, char** argv, const std::string& name, const 
     for (int i = 1; i < argc; ++i)
         if (std::string(argv[i]).rfind(prefix, 0) == 0) return std::string(argv[i]).substr(prefix.size());
     return fallback;
+}
+
+// Differs between benchmark processes running at the same time.
+inline unsigned long ProcessNumber()
+{
+#ifdef _WIN32
+    return static_cast<unsigned long>(_getpid());
+#else
+    return static_cast<unsigned long>(getpid());
+#endif
 }
 
 // Keeps the compiler from discarding a computed value.

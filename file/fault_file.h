@@ -12,7 +12,9 @@
 // The operations that can be broken. Open is counted by whoever opens the files (the file
 // object itself is already open when it is wrapped).
 // Remove and folder sync are file-system operations, counted by whoever performs them.
-enum class FaultOp : int { kOpen, kRead, kWrite, kSeek, kSetSize, kGetSize, kTell, kCrc32, kFlush, kRemove, kSyncFolder, kCount };
+enum class FaultOp : int {
+    kOpen, kRead, kWrite, kSeek, kSetSize, kGetSize, kTell, kCrc32, kFlush, kRemove, kSyncFolder, kCount
+};
 
 inline const char* FaultOpName(FaultOp op)
 {

@@ -53,6 +53,7 @@ public:
     uint32_t CanRead() override { return m_access & kAccessRead; }
     uint32_t CanWrite() override { return m_access & kAccessWrite; }
     bool Flush() override;
+    uint32_t ReadAt(int64_t position, void* buffer, uint32_t count) override;
 
     // Bytes the whole-file CRC reads per platform call: small enough to stay in the cache,
     // far below the 32 MiB the format allows.

@@ -195,6 +195,16 @@ uint32_t CVELK_File::Read(void* buffer, uint32_t count)
     return PlatformRead(buffer, count);
 }
 
+uint32_t CVELK_File::ReadAt(int64_t position, void* buffer, uint32_t count)
+{
+    if (!IsOpen() || !(m_access & kAccessRead) || position < 0) return 0;
+    ssize_t n;
+    do {
+        n = ::pread(m_handle, buffer, count, static_cast<off_t>(position));
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? 0 : static_cast<uint32_t>(n);
+}
+
 uint32_t CVELK_File::Write(const void* buffer, uint32_t count)
 {
     if (!IsOpen() || !(m_access & kAccessWrite)) return 0;

@@ -13,3 +13,8 @@ bool CVELK_xFile::WriteWideText(const char16_t* text)
     // little-endian, which is the order the payload and the file format use.
     return Write(text, bytes) == bytes;
 }
+
+uint32_t CVELK_xFile::ReadAt(int64_t position, void* buffer, uint32_t count)
+{
+    return Seek(position) ? Read(buffer, count) : 0;
+}

@@ -33,6 +33,9 @@ public:
     // Makes everything written so far durable: on the disk itself, not in a cache, once it
     // returns true. A file that nothing can make more durable (one in memory) answers true.
     virtual bool Flush() = 0;
+    // Reads at `position`, leaving the current position unspecified; counts as Read's. One
+    // platform call where the platform has a positioned read, Seek and Read otherwise.
+    virtual uint32_t ReadAt(int64_t position, void* buffer, uint32_t count);
 };
 
 // Access rights as the Windows constants spell them; the POSIX backend records the same values.

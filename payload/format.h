@@ -66,6 +66,19 @@ inline uint32_t ReadFully(CVELK_xFile& file, void* buffer, uint32_t count)
     return done;
 }
 
+// ReadFully at a position (CVELK_xFile::ReadAt).
+inline uint32_t ReadFullyAt(CVELK_xFile& file, int64_t position, void* buffer, uint32_t count)
+{
+    auto* out = static_cast<uint8_t*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        const uint32_t got = file.ReadAt(position + done, out + done, count - done);
+        if (got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
 // Reads a little-endian field of `bytes` bytes. Like every payload read, it fails only when the
 // file delivers no byte at all; a field cut off by the end of the file keeps the bytes it got.
 inline bool ReadField(CVELK_xFile& file, uint64_t* value, int bytes)

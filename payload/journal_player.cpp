@@ -10,9 +10,9 @@ using namespace velk_journal;
 
 CVELK_JournalPlayer::CVELK_JournalPlayer(CVELK_xFile& journal) : m_journal(journal) {}
 
-bool CVELK_JournalPlayer::ReadAt(int64_t position, uint8_t* buffer, uint32_t count)
+bool CVELK_JournalPlayer::ReadJournal(int64_t position, uint8_t* buffer, uint32_t count)
 {
-    return m_journal.Seek(position) && velk_format::ReadFully(m_journal, buffer, count) == count;
+    return velk_format::ReadFullyAt(m_journal, position, buffer, count) == count;
 }
 
 JournalVerdict CVELK_JournalPlayer::Examine()
@@ -21,14 +21,14 @@ JournalVerdict CVELK_JournalPlayer::Examine()
     if (size < 0) return JournalVerdict::kUnusable;
     uint8_t header[kHeaderBytes] = {};
     const auto headerBytes = static_cast<uint32_t>(size < kHeaderBytes ? size : kHeaderBytes);
-    if (!ReadAt(0, header, headerBytes)) return size == 0 ? JournalVerdict::kIncomplete : JournalVerdict::kUnusable;
+    if (!ReadJournal(0, header, headerBytes)) return size == 0 ? JournalVerdict::kIncomplete : JournalVerdict::kUnusable;
     const HeaderCheck check = DecodeHeader(header, headerBytes, &m_header);
     if (check == HeaderCheck::kForeign) return JournalVerdict::kUnusable;
 
     // Without a good completion mark the journal was still being written.
     uint8_t trailer[kTrailerBytes];
     if (size < int64_t(kHeaderBytes) + kTrailerBytes) return JournalVerdict::kIncomplete;
-    if (!ReadAt(size - kTrailerBytes, trailer, kTrailerBytes)) return JournalVerdict::kUnusable;
+    if (!ReadJournal(size - kTrailerBytes, trailer, kTrailerBytes)) return JournalVerdict::kUnusable;
     if (!DecodeTrailer(trailer, &m_trailer)) return JournalVerdict::kIncomplete;
     // A mark with a damaged header or one from another journal: complete, but not to be trusted.
     if (check != HeaderCheck::kValid || m_trailer.nonce != m_header.nonce ||
@@ -53,7 +53,7 @@ JournalFit CVELK_JournalPlayer::Fits(CVELK_xFile& target)
         if (sample.length == 0) continue;
         uint8_t bytes[kSampleBytes];
         if (sample.position + sample.length > size) return JournalFit::kDoesNotFit;
-        if (!target.Seek(sample.position) || velk_format::ReadFully(target, bytes, sample.length) != sample.length)
+        if (velk_format::ReadFullyAt(target, sample.position, bytes, sample.length) != sample.length)
             return JournalFit::kTargetReadFailed;
         _m_CRC32 crc;
         if (crc.Update(bytes, sample.length) != sample.crc) return JournalFit::kDoesNotFit;
@@ -79,10 +79,10 @@ bool CVELK_JournalPlayer::WalkBlocks(CVELK_xFile* target)
     const int64_t end = kHeaderBytes + m_trailer.blockBytes;
     for (int64_t at = kHeaderBytes; at < end; ++blocks) {
         uint8_t head[kBlockHeaderBytes];
-        if (end - at < kBlockHeaderBytes || !ReadAt(at, head, kBlockHeaderBytes)) return false;
+        if (end - at < kBlockHeaderBytes || !ReadJournal(at, head, kBlockHeaderBytes)) return false;
         const auto length = static_cast<uint32_t>(velk_format::LoadLE(head, 4));
         if (length == 0 || length > kBlockBytes || length > end - at - kBlockHeaderBytes) return false;
-        if (velk_format::ReadFully(m_journal, m_block.get(), length) != length) return false;
+        if (!ReadJournal(at + kBlockHeaderBytes, m_block.get(), length)) return false;
         _m_CRC32 crc;
         if (crc.Update(m_block.get(), length) != velk_format::LoadLE(head + 4, 4)) return false;
         all.Update(head, kBlockHeaderBytes);

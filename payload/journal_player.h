@@ -35,7 +35,7 @@ public:
 private:
     // Goes through the blocks; with a target, writes their entries into it.
     bool WalkBlocks(CVELK_xFile* target);
-    bool ReadAt(int64_t position, uint8_t* buffer, uint32_t count);
+    bool ReadJournal(int64_t position, uint8_t* buffer, uint32_t count);
 
     CVELK_xFile& m_journal;
     velk_journal::Header m_header;

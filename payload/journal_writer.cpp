@@ -63,11 +63,13 @@ JournalStatus CVELK_JournalWriter::Finish()
 // Copies the target's bytes [from, to) into entries, block by block.
 JournalStatus CVELK_JournalWriter::SaveNow(int64_t from, int64_t to)
 {
-    // A sample inside a changed range tells nothing about the target.
-    for (uint32_t i = 0; i < m_sampleCount; ++i) {
-        Sample& sample = m_trailer.samples[i];
-        if (sample.position < to && sample.position + sample.length > from) sample.length = 0;
-    }
+    // A sample inside a changed range tells nothing about the target. The samples lie in order,
+    // each before the next: those the range reaches are the ones just before the first that
+    // starts at or after its end (each counted at its full length, to be safe).
+    Sample* const first = m_trailer.samples;
+    Sample* sample = std::lower_bound(first, first + m_sampleCount, to,
+                                      [](const Sample& s, int64_t at) { return s.position < at; });
+    while (sample != first && (sample - 1)->position + int64_t(kSampleBytes) > from) (--sample)->length = 0;
     while (from < to) {
         if (m_blockUsed + kEntryHeaderBytes >= kBlockHeaderBytes + kBlockBytes) {
             if (!CloseBlock()) return JournalStatus::kJournalFailed;
@@ -97,7 +99,7 @@ bool CVELK_JournalWriter::Fill(int64_t from, int64_t need)
     const int64_t length =
         std::min<int64_t>({std::max<int64_t>(need, m_readAhead), kReadBytes, m_header.oldSize - from});
     const auto count = static_cast<uint32_t>(length);
-    if (!m_target.Seek(from) || velk_format::ReadFully(m_target, m_read.get(), count) != count) return false;
+    if (velk_format::ReadFullyAt(m_target, from, m_read.get(), count) != count) return false;
     m_readFrom = from;
     m_readTo = from + length;
     return true;
@@ -137,7 +139,7 @@ JournalStatus CVELK_JournalWriter::MarkComplete()
         Sample& sample = m_trailer.samples[i];
         if (sample.length == 0) continue;
         uint8_t bytes[kSampleBytes];
-        if (!m_target.Seek(sample.position) || velk_format::ReadFully(m_target, bytes, sample.length) != sample.length)
+        if (velk_format::ReadFullyAt(m_target, sample.position, bytes, sample.length) != sample.length)
             return JournalStatus::kTargetReadFailed;
         _m_CRC32 crc;
         sample.crc = crc.Update(bytes, sample.length);

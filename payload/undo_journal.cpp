@@ -10,10 +10,9 @@ namespace {
 // journals.
 uint64_t NewNonce(const void* salt)
 {
-    static uint64_t counter = 0;
     // (std::chrono would pull a thread library into the patch program.)
     uint64_t x = static_cast<uint64_t>(std::time(nullptr)) << 20 ^ static_cast<uint64_t>(std::clock()) ^
-                 reinterpret_cast<uintptr_t>(salt) ^ ++counter * 0x9E3779B97F4A7C15ull;
+                 reinterpret_cast<uintptr_t>(salt) * 0x9E3779B97F4A7C15ull;
     // splitmix64's finaliser spreads every input bit over the result.
     x = (x ^ x >> 30) * 0xBF58476D1CE4E5B9ull;
     x = (x ^ x >> 27) * 0x94D049BB133111EBull;

@@ -126,6 +126,12 @@ struct WalkCase {
     bool answerOk;
     uint32_t streamMemory;  // 0: the engine's own limit
     std::vector<VelkRecord> records;
+
+    std::vector<uint8_t> Payload() const
+    {
+        return BuildPayload(patchedSize, checkCrc ? Crc(target) : 0, records, u"说明\r\n");
+    }
+    std::vector<uint8_t> Expected() const { return Patched(target, patchedSize, records); }
 };
 
 struct RunResult {
@@ -205,9 +211,7 @@ TEST(FaultWalk, EveryCallOfAnApplicationFails)
     size_t runs = 0;
     for (const WalkCase& c : WalkCases()) {
         SCOPED_TRACE(c.name);
-        const std::vector<uint8_t> payload =
-            BuildPayload(c.patchedSize, c.checkCrc ? Crc(c.target) : 0, c.records, u"说明\r\n");
-        const std::vector<uint8_t> expected = Patched(c.target, c.patchedSize, c.records);
+        const std::vector<uint8_t> payload = c.Payload(), expected = c.Expected();
 
         uint64_t cleanClock = 0;
         CVELK_FaultSwitch cleanSource(FaultPlan(), &cleanClock), cleanTarget(FaultPlan(), &cleanClock);
@@ -298,9 +302,7 @@ TEST(PowerLossWalk, EveryCallOfAnApplication)
     size_t crashes = 0;
     for (const WalkCase& c : WalkCases()) {
         SCOPED_TRACE(c.name);
-        const std::vector<uint8_t> payload =
-            BuildPayload(c.patchedSize, c.checkCrc ? Crc(c.target) : 0, c.records, u"说明\r\n");
-        const std::vector<uint8_t> expected = Patched(c.target, c.patchedSize, c.records);
+        const std::vector<uint8_t> payload = c.Payload(), expected = c.Expected();
         auto apply = [&](CrashDisk& disk, RecordingOwner& owner) {
             WatchedApplier applier(owner, disk, c.streamMemory);
             return applier.ApplyPatch(source.c_str(), target.c_str(), 0);

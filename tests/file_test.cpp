@@ -1,6 +1,10 @@
 // The disk file on this platform (POSIX natively, Win32 under Wine).
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <filesystem>
 
@@ -280,6 +284,48 @@ TEST_F(DiskFile, PositionsAndSizesBeyondFourGiB)
     EXPECT_TRUE(file.SetSize(far + 3));
     EXPECT_EQ(file.GetSize(), far + 3);
     EXPECT_EQ(file.Tell(), far + 3);
+    // A positioned read past 4 GiB, and one where the file ends.
+    EXPECT_EQ(file.ReadAt(far + 1, back, 3), 2u);
+    EXPECT_EQ(std::string(back, 2), "ar");
+    EXPECT_EQ(file.ReadAt(far + 3, back, 3), 0u);
+}
+
+// What the undo journal needs of a disk file: a new file that is never an existing one nor
+// reached through a link, an existing plain file without following a link, positioned reads,
+// and a flush.
+TEST_F(DiskFile, NewFilesPositionedReadsAndFlush)
+{
+    const NativeString path = dir.Path("journal");
+    CVELK_File created;
+    ASSERT_TRUE(created.CreateNew(path.c_str(), kShareRead));
+    EXPECT_TRUE(created.CanRead() && created.CanWrite());
+    EXPECT_EQ(created.Write("abcdef", 6), 6u);
+    EXPECT_TRUE(created.Flush());
+    char bytes[4] = {};
+    EXPECT_EQ(created.ReadAt(2, bytes, 4), 4u);
+    EXPECT_EQ(std::string(bytes, 4), "cdef");
+    EXPECT_EQ(created.ReadAt(-1, bytes, 1), 0u);
+    created.Close();
+    EXPECT_FALSE(created.Flush());
+
+    CVELK_File again;
+    EXPECT_FALSE(again.CreateNew(path.c_str(), kShareRead));  // the name is taken
+    EXPECT_EQ(ReadWholeFile(path), (std::vector<uint8_t>{'a', 'b', 'c', 'd', 'e', 'f'}));
+    EXPECT_FALSE(again.CreateNew(dir.Root().c_str(), kShareRead));
+    ASSERT_TRUE(again.OpenExistingRegular(path.c_str(), kShareRead));
+    EXPECT_EQ(again.GetSize(), 6);
+    again.Close();
+    EXPECT_FALSE(again.OpenExistingRegular(dir.Path("missing").c_str(), kShareRead));
+    EXPECT_FALSE(again.OpenExistingRegular(dir.Root().c_str(), kShareRead));
+#ifndef _WIN32
+    // Links, even one that leads nowhere, are refused both ways.
+    const NativeString link = dir.Path("link"), dangling = dir.Path("dangling");
+    ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
+    ASSERT_EQ(symlink(dir.Path("nowhere").c_str(), dangling.c_str()), 0);
+    EXPECT_FALSE(again.OpenExistingRegular(link.c_str(), kShareRead));
+    EXPECT_FALSE(again.CreateNew(dangling.c_str(), kShareRead));
+    EXPECT_FALSE(FileExists(dir.Path("nowhere")));
+#endif
 }
 
 }  // namespace

@@ -6,15 +6,29 @@ native_only
 pattern original.img 33554432 7
 awk 'NR % 499 == 0 { sub("sample", "SAMPLE") } { print }' original.img > modified.img
 velkpatch create original.img modified.img -o patch.bin --payload-only > /dev/null
-# Moments spread over one whole application as long as it takes on this machine.
+# When, in one whole apply timed from its start, the journal is there: from just before the
+# target is first written until just after it is done (as long as it takes on this machine, under
+# a sanitizer too, whose start and exit take long). The kills then fall before, inside and after.
 cp original.img target.img
-start=$(date +%s%N); velkpatch apply patch.bin target.img > /dev/null; took=$(( $(date +%s%N) - start ))
+start=$(date +%s%N)
+velkpatch_background apply patch.bin target.img > /dev/null
+pid=$!
+appeared=0 gone=0
+while kill -0 $pid 2>/dev/null; do
+  if [[ -e target.img.velk-undo ]]; then
+    [[ $appeared == 0 ]] && appeared=$(( $(date +%s%N) - start ))
+  elif [[ $appeared != 0 && $gone == 0 ]]; then
+    gone=$(( $(date +%s%N) - start ))
+  fi
+done
+wait $pid
+[[ $gone == 0 ]] && gone=$(( $(date +%s%N) - start ))
 restored=0
-# Then, until a kill has come while the target was being written, more at random moments.
-for tenth in 1 2 3 4 5 6 7 8 9 11 r r r r r r r r r r; do
+# Then, until a kill has come while the target was being written, more at random moments in there.
+for tenth in -3 0 1 2 3 4 5 6 7 8 9 10 13 r r r r r r r r r r; do
   [[ $tenth == r && $restored -gt 0 ]] && break
-  [[ $tenth == r ]] && tenth=$((3 + RANDOM % 7))
-  delay=$(awk -v ns="$took" -v k="$tenth" 'BEGIN { printf "%.3f", ns * k / 1e10 }')
+  [[ $tenth == r ]] && tenth=$((1 + RANDOM % 9))
+  delay=$(awk -v a="$appeared" -v g="$gone" -v k="$tenth" 'BEGIN { d = a + (g - a) * k / 10; printf "%.3f", (d < 0 ? 0 : d) / 1e9 }')
   cp original.img target.img
   velkpatch_background apply patch.bin target.img > /dev/null 2>&1
   pid=$!
