@@ -14,15 +14,18 @@ const char kUsage[] =
     "  velkpatch --help | --version\n"
     "\n"
     "Commands:\n"
-    "  create  write a self-applying patch (the Windows patcher followed by the payload) that\n"
-    "          turns ORIGINAL into MODIFIED\n"
-    "  info    show a patch's description and summary\n"
-    "  apply   patch TARGET in place with PATCH (a patch .exe or a bare payload)\n"
-    "  recover undo an interrupted application to TARGET, patching nothing\n"
+    "  create   write a self-applying patch (the Windows patcher followed by the payload)\n"
+    "           that turns ORIGINAL into MODIFIED\n"
+    "  info     show a patch's description and summary\n"
+    "  apply    patch TARGET in place with PATCH (a patch .exe or a bare payload)\n"
+    "  recover  undo an interrupted apply to TARGET, patching nothing\n"
     "\n"
     "Run 'velkpatch COMMAND --help' for the options of a command.\n"
-    "Exit codes: 0 success, 1 failure, 2 usage error, 3 declined at the CRC question,\n"
-    "130 interrupted (TARGET left as it was).\n";
+    "Exit codes: 0 success, 1 failure, 2 usage error, 3 declined at the CRC question, 130\n"
+    "interrupted (TARGET left as it was). A closed or broken output stream changes neither what\n"
+    "is done to files nor the exit code; info, --help and --version, whose work is their text,\n"
+    "exit 1 when it cannot be written.\n"
+    "On a terminal, control characters in a patch's texts and in file names show escaped (\\x1B).\n";
 
 namespace {
 
@@ -31,8 +34,9 @@ const char kCreateUsage[] =
     "\n"
     "Writes a patch that turns ORIGINAL into MODIFIED.\n"
     "\n"
-    "  -o, --output FILE     the patch to write (replaced only once it is complete)\n"
-    "  --description FILE    UTF-8 text shown to the user before patching\n"
+    "  -o, --output FILE     the patch to write (replaced only once it is complete, keeping\n"
+    "                        its permissions; a link is followed)\n"
+    "  --description FILE    UTF-8 text shown to the user before patching (a pipe will do)\n"
     "  --no-crc              do not check the target's CRC-32 before patching\n"
     "  --stub FILE           the Windows patcher to put in front of the payload\n"
     "                        (default: velkstub.exe beside velkpatch)\n"
@@ -155,9 +159,12 @@ bool ParseArguments(const std::vector<NativeString>& args, CommandLine* command,
             if (command->output.empty()) return Fail(error, "OUTPUT is empty");
         } else if (create && arg == "--description") {
             if (!takeValue(&command->description)) return false;
+            if (command->description.empty()) return Fail(error, "--description FILE is empty");
             command->hasDescription = true;
         } else if (create && arg == "--stub") {
+            // An empty name would otherwise read as no stub at all: a bare payload, silently.
             if (!takeValue(&command->stub)) return false;
+            if (command->stub.empty()) return Fail(error, "--stub FILE is empty");
             command->hasStub = true;
         } else if (create && arg == "--no-crc" && !hasInlineValue) {
             command->noCrc = true;

@@ -4,7 +4,9 @@
 #include <new>
 
 #include "cli/description.h"
+#include "cli/pending_output.h"
 #include "cli/platform.h"
+#include "cli/terminal_escape.h"
 #include "cli/terminal_owner.h"
 #include "file/velk_file.h"
 #include "payload/drav_info.h"
@@ -13,6 +15,7 @@
 #include "payload/messages.h"
 #include "payload/patch_builder.h"
 #include "payload/payload_locator.h"
+#include "payload/pe_signature.h"
 
 #ifndef VELK_VERSION
 #define VELK_VERSION "unknown"
@@ -35,9 +38,16 @@ std::string Count(uint64_t count, const char* noun)
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
+// A path in a message on stderr; a file name can carry control characters too.
 std::string Quoted(const NativeString& path)
 {
-    return "'" + Display(path) + "'";
+    return "'" + ForStream(Stream::kErr, Display(path)) + "'";
+}
+
+// The text is the whole work of info, --help and --version: when it cannot be written, they fail.
+int PrintResult(const std::string& text)
+{
+    return WriteText(Stream::kOut, text) ? kExitOk : Failure("cannot write to standard output");
 }
 
 NativeString Join(const NativeString& folder, const std::string& name)
@@ -47,18 +57,6 @@ NativeString Join(const NativeString& folder, const std::string& name)
         path += PathSeparator();
     for (char c : name) path += static_cast<NativeChar>(c == '/' ? PathSeparator() : c);
     return path;
-}
-
-bool ReadSmallFile(const NativeString& path, size_t limit, std::string* bytes, bool* tooLarge)
-{
-    CVELK_File file;
-    if (!file.OpenFile(path.c_str(), kModeReadExisting, kShareRead)) return false;
-    const int64_t size = file.GetSize();
-    if (size < 0) return false;
-    *tooLarge = static_cast<uint64_t>(size) > limit;
-    if (*tooLarge) return true;
-    bytes->assign(static_cast<size_t>(size), '\0');
-    return velk_format::ReadFully(file, &(*bytes)[0], static_cast<uint32_t>(size)) == size;
 }
 
 // Create's progress: the patch is written while both inputs are compared; stopping is
@@ -76,62 +74,22 @@ private:
     ProgressLine& m_line;
 };
 
-// The output under construction: a new file beside OUTPUT that replaces it only when complete,
-// and is removed on every other path.
-class PendingOutput {
-public:
-    explicit PendingOutput(const NativeString& output) : m_output(output) {}
-    ~PendingOutput()
-    {
-        m_file.Close();
-        if (!m_path.empty() && !m_committed) RemoveFile(m_path);
-    }
-
-    bool Create()
-    {
-        for (uint32_t attempt = 0; attempt < 100; ++attempt) {
-            NativeString path = m_output;
-            for (char c : ".velktmp-" + std::to_string(ProcessId()) + "-" + std::to_string(attempt))
-                path += static_cast<NativeChar>(c);
-            if (CreateNewFile(path)) {
-                m_path = path;
-                return m_file.OpenFile(path.c_str(), kModeReadWriteExisting, kShareRead);
-            }
-            if (!FileExists(path)) return false;  // the folder itself refuses
-        }
-        return false;
-    }
-
-    CVELK_File& File() { return m_file; }
-
-    bool Commit(bool executable)
-    {
-        m_file.Close();
-        if (executable) MarkExecutable(m_path);
-        m_committed = RenameOver(m_path, m_output);
-        return m_committed;
-    }
-
-private:
-    NativeString m_output;
-    NativeString m_path;
-    CVELK_File m_file;
-    bool m_committed = false;
-};
+enum class CopyResult { kOk, kStubReadFailed, kOutputWriteFailed };
 
 // Copies the executable part of the stub: all of a fresh patcher, or the patcher in front of
-// an older patch's payload.
-bool CopyStub(CVELK_File& stub, int64_t length, CVELK_xFile& output)
+// an older patch's payload, without the signature that covered that payload.
+CopyResult CopyStub(CVELK_File& stub, int64_t length, CVELK_xFile& output)
 {
     constexpr uint32_t kChunk = 1u << 20;
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kChunk]);
-    if (!buffer || !stub.Seek(0)) return false;
+    if (!buffer || !stub.Seek(0)) return CopyResult::kStubReadFailed;
     for (int64_t left = length; left > 0;) {
         const uint32_t n = left < kChunk ? static_cast<uint32_t>(left) : kChunk;
-        if (velk_format::ReadFully(stub, buffer.get(), n) != n || output.Write(buffer.get(), n) != n) return false;
+        if (velk_format::ReadFully(stub, buffer.get(), n) != n) return CopyResult::kStubReadFailed;
+        if (output.Write(buffer.get(), n) != n) return CopyResult::kOutputWriteFailed;
         left -= n;
     }
-    return true;
+    return RemovePeSignature(output, length) < 0 ? CopyResult::kOutputWriteFailed : CopyResult::kOk;
 }
 
 std::string DescribeDescriptionError(const DescriptionResult& result, const NativeString& path)
@@ -157,6 +115,117 @@ int64_t PayloadOffsetOf(const NativeString& patch)
     return offset < 0 ? 0 : offset;
 }
 
+// Opens an input of create. Only a regular file says by its size how much it holds; a pipe, a
+// device or a folder is refused rather than read as something else (or, for the stub, found
+// unseekable halfway).
+std::string OpenInput(const NativeString& path, const std::string& role, CVELK_File* file)
+{
+    if (KindOfFile(path) == FileKind::kOther)
+        return role + " " + Quoted(path) + " is not a regular file (a pipe, a device or a folder); save it to one first";
+    if (!file->OpenFile(path.c_str(), kModeReadExisting, kShareRead)) return "cannot open " + role + " " + Quoted(path);
+    return std::string();
+}
+
+// The patcher create puts in front of the payload: --stub, or the one installed with velkpatch.
+std::string FindStub(const CommandLine& command, NativeString* stubPath)
+{
+    if (command.hasStub) {
+        *stubPath = command.stub;
+        return std::string();
+    }
+    if (command.payloadOnly) return std::string();
+    const std::vector<NativeString> candidates = StubCandidates(ExecutableFolder());
+    for (const NativeString& candidate : candidates) {
+        if (FileExists(candidate)) {
+            *stubPath = candidate;
+            return std::string();
+        }
+    }
+    return std::string("no patcher found (looked for ") + kStubName +
+           (candidates.empty() ? std::string() : " at " + Quoted(candidates[0])) +
+           "); name one with --stub FILE or write a bare payload with --payload-only";
+}
+
+// OUTPUT is replaced only by a regular file, and never when it is one of the inputs, however
+// it is spelled.
+std::string CheckOutput(const CommandLine& command, const NativeString& stubPath)
+{
+    const FileKind kind = KindOfFile(command.output);
+    if (kind == FileKind::kOther)
+        return "OUTPUT " + Quoted(command.output) + " is not a regular file; refusing to replace it";
+    if (kind == FileKind::kUnknown) return "cannot examine OUTPUT " + Quoted(command.output);
+    const struct {
+        const char* role;
+        const NativeString* path;
+    } inputs[] = {{"ORIGINAL", &command.original},
+                  {"MODIFIED", &command.modified},
+                  {"the stub", &stubPath},
+                  {"the description", &command.description}};
+    for (const auto& input : inputs) {
+        if (input.path->empty()) continue;
+        const Sameness same = SameFile(command.output, *input.path);
+        if (same == Sameness::kSame)
+            return "OUTPUT " + Quoted(command.output) + " is " + input.role + "; refusing to overwrite it";
+        if (same == Sameness::kUnknown)
+            return "cannot tell whether OUTPUT " + Quoted(command.output) + " is " + input.role;
+    }
+    return std::string();
+}
+
+// The description as the payload carries it. The file may be a pipe (--description <(...)):
+// it is read to its end.
+std::string ReadDescription(const NativeString& path, std::u16string* description)
+{
+    // Anything past this many bytes cannot fit in 32767 UTF-16 units.
+    const size_t limit = 3 + 4 * kMaxDescriptionUnits;
+    std::string bytes;
+    if (!ReadSmallFile(path, limit, &bytes)) return "cannot read the description " + Quoted(path);
+    if (bytes.size() > limit)
+        return "description " + Quoted(path) + " is too long: at most " + std::to_string(kMaxDescriptionUnits) +
+               " UTF-16 units fit";
+    const DescriptionResult result = ConvertDescription(bytes);
+    if (result.status != DescriptionStatus::kOk) return DescribeDescriptionError(result, path);
+    *description = result.text;
+    return std::string();
+}
+
+// How much of the stub is the patch program: all of it up to a payload it already carries.
+std::string MeasureStub(const NativeString& path, CVELK_File* stub, int64_t* length)
+{
+    const std::string error = OpenInput(path, "the stub", stub);
+    if (!error.empty()) return error;
+    *length = FindPayloadOffset(*stub);
+    if (*length <= 0) return "the stub " + Quoted(path) + " is not an executable the patch could run as";
+    // Headers that describe more than the file holds: a cut-off download or a damaged file.
+    const int64_t size = stub->GetSize();
+    if (*length > size)
+        return "the stub " + Quoted(path) + " is not a usable patch program: its headers describe " +
+               Count(static_cast<uint64_t>(*length), "byte") + ", the file holds " +
+               Count(static_cast<uint64_t>(size < 0 ? 0 : size), "byte");
+    return std::string();
+}
+
+std::string DescribeBuildError(VelkBuildStatus status, const CommandLine& command, int64_t originalSize,
+                               int64_t modifiedSize)
+{
+    const auto changed = [](const std::string& role, const NativeString& path, int64_t size) {
+        return role + " " + Quoted(path) + " holds more than the " + Count(static_cast<uint64_t>(size), "byte") +
+               " its size says (a file still being written, or a special file such as those in /proc)";
+    };
+    switch (status) {
+    case VelkBuildStatus::kOriginalReadFailed: return "cannot read ORIGINAL " + Quoted(command.original);
+    case VelkBuildStatus::kModifiedReadFailed: return "cannot read MODIFIED " + Quoted(command.modified);
+    case VelkBuildStatus::kOriginalChanged: return changed("ORIGINAL", command.original, originalSize);
+    case VelkBuildStatus::kModifiedChanged: return changed("MODIFIED", command.modified, modifiedSize);
+    case VelkBuildStatus::kOutputWriteFailed:
+        return "cannot write OUTPUT " + Quoted(command.output) + " (is the disk full?)";
+    case VelkBuildStatus::kCancelled: return "interrupted; OUTPUT was not written";
+    case VelkBuildStatus::kNoMemory: return "out of memory";
+    case VelkBuildStatus::kOk: break;
+    }
+    return std::string();
+}
+
 }  // namespace
 
 std::vector<NativeString> StubCandidates(const NativeString& executableFolder)
@@ -167,76 +236,27 @@ std::vector<NativeString> StubCandidates(const NativeString& executableFolder)
 
 int RunCreate(const CommandLine& command)
 {
-    // Inputs first: nothing is created when they cannot be read.
-    CVELK_File original, modified;
-    if (!original.OpenFile(command.original.c_str(), kModeReadExisting, kShareRead))
-        return Failure("cannot open ORIGINAL " + Quoted(command.original));
-    if (!modified.OpenFile(command.modified.c_str(), kModeReadExisting, kShareRead))
-        return Failure("cannot open MODIFIED " + Quoted(command.modified));
-
+    // Everything is checked and read before OUTPUT is touched.
+    CVELK_File original, modified, stub;
     NativeString stubPath;
-    if (command.hasStub) {
-        stubPath = command.stub;
-    } else if (!command.payloadOnly) {
-        const std::vector<NativeString> candidates = StubCandidates(ExecutableFolder());
-        for (const NativeString& candidate : candidates) {
-            if (FileExists(candidate)) {
-                stubPath = candidate;
-                break;
-            }
-        }
-        if (stubPath.empty())
-            return Failure(std::string("no patcher found (looked for ") + kStubName +
-                           (candidates.empty() ? std::string() : " at " + Quoted(candidates[0])) +
-                           "); name one with --stub FILE or write a bare payload with --payload-only");
-    }
-
-    // The output replaces a file only once it is complete, but never one of the inputs.
-    const struct {
-        const char* role;
-        const NativeString* path;
-    } inputs[] = {{"ORIGINAL", &command.original}, {"MODIFIED", &command.modified}, {"the stub", &stubPath}};
-    for (const auto& input : inputs) {
-        if (input.path->empty()) continue;
-        const Sameness same = SameFile(command.output, *input.path);
-        if (same == Sameness::kSame)
-            return Failure("OUTPUT " + Quoted(command.output) + " is " + input.role + "; refusing to overwrite it");
-        if (same == Sameness::kUnknown)
-            return Failure("cannot tell whether OUTPUT " + Quoted(command.output) + " is " + input.role);
-    }
-
     std::u16string description;
-    if (command.hasDescription) {
-        std::string bytes;
-        bool tooLarge = false;
-        // Anything past this many bytes cannot fit in 32767 UTF-16 units.
-        const size_t limit = 3 + 4 * kMaxDescriptionUnits;
-        if (!ReadSmallFile(command.description, limit, &bytes, &tooLarge))
-            return Failure("cannot read the description " + Quoted(command.description));
-        if (tooLarge)
-            return Failure("description " + Quoted(command.description) + " is too long: at most " +
-                           std::to_string(kMaxDescriptionUnits) + " UTF-16 units fit");
-        const DescriptionResult result = ConvertDescription(bytes);
-        if (result.status != DescriptionStatus::kOk)
-            return Failure(DescribeDescriptionError(result, command.description));
-        description = result.text;
-    }
-
-    CVELK_File stub;
     int64_t stubLength = 0;
-    if (!stubPath.empty()) {
-        if (!stub.OpenFile(stubPath.c_str(), kModeReadExisting, kShareRead))
-            return Failure("cannot open the stub " + Quoted(stubPath));
-        stubLength = FindPayloadOffset(stub);
-        if (stubLength <= 0)
-            return Failure("the stub " + Quoted(stubPath) + " is not an executable the patch could run as");
-    }
+    std::string error = OpenInput(command.original, "ORIGINAL", &original);
+    if (error.empty()) error = OpenInput(command.modified, "MODIFIED", &modified);
+    if (error.empty()) error = FindStub(command, &stubPath);
+    if (error.empty()) error = CheckOutput(command, stubPath);
+    if (error.empty() && command.hasDescription) error = ReadDescription(command.description, &description);
+    if (error.empty() && !stubPath.empty()) error = MeasureStub(stubPath, &stub, &stubLength);
+    if (!error.empty()) return Failure(error);
 
     CatchInterrupts();
     PendingOutput output(command.output);
-    if (!output.Create()) return Failure("cannot create OUTPUT " + Quoted(command.output));
-    if (stubLength > 0 && !CopyStub(stub, stubLength, output.File()))
-        return Failure("cannot write OUTPUT " + Quoted(command.output));
+    if (!output.Create(stubLength > 0)) return Failure("cannot create OUTPUT " + Quoted(command.output));
+    switch (stubLength > 0 ? CopyStub(stub, stubLength, output.File()) : CopyResult::kOk) {
+    case CopyResult::kOk: break;
+    case CopyResult::kStubReadFailed: return Failure("cannot read the stub " + Quoted(stubPath));
+    case CopyResult::kOutputWriteFailed: return Failure("cannot write OUTPUT " + Quoted(command.output));
+    }
     stub.Close();
 
     ProgressLine line(IsTerminal(Stream::kErr));
@@ -247,23 +267,18 @@ int RunCreate(const CommandLine& command)
     builder.SetProgress(&progress);
     const VelkBuildStatus status = builder.Build(output.File());
     line.Clear();
-    switch (status) {
-    case VelkBuildStatus::kOk: break;
-    case VelkBuildStatus::kOriginalReadFailed: return Failure("cannot read ORIGINAL " + Quoted(command.original));
-    case VelkBuildStatus::kModifiedReadFailed: return Failure("cannot read MODIFIED " + Quoted(command.modified));
-    case VelkBuildStatus::kOutputWriteFailed:
-        return Failure("cannot write OUTPUT " + Quoted(command.output) + " (is the disk full?)");
-    case VelkBuildStatus::kCancelled: return Failure("interrupted; OUTPUT was not written");
-    case VelkBuildStatus::kNoMemory: return Failure("out of memory");
-    }
+    if (status != VelkBuildStatus::kOk)
+        return Failure(DescribeBuildError(status, command, original.GetSize(), modified.GetSize()));
     const int64_t total = output.File().Tell();
-    if (!output.Commit(stubLength > 0)) return Failure("cannot replace OUTPUT " + Quoted(command.output));
+    if (!output.Flush()) return Failure("cannot write OUTPUT " + Quoted(command.output) + " (is the disk full?)");
+    if (!output.Commit()) return Failure("cannot replace OUTPUT " + Quoted(command.output));
 
+    // The patch is in place; a report that cannot be written changes nothing about that.
     const VelkBuildStats& stats = builder.Stats();
-    WriteText(Stream::kOut, "Created " + Display(command.output) + ": " + Count(stats.records, "record") + ", " +
-                                Count(stats.changedBytes, "byte") + " changed, payload " +
-                                Count(stats.payloadBytes, "byte") + ", file " + Count(static_cast<uint64_t>(total), "byte") +
-                                "\n");
+    WriteText(Stream::kOut, "Created " + ForStream(Stream::kOut, Display(command.output)) + ": " +
+                                Count(stats.records, "record") + ", " + Count(stats.changedBytes, "byte") +
+                                " changed, payload " + Count(stats.payloadBytes, "byte") + ", file " +
+                                Count(static_cast<uint64_t>(total), "byte") + "\n");
     return kExitOk;
 }
 
@@ -275,14 +290,14 @@ int RunInfo(const CommandLine& command)
         WriteText(Stream::kErr, TerminalText(velk_messages::kInitFailed) + "\n");
         return kExitFailure;
     }
+    // Both the description and the version text in the summary come from the patch.
     std::string text = TerminalText(info->Description());
     if (!text.empty()) {
         if (text.back() != '\n') text += '\n';
         text += '\n';
     }
     text += TerminalText(info->FormatSummary()) + "\n";
-    WriteText(Stream::kOut, text);
-    return kExitOk;
+    return PrintResult(ForStream(Stream::kOut, text));
 }
 
 int RunApply(const CommandLine& command)
@@ -329,8 +344,8 @@ int RunVelkpatch(const std::vector<NativeString>& args)
         return kExitUsage;
     }
     switch (command.kind) {
-    case CommandKind::kHelp: WriteText(Stream::kOut, CommandUsage(command.helpTopic)); return kExitOk;
-    case CommandKind::kVersion: WriteText(Stream::kOut, std::string("velkpatch ") + VELK_VERSION + "\n"); return kExitOk;
+    case CommandKind::kHelp: return PrintResult(CommandUsage(command.helpTopic));
+    case CommandKind::kVersion: return PrintResult(std::string("velkpatch ") + VELK_VERSION + "\n");
     case CommandKind::kCreate: return RunCreate(command);
     case CommandKind::kInfo: return RunInfo(command);
     case CommandKind::kApply: return RunApply(command);

@@ -41,16 +41,17 @@ bool IsTerminal(Stream stream)
     return isatty(Descriptor(stream)) == 1;
 }
 
-void WriteText(Stream stream, const std::string& utf8)
+bool WriteText(Stream stream, const std::string& utf8)
 {
     const int fd = Descriptor(stream);
     size_t done = 0;
     while (done < utf8.size()) {
         const ssize_t n = ::write(fd, utf8.data() + done, utf8.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;  // a closed pipe: nothing more to say
+        if (n <= 0) return false;  // a closed pipe (SIGPIPE is ignored): nothing more to say
         done += static_cast<size_t>(n);
     }
+    return true;
 }
 
 bool ReadTerminalLine(std::string* line)
@@ -107,31 +108,91 @@ bool FileExists(const NativeString& path)
     return ::stat(path.c_str(), &info) == 0;
 }
 
-bool CreateNewFile(const NativeString& path)
+FileKind KindOfFile(const NativeString& path)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? FileKind::kMissing : FileKind::kUnknown;
+    return S_ISREG(info.st_mode) ? FileKind::kRegular : FileKind::kOther;
+}
+
+bool ReadSmallFile(const NativeString& path, size_t limit, std::string* bytes)
+{
+    // A blocking open: a named pipe waits here for its writer, as for any reader (Ctrl+C ends
+    // the wait). Without one, the first read would see the end of an empty pipe.
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
     if (fd < 0) return false;
+    bytes->clear();
+    char buffer[16384];
+    bool ok = true;
+    while (bytes->size() <= limit) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;  // EISDIR and read errors fail, the end of the file is the end
+            break;
+        }
+        bytes->append(buffer, static_cast<size_t>(n));
+    }
     ::close(fd);
-    return true;
+    if (bytes->size() > limit + 1) bytes->resize(limit + 1);
+    return ok;
+}
+
+NativeString FollowLinks(const NativeString& path)
+{
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) ? NativeString(resolved) : path;
+}
+
+size_t NameLimit(const NativeString& folder)
+{
+    const long limit = pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<size_t>(limit) : 255;
+}
+
+void AdoptPermissions(CVELK_File& file, const NativeString& replaced, bool executable)
+{
+    const int fd = file.NativeHandle();
+    struct stat created, old;
+    if (fstat(fd, &created) != 0) return;
+    mode_t mode = created.st_mode & 0777;
+    if (::stat(replaced.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        // The owner first, as changing it may clear permission bits. Only root may give a file
+        // away; others keep the group where they belong to it. A refusal keeps the creator's.
+        const uid_t owner = geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1);
+        const int refused = fchown(fd, owner, old.st_gid);
+        (void)refused;
+        mode = old.st_mode & 0777;
+    }
+    // Execute wherever reading is allowed, as a compiler gives its output.
+    if (executable) mode |= (mode & (S_IRUSR | S_IRGRP | S_IROTH)) >> 2;
+    if (mode != (created.st_mode & 0777)) fchmod(fd, mode);
 }
 
 bool RenameOver(const NativeString& from, const NativeString& to)
 {
-    return ::rename(from.c_str(), to.c_str()) == 0;
+    if (::rename(from.c_str(), to.c_str()) != 0) return false;
+    // The new name reaches the disk with its folder. Some file systems cannot flush a folder;
+    // the rename has happened all the same.
+    const size_t slash = to.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        ::close(fd);
+    }
+    return true;
 }
 
 bool RemoveFile(const NativeString& path)
 {
     return ::unlink(path.c_str()) == 0;
-}
-
-void MarkExecutable(const NativeString& path)
-{
-    struct stat info;
-    if (::stat(path.c_str(), &info) != 0) return;
-    // Execute wherever reading is allowed, as a compiler gives its output.
-    const mode_t read = info.st_mode & (S_IRUSR | S_IRGRP | S_IROTH);
-    ::chmod(path.c_str(), info.st_mode | (read >> 2));
 }
 
 uint32_t ProcessId()
@@ -151,6 +212,9 @@ bool Interrupted()
 {
     return g_interrupted != 0;
 }
+
+// A signal handler that returns lets the program go on; nothing waits for the cleanup.
+void CleanupDone() {}
 
 std::string Display(const NativeString& path)
 {

@@ -32,18 +32,27 @@ std::wstring Wide(const std::string& utf8)
 }
 
 std::atomic<bool> g_interrupted{false};
+// Signalled by CleanupDone; a manual-reset event, so that every handler call returns, late ones too.
+HANDLE g_cleanupDone = nullptr;
 
-BOOL WINAPI OnConsoleEvent(DWORD)
-{
-    g_interrupted = true;
-    return TRUE;  // handled: the program stops its work and cleans up itself
-}
+// The system ends a process once its handler returns from a close, logoff or shutdown event, or
+// when the system's allowance runs out: SPI_GETHUNGAPPTIMEOUT for a close, SPI_GETWAITTOKILLTIMEOUT
+// for logoff and shutdown (5 s each by default), 20 s for a service at shutdown. The handler holds
+// on at most that long, for a system that would wait for it forever.
+constexpr DWORD kLongestAllowanceMs = 20000;
 
 // A handle that sees the file itself, not its contents: enough to ask for its identity.
 HANDLE OpenForIdentity(const NativeString& path)
 {
     return CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// A failed open that says the path names nothing; any other failure (access denied, a file
+// about to be deleted) says nothing about what is there.
+bool NamesNothing(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME;
 }
 
 }  // namespace
@@ -53,10 +62,10 @@ bool IsTerminal(Stream stream)
     return IsConsole(Handle(stream));
 }
 
-void WriteText(Stream stream, const std::string& utf8)
+bool WriteText(Stream stream, const std::string& utf8)
 {
     const HANDLE handle = Handle(stream);
-    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return;
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return false;
     // The console takes UTF-16 whatever its code page; a pipe or file gets UTF-8.
     if (IsConsole(handle)) {
         std::wstring text;
@@ -64,9 +73,9 @@ void WriteText(Stream stream, const std::string& utf8)
             if (c == L'\n') text += L'\r';
             text += c;
         }
-        DWORD written;
-        WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-        return;
+        DWORD written = 0;
+        return WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+               written == text.size();
     }
     std::string bytes;
     bytes.reserve(utf8.size());
@@ -79,9 +88,10 @@ void WriteText(Stream stream, const std::string& utf8)
         DWORD written = 0;
         if (!WriteFile(handle, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, nullptr) ||
             written == 0)
-            return;
+            return false;
         done += written;
     }
+    return true;
 }
 
 bool ReadTerminalLine(std::string* line)
@@ -125,11 +135,12 @@ NativeChar PathSeparator()
 Sameness SameFile(const NativeString& a, const NativeString& b)
 {
     const HANDLE first = OpenForIdentity(a);
-    if (first == INVALID_HANDLE_VALUE) return Sameness::kDifferent;
+    if (first == INVALID_HANDLE_VALUE) return NamesNothing(GetLastError()) ? Sameness::kDifferent : Sameness::kUnknown;
     const HANDLE second = OpenForIdentity(b);
     if (second == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
         CloseHandle(first);
-        return Sameness::kDifferent;
+        return NamesNothing(error) ? Sameness::kDifferent : Sameness::kUnknown;
     }
     BY_HANDLE_FILE_INFORMATION x, y;
     Sameness result = Sameness::kUnknown;
@@ -148,14 +159,64 @@ bool FileExists(const NativeString& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool CreateNewFile(const NativeString& path)
+FileKind KindOfFile(const NativeString& path)
 {
-    const HANDLE handle =
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
+    const HANDLE handle = OpenForIdentity(path);
+    if (handle == INVALID_HANDLE_VALUE) return NamesNothing(GetLastError()) ? FileKind::kMissing : FileKind::kUnknown;
+    // Devices (NUL, CON) and pipes open like files; only a disk file that is no folder is regular.
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool regular = GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
+                         !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     CloseHandle(handle);
-    return true;
+    return regular ? FileKind::kRegular : FileKind::kOther;
 }
+
+bool ReadSmallFile(const NativeString& path, size_t limit, std::string* bytes)
+{
+    const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    bytes->clear();
+    char buffer[16384];
+    bool ok = true;
+    while (bytes->size() <= limit) {
+        DWORD got = 0;
+        if (!ReadFile(handle, buffer, sizeof buffer, &got, nullptr)) {
+            ok = GetLastError() == ERROR_BROKEN_PIPE;  // a pipe's writer has finished
+            break;
+        }
+        if (got == 0) break;
+        bytes->append(buffer, got);
+    }
+    CloseHandle(handle);
+    if (bytes->size() > limit + 1) bytes->resize(limit + 1);
+    return ok;
+}
+
+NativeString FollowLinks(const NativeString& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return path;
+    // Opening goes through the link; the handle then tells the final path (as \\?\C:\...).
+    const HANDLE handle = OpenForIdentity(path);
+    if (handle == INVALID_HANDLE_VALUE) return path;
+    std::vector<wchar_t> buffer(MAX_PATH);
+    DWORD n = GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
+    if (n >= buffer.size()) {
+        buffer.resize(n + 1);
+        n = GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
+    }
+    CloseHandle(handle);
+    return n > 0 && n < buffer.size() ? NativeString(buffer.data(), n) : path;
+}
+
+// NTFS, FAT32 and exFAT all take names of 255 UTF-16 units.
+size_t NameLimit(const NativeString&)
+{
+    return 255;
+}
+
+void AdoptPermissions(CVELK_File&, const NativeString&, bool) {}
 
 bool RenameOver(const NativeString& from, const NativeString& to)
 {
@@ -167,21 +228,34 @@ bool RemoveFile(const NativeString& path)
     return DeleteFileW(path.c_str()) != 0;
 }
 
-void MarkExecutable(const NativeString&) {}
-
 uint32_t ProcessId()
 {
     return GetCurrentProcessId();
 }
 
+BOOL WINAPI OnConsoleEvent(DWORD event)
+{
+    g_interrupted = true;
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) return TRUE;  // the work stops by itself
+    // Close, logoff or shutdown: returning ends the process, so not before the cleanup is done.
+    if (g_cleanupDone != nullptr) WaitForSingleObject(g_cleanupDone, kLongestAllowanceMs);
+    return TRUE;
+}
+
 void CatchInterrupts()
 {
+    if (g_cleanupDone == nullptr) g_cleanupDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
 bool Interrupted()
 {
     return g_interrupted;
+}
+
+void CleanupDone()
+{
+    if (g_cleanupDone != nullptr) SetEvent(g_cleanupDone);
 }
 
 std::string Display(const NativeString& path)

@@ -34,7 +34,7 @@ bool CVELK_File::CreateNew(const NativeChar* path, int share)
     Close();
     if (path == nullptr) return false;
     m_access = kAccessRead | kAccessWrite;
-    return PlatformOpenStrict(path, true, share);
+    return PlatformOpen(path, kCreateNew, share);
 }
 
 bool CVELK_File::OpenExistingRegular(const NativeChar* path, int share)
@@ -42,7 +42,12 @@ bool CVELK_File::OpenExistingRegular(const NativeChar* path, int share)
     Close();
     if (path == nullptr) return false;
     m_access = kAccessRead | kAccessWrite;
-    return PlatformOpenStrict(path, false, share);
+    return PlatformOpenRegular(path, share);
+}
+
+bool CVELK_File::Flush()
+{
+    return IsOpen() && (m_access & kAccessWrite) && PlatformFlush();
 }
 
 void CVELK_File::Close()

@@ -27,16 +27,23 @@ enum : int {
 
 class CVELK_File : public CVELK_xFile {
 public:
+#ifdef _WIN32
+    using Handle = void*;
+#else
+    using Handle = int;
+#endif
+
     CVELK_File() = default;
     ~CVELK_File() override;
     CVELK_File(const CVELK_File&) = delete;
     CVELK_File& operator=(const CVELK_File&) = delete;
 
     bool OpenFile(const NativeChar* path, int mode, int share);
-    // Creates a file that was not there, opened for reading and writing. Fails when anything
-    // has the name already (a file, a folder, a symbolic link even when it leads nowhere): the
-    // file is always a new one, never reached through a link.
+    // Creates a file that must not exist yet and opens it for reading and writing. An existing
+    // file, or a link in its place, is never opened: what is written goes only into the new file.
     bool CreateNew(const NativeChar* path, int share);
+    // How CreateNew asks the platform layer; not a mode code, OpenFile refuses it.
+    static constexpr int kCreateNew = -100;
     // Opens an existing regular file for reading and writing, but not through a symbolic link,
     // and never a folder, a device or a pipe.
     bool OpenExistingRegular(const NativeChar* path, int share);
@@ -50,9 +57,14 @@ public:
     bool Seek(int64_t position) override;
     uint32_t GetCrc32() override;
     bool IsOpen() override { return m_handle != kNoHandle; }
+    // Forces what was written to the disk; false when the disk reports a failure (a write that
+    // was accepted into the cache may only fail here).
+    bool Flush() override;
+    // The platform's handle or descriptor, still owned by this object: for the calls the file
+    // interface does not offer (the permissions of a new file).
+    Handle NativeHandle() const { return m_handle; }
     uint32_t CanRead() override { return m_access & kAccessRead; }
     uint32_t CanWrite() override { return m_access & kAccessWrite; }
-    bool Flush() override;
     uint32_t ReadAt(int64_t position, void* buffer, uint32_t count) override;
 
     // Bytes the whole-file CRC reads per platform call: small enough to stay in the cache,
@@ -61,10 +73,8 @@ public:
 
 private:
 #ifdef _WIN32
-    using Handle = void*;
     static constexpr Handle kNoHandle = nullptr;
 #else
-    using Handle = int;
     static constexpr Handle kNoHandle = -1;
     // Second descriptor that only carries the share-mode locks of a write-only open.
     int m_lockFd = -1;
@@ -72,8 +82,9 @@ private:
 
     // Platform primitives; each is one system call (or as few as the platform needs).
     bool PlatformOpen(const NativeChar* path, int mode, int share);
-    // Read and write access to a regular file reached without a link: a new one or an existing one.
-    bool PlatformOpenStrict(const NativeChar* path, bool create, int share);
+    // Read and write access to an existing regular file reached without a link.
+    bool PlatformOpenRegular(const NativeChar* path, int share);
+    bool PlatformFlush();
     uint32_t PlatformRead(void* buffer, uint32_t count);
     bool PlatformSetEndOfFile();
     void PlatformClose();

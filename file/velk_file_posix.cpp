@@ -72,7 +72,8 @@ int OpenFlags(int mode)
     case kModeWriteExisting: return O_WRONLY;
     case kModeReadWriteExisting: return O_RDWR;
     case kModeCreateTruncate: return O_WRONLY | O_CREAT;  // truncated only once sharing allows
-    default: return O_RDWR | O_CREAT;                       // kModeReadWriteOpenAlways
+    case kModeReadWriteOpenAlways: return O_RDWR | O_CREAT;
+    default: return O_RDWR | O_CREAT | O_EXCL;  // CreateNew: O_EXCL also refuses a symbolic link
     }
 }
 
@@ -98,7 +99,7 @@ bool CVELK_File::PlatformOpen(const char* path, int mode, int share)
     int fd = OpenOnce(path, mode);
     if (fd < 0 && errno == ENOENT) {
         char retry[kMaxPathUnits];
-        const bool creating = mode == kModeCreateTruncate || mode == kModeReadWriteOpenAlways;
+        const bool creating = mode == kModeCreateTruncate || mode == kModeReadWriteOpenAlways || mode == kCreateNew;
         if (GetRetryPath(path, creating ? kDispositionCreating : kDispositionOpenExisting, retry))
             fd = OpenOnce(retry, mode);
     }
@@ -131,20 +132,18 @@ bool CVELK_File::PlatformOpen(const char* path, int mode, int share)
     return true;
 }
 
-bool CVELK_File::PlatformOpenStrict(const char* path, bool create, int share)
+bool CVELK_File::PlatformOpenRegular(const char* path, int share)
 {
-    // O_NOFOLLOW refuses a link as the last component; O_EXCL refuses any name that is taken,
-    // a dangling link included. Only the owner may read the new file: it holds another file's bytes.
-    const int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (create ? O_CREAT | O_EXCL : 0);
+    // O_NOFOLLOW refuses a link as the last component; a folder, a device or a pipe is refused
+    // once open (O_NONBLOCK keeps a pipe from waiting for a writer).
     int fd;
     do {
-        fd = ::open(path, flags, 0600);
+        fd = ::open(path, O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return false;
     struct stat info;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !AcquireShareLocks(fd, m_access, share)) {
         ::close(fd);
-        if (create) ::unlink(path);
         return false;
     }
     const int status = fcntl(fd, F_GETFL);
@@ -153,31 +152,26 @@ bool CVELK_File::PlatformOpenStrict(const char* path, bool create, int share)
     return true;
 }
 
-bool CVELK_File::Flush()
-{
-    if (!IsOpen()) return false;
-#ifdef __APPLE__
-    // fsync leaves the data in the drive's own cache on macOS; this asks the drive to write it.
-    if (fcntl(m_handle, F_FULLFSYNC) == 0) return true;
-#endif
-    int result;
-    do {
-#ifdef __linux__
-        result = fdatasync(m_handle);  // the size is written too: it is needed to read the data back
-#else
-        result = fsync(m_handle);
-#endif
-    } while (result != 0 && errno == EINTR);
-    // A file that cannot be synced (a pipe, a device, some special file systems) has nothing the
-    // call could make more durable; only a real failure to write counts.
-    return result == 0 || errno == EINVAL || errno == ENOTSUP || errno == EROFS;
-}
-
 void CVELK_File::PlatformClose()
 {
     if (m_lockFd >= 0) ::close(m_lockFd);
     m_lockFd = -1;
     ::close(m_handle);  // closing the descriptor drops its share-mode locks
+}
+
+bool CVELK_File::PlatformFlush()
+{
+#ifdef __APPLE__
+    // fsync there leaves the data in the drive's cache; F_FULLFSYNC reaches the medium.
+    if (fcntl(m_handle, F_FULLFSYNC) == 0) return true;
+#endif
+    int result;
+    do {
+        result = fsync(m_handle);
+    } while (result != 0 && errno == EINTR);
+    // A file that cannot be synced (a pipe, a device, some special file systems) has nothing the
+    // call could make more durable; only a real failure to write counts.
+    return result == 0 || errno == EINVAL || errno == ENOTSUP || errno == EROFS;
 }
 
 uint32_t CVELK_File::PlatformRead(void* buffer, uint32_t count)

@@ -21,6 +21,7 @@ DWORD Disposition(int mode)
     switch (mode) {
     case kModeCreateTruncate: return CREATE_ALWAYS;
     case kModeReadWriteOpenAlways: return OPEN_ALWAYS;
+    case CVELK_File::kCreateNew: return CREATE_NEW;  // also refuses a link in its place
     default: return OPEN_EXISTING;
     }
 }
@@ -46,12 +47,11 @@ bool CVELK_File::PlatformOpen(const wchar_t* path, int mode, int share)
     return true;
 }
 
-bool CVELK_File::PlatformOpenStrict(const wchar_t* path, bool create, int share)
+bool CVELK_File::PlatformOpenRegular(const wchar_t* path, int share)
 {
     // FILE_FLAG_OPEN_REPARSE_POINT opens a symbolic link or junction itself instead of what it
-    // leads to, so that it can be refused below; CREATE_NEW refuses any name that is taken.
-    const HANDLE handle = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, ShareFlags(share), nullptr,
-                                      create ? CREATE_NEW : OPEN_EXISTING,
+    // leads to, so that it can be refused below.
+    const HANDLE handle = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, ShareFlags(share), nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info;
@@ -65,14 +65,14 @@ bool CVELK_File::PlatformOpenStrict(const wchar_t* path, bool create, int share)
     return true;
 }
 
-bool CVELK_File::Flush()
-{
-    return IsOpen() && FlushFileBuffers(m_handle) != 0;
-}
-
 void CVELK_File::PlatformClose()
 {
     CloseHandle(m_handle);
+}
+
+bool CVELK_File::PlatformFlush()
+{
+    return FlushFileBuffers(m_handle) != 0;
 }
 
 uint32_t CVELK_File::PlatformRead(void* buffer, uint32_t count)

@@ -35,7 +35,8 @@ JournalVerdict CVELK_JournalPlayer::Examine()
         m_trailer.blockBytes != size - kHeaderBytes - kTrailerBytes)
         return JournalVerdict::kUnusable;
 
-    m_block.reset(new (std::nothrow) uint8_t[kBlockBytes]);
+    // No block is longer than the journal.
+    m_block.reset(new (std::nothrow) uint8_t[static_cast<size_t>(std::min<int64_t>(kBlockBytes, size))]);
     if (!m_block || !WalkBlocks(nullptr)) return JournalVerdict::kUnusable;
     return JournalVerdict::kPlayable;
 }

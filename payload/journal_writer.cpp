@@ -26,8 +26,12 @@ CVELK_JournalWriter::CVELK_JournalWriter(CVELK_xFile& journal, CVELK_xFile& targ
 
 JournalStatus CVELK_JournalWriter::Begin()
 {
-    m_block.reset(new (std::nothrow) uint8_t[kBlockHeaderBytes + kBlockBytes]);
-    m_read.reset(new (std::nothrow) uint8_t[kReadBytes]);
+    // A small target needs small buffers (what it saves fits, entry headers aside).
+    const int64_t saved = m_header.oldSize + 65536;
+    m_blockCapacity = kBlockHeaderBytes + static_cast<uint32_t>(std::min<int64_t>(kBlockBytes, saved));
+    m_readCapacity = static_cast<uint32_t>(std::min<int64_t>(kReadBytes, saved));
+    m_block.reset(new (std::nothrow) uint8_t[m_blockCapacity]);
+    m_read.reset(new (std::nothrow) uint8_t[m_readCapacity]);
     if (!m_block || !m_read) return JournalStatus::kJournalFailed;
     uint8_t header[kHeaderBytes];
     EncodeHeader(m_header, header);
@@ -71,14 +75,14 @@ JournalStatus CVELK_JournalWriter::SaveNow(int64_t from, int64_t to)
                                       [](const Sample& s, int64_t at) { return s.position < at; });
     while (sample != first && (sample - 1)->position + int64_t(kSampleBytes) > from) (--sample)->length = 0;
     while (from < to) {
-        if (m_blockUsed + kEntryHeaderBytes >= kBlockHeaderBytes + kBlockBytes) {
+        if (m_blockUsed + kEntryHeaderBytes >= m_blockCapacity) {
             if (!CloseBlock()) return JournalStatus::kJournalFailed;
             if (m_owner.StopRequested()) return JournalStatus::kStopped;
         }
         if (from < m_readFrom || from >= m_readTo) {
             if (!Fill(from, to - from)) return JournalStatus::kTargetReadFailed;
         }
-        const uint32_t room = kBlockHeaderBytes + kBlockBytes - m_blockUsed - kEntryHeaderBytes;
+        const uint32_t room = m_blockCapacity - m_blockUsed - kEntryHeaderBytes;
         const auto length = static_cast<uint32_t>(std::min<int64_t>({to - from, m_readTo - from, room}));
         uint8_t* entry = m_block.get() + m_blockUsed;
         velk_format::StoreLE(entry, static_cast<uint64_t>(from), 8);
@@ -97,7 +101,7 @@ bool CVELK_JournalWriter::Fill(int64_t from, int64_t need)
     const bool close = m_readTo > 0 && from >= m_readTo && from - m_readTo < m_readAhead;
     m_readAhead = close ? std::min(2 * m_readAhead, kReadBytes) : kFirstReadAhead;
     const int64_t length =
-        std::min<int64_t>({std::max<int64_t>(need, m_readAhead), kReadBytes, m_header.oldSize - from});
+        std::min<int64_t>({std::max<int64_t>(need, m_readAhead), m_readCapacity, m_header.oldSize - from});
     const auto count = static_cast<uint32_t>(length);
     if (velk_format::ReadFullyAt(m_target, from, m_read.get(), count) != count) return false;
     m_readFrom = from;

@@ -51,10 +51,12 @@ private:
     int64_t m_heldFrom = 0, m_heldTo = 0;
     // A block: its header, then its entries.
     std::unique_ptr<uint8_t[]> m_block;
+    uint32_t m_blockCapacity = 0;  // header included
     uint32_t m_blockUsed = velk_journal::kBlockHeaderBytes;
     // The target's bytes [m_readFrom, m_readTo), read ahead by doubling while ranges keep landing
     // close behind what was read.
     std::unique_ptr<uint8_t[]> m_read;
+    uint32_t m_readCapacity = 0;
     int64_t m_readFrom = 0, m_readTo = 0;
     uint32_t m_readAhead;
     velk_journal::Trailer m_trailer;

@@ -128,6 +128,14 @@ bool CVELK_PatchBuilder::ReportProgress(int64_t done, int64_t total)
     return m_progress == nullptr || m_progress->OnProgress(done, total);
 }
 
+VelkBuildStatus CVELK_PatchBuilder::CheckEnd(CVELK_xFile& input, int64_t size, VelkBuildStatus readFailed,
+                                             VelkBuildStatus changed)
+{
+    uint8_t byte;
+    if (!input.Seek(size)) return readFailed;
+    return input.Read(&byte, 1) == 0 ? VelkBuildStatus::kOk : changed;
+}
+
 bool CVELK_PatchBuilder::CompareBlock(uint64_t base, const uint8_t* original, const uint8_t* modified,
                                       uint32_t length, RecordPlanner& planner)
 {
@@ -200,6 +208,13 @@ VelkBuildStatus CVELK_PatchBuilder::Build(CVELK_xFile& output)
             at += length;
         }
     }
+
+    // A size that did not tell the whole file leaves records and the CRC short of it.
+    VelkBuildStatus end = CheckEnd(m_original, originalSize, VelkBuildStatus::kOriginalReadFailed,
+                                   VelkBuildStatus::kOriginalChanged);
+    if (end == VelkBuildStatus::kOk)
+        end = CheckEnd(m_modified, modifiedSize, VelkBuildStatus::kModifiedReadFailed, VelkBuildStatus::kModifiedChanged);
+    if (end != VelkBuildStatus::kOk) return end;
 
     if (!writer.Finish(m_description)) return VelkBuildStatus::kOutputWriteFailed;
     const int64_t payloadEnd = output.Tell();

@@ -20,6 +20,10 @@ enum class VelkBuildStatus {
     kOk,
     kOriginalReadFailed,
     kModifiedReadFailed,
+    // The input held more bytes than its size said: it grew while it was read, or it is a
+    // special file that reports no size (those in /proc). A patch from it would be wrong.
+    kOriginalChanged,
+    kModifiedChanged,
     kOutputWriteFailed,
     kCancelled,
     kNoMemory,
@@ -59,6 +63,9 @@ private:
     class RecordPlanner;
 
     bool ReportProgress(int64_t done, int64_t total);
+    // Whether the input ends where its size said; kOk, its read failure, or its "changed" status.
+    static VelkBuildStatus CheckEnd(CVELK_xFile& input, int64_t size, VelkBuildStatus readFailed,
+                                    VelkBuildStatus changed);
     // Finds the changed runs of one block and hands them to the planner.
     bool CompareBlock(uint64_t base, const uint8_t* original, const uint8_t* modified, uint32_t length,
                       RecordPlanner& planner);

@@ -8,12 +8,13 @@
 
 namespace {
 
-// Reads exactly `count` bytes at `position`; false when the file has fewer.
+// Reads exactly `count` bytes at `position`, however the platform splits the read; false when
+// the file has fewer.
 bool ReadAt(CVELK_xFile& file, uint64_t position, void* buffer, uint32_t count)
 {
     if (position > static_cast<uint64_t>(INT64_MAX) || !file.Seek(static_cast<int64_t>(position)))
         return false;
-    return file.Read(buffer, count) == count;
+    return velk_format::ReadFully(file, buffer, count) == count;
 }
 
 // PE: the furthest end of the headers, of every section's raw data, and of a COFF symbol and
@@ -28,9 +29,8 @@ int64_t PeImageEnd(CVELK_xFile& file, uint32_t peOffset)
     const uint32_t optionalSize = static_cast<uint32_t>(velk_format::LoadLE(coff + 20, 2));
     const uint64_t optionalStart = uint64_t(peOffset) + 24;
 
-    uint8_t optional[256] = {};
-    const uint32_t optionalRead = std::min<uint32_t>(optionalSize, sizeof optional);
-    if (optionalRead < 64 || !ReadAt(file, optionalStart, optional, optionalRead)) return 0;
+    uint8_t optional[64];
+    if (optionalSize < sizeof optional || !ReadAt(file, optionalStart, optional, sizeof optional)) return 0;
     const uint32_t magic = static_cast<uint32_t>(velk_format::LoadLE(optional, 2));
     if (magic != 0x10B && magic != 0x20B) return 0;
     uint64_t end = velk_format::LoadLE(optional + 60, 4);  // SizeOfHeaders
@@ -49,14 +49,9 @@ int64_t PeImageEnd(CVELK_xFile& file, uint32_t peOffset)
         const uint64_t stringBytes = ReadAt(file, stringTable, length, 4) ? velk_format::LoadLE(length, 4) : 0;
         end = std::max(end, stringTable + std::max<uint64_t>(stringBytes, 4));
     }
-    // The certificate table's directory entry holds a file offset, not an address.
-    const uint32_t directoriesAt = magic == 0x20B ? 112 : 96;
-    const uint32_t certificateEntry = directoriesAt + 4 * 8;
-    if (optionalRead >= certificateEntry + 8) {
-        const uint64_t certificate = velk_format::LoadLE(optional + certificateEntry, 4);
-        const uint64_t certificateSize = velk_format::LoadLE(optional + certificateEntry + 4, 4);
-        if (certificate == end && certificateSize != 0) end += certificateSize;
-    }
+    PeSignatureFields signature;
+    if (FindPeSignatureFields(file, &signature) && signature.tableOffset == end && signature.tableSize != 0)
+        end += signature.tableSize;
     return static_cast<int64_t>(end);
 }
 
@@ -106,13 +101,39 @@ int64_t FindPayloadOffset(CVELK_xFile& file)
 {
     uint8_t start[64] = {};
     if (!file.Seek(0)) return -1;
-    const uint32_t got = file.Read(start, sizeof start);
+    const uint32_t got = velk_format::ReadFully(file, start, sizeof start);
     if (got == sizeof start && start[0] == 'M' && start[1] == 'Z') {
         const int64_t end = PeImageEnd(file, static_cast<uint32_t>(velk_format::LoadLE(start + 0x3C, 4)));
         return end;
     }
     if (got >= 16 && std::memcmp(start, "\x7F" "ELF", 4) == 0) return ElfImageEnd(file, start);
     return 0;
+}
+
+bool FindPeSignatureFields(CVELK_xFile& file, PeSignatureFields* fields)
+{
+    uint8_t dos[64];
+    if (!ReadAt(file, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
+    const uint64_t peOffset = velk_format::LoadLE(dos + 0x3C, 4);
+    uint8_t coff[24];
+    if (!ReadAt(file, peOffset, coff, sizeof coff) || std::memcmp(coff, "PE\0\0", 4) != 0) return false;
+    const uint32_t optionalSize = static_cast<uint32_t>(velk_format::LoadLE(coff + 20, 2));
+    const uint64_t optionalStart = peOffset + 24;
+    uint8_t optional[152] = {};  // through the certificate entry of a PE32+ header
+    if (optionalSize < 2 || !ReadAt(file, optionalStart, optional, std::min<uint32_t>(optionalSize, sizeof optional)))
+        return false;
+    const uint32_t magic = static_cast<uint32_t>(velk_format::LoadLE(optional, 2));
+    if (magic != 0x10B && magic != 0x20B) return false;
+    // The directory count comes right before the directories; the certificate table is the
+    // fifth, and its entry holds a file offset rather than an address.
+    const uint32_t countAt = magic == 0x20B ? 108 : 92;
+    const uint32_t entry = countAt + 4 + 4 * 8;
+    if (optionalSize < entry + 8 || velk_format::LoadLE(optional + countAt, 4) < 5) return false;
+    fields->checksumAt = optionalStart + 64;
+    fields->entryAt = optionalStart + entry;
+    fields->tableOffset = velk_format::LoadLE(optional + entry, 4);
+    fields->tableSize = velk_format::LoadLE(optional + entry + 4, 4);
+    return true;
 }
 
 int64_t FindPayloadOffset(const NativeChar* path)

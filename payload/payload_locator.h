@@ -12,3 +12,16 @@
 // the file cannot be read.
 int64_t FindPayloadOffset(CVELK_xFile& file);
 int64_t FindPayloadOffset(const NativeChar* path);
+
+// What Authenticode signing changes in a PE file, as file offsets: the optional header's
+// CheckSum, and the certificate table's directory entry with the table's place and size that
+// it holds (both 0 when the file is unsigned).
+struct PeSignatureFields {
+    uint64_t checksumAt = 0;
+    uint64_t entryAt = 0;
+    uint64_t tableOffset = 0;
+    uint64_t tableSize = 0;
+};
+
+// False when the file is not a PE file whose headers have a certificate table entry.
+bool FindPeSignatureFields(CVELK_xFile& file, PeSignatureFields* fields);

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building and testing velkpatch needs.
+# Installs every Debian package that building, testing and packaging velkpatch need.
 # Idempotent: when everything is present it prints nothing and exits 0.
 set -euo pipefail
 
@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-x86-64 g++-mingw-w64-i686
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine64 fonts-wine xvfb xauth fonts-wqy-microhei imagemagick
+  python3 groff-base gzip fakeroot dpkg-dev unzip openssl osslsigncode
   hyperfine
 )
 

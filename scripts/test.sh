@@ -3,6 +3,8 @@
 # The Windows x86 build is built only (32-bit programs cannot run on this kernel). The asan
 # preset runs the native tests, fuzz corpus replays included, under ASan and UBSan; the fuzz
 # preset is built so that the libFuzzer programs keep linking (they run by hand, docs/fuzzing.md).
+# The release packages are made, checked, and built once more from a copy of the sources in
+# another folder, which must give the same bytes, and the same velkstub.exe the tests ran.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,6 +15,11 @@ for preset in native win64 win32 asan fuzz; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
 done
+
+echo "== release: packages, checked and built a second time elsewhere"
+scripts/release.sh
+bash tests/release/package_test.sh dist
+bash tests/release/reproducible_test.sh dist build/win64/bin/velkstub.exe build/native/bin/velkstub.exe
 
 echo "== test: native"
 ctest --preset native

@@ -1,12 +1,12 @@
 // The disk file on this platform (POSIX natively, Win32 under Wine).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #ifndef _WIN32
 #include <unistd.h>
 #endif
-
-#include <algorithm>
-#include <filesystem>
 
 #include "file/crc32.h"
 #include "file/velk_file.h"
@@ -66,6 +66,37 @@ TEST_F(DiskFile, ModeCodesMapToAccessAndDisposition)
         file.Close();
         std::filesystem::remove(std::filesystem::path(missing));
     }
+}
+
+TEST_F(DiskFile, CreateNewMakesOnlyNewFiles)
+{
+    const NativeString path = dir.Path("new");
+    CVELK_File file;
+    ASSERT_TRUE(file.CreateNew(path.c_str(), kShareRead));
+    EXPECT_TRUE(file.CanRead() && file.CanWrite());
+    EXPECT_EQ(file.Write("abc", 3), 3u);
+    EXPECT_TRUE(file.Flush());
+    file.Close();
+    EXPECT_FALSE(file.Flush());
+    EXPECT_EQ(ReadWholeFile(path), kAbc);
+
+    // An existing file is neither opened nor truncated.
+    EXPECT_FALSE(file.CreateNew(path.c_str(), kShareRead));
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_EQ(ReadWholeFile(path), kAbc);
+    EXPECT_FALSE(file.OpenFile(dir.Path("other").c_str(), CVELK_File::kCreateNew, kShareRead));
+    EXPECT_FALSE(FileExists(dir.Path("other")));
+#ifndef _WIN32
+    // Nor is a link in its place followed to the file it names.
+    const NativeString target = dir.Path("target");
+    ASSERT_EQ(symlink(target.c_str(), dir.Path("link").c_str()), 0);
+    EXPECT_FALSE(file.CreateNew(dir.Path("link").c_str(), kShareRead));
+    EXPECT_FALSE(FileExists(target));
+#endif
+    // Only a file open for writing has anything to flush.
+    CVELK_File reader;
+    ASSERT_TRUE(reader.OpenFile(path.c_str(), kModeReadExisting, kShareRead));
+    EXPECT_FALSE(reader.Flush());
 }
 
 TEST_F(DiskFile, PositionAfterOpenAndTruncation)
@@ -290,41 +321,27 @@ TEST_F(DiskFile, PositionsAndSizesBeyondFourGiB)
     EXPECT_EQ(file.ReadAt(far + 3, back, 3), 0u);
 }
 
-// What the undo journal needs of a disk file: a new file that is never an existing one nor
-// reached through a link, an existing plain file without following a link, positioned reads,
-// and a flush.
-TEST_F(DiskFile, NewFilesPositionedReadsAndFlush)
+// What the undo journal needs besides a new file: an existing plain file opened without
+// following a link, and positioned reads.
+TEST_F(DiskFile, ExistingRegularFilesAndPositionedReads)
 {
-    const NativeString path = dir.Path("journal");
-    CVELK_File created;
-    ASSERT_TRUE(created.CreateNew(path.c_str(), kShareRead));
-    EXPECT_TRUE(created.CanRead() && created.CanWrite());
-    EXPECT_EQ(created.Write("abcdef", 6), 6u);
-    EXPECT_TRUE(created.Flush());
+    const NativeString path = MakeFile("journal", {'a', 'b', 'c', 'd', 'e', 'f'});
+    CVELK_File file;
+    ASSERT_TRUE(file.OpenExistingRegular(path.c_str(), kShareRead));
+    EXPECT_TRUE(file.CanRead() && file.CanWrite());
     char bytes[4] = {};
-    EXPECT_EQ(created.ReadAt(2, bytes, 4), 4u);
+    EXPECT_EQ(file.ReadAt(2, bytes, 4), 4u);
     EXPECT_EQ(std::string(bytes, 4), "cdef");
-    EXPECT_EQ(created.ReadAt(-1, bytes, 1), 0u);
-    created.Close();
-    EXPECT_FALSE(created.Flush());
-
-    CVELK_File again;
-    EXPECT_FALSE(again.CreateNew(path.c_str(), kShareRead));  // the name is taken
-    EXPECT_EQ(ReadWholeFile(path), (std::vector<uint8_t>{'a', 'b', 'c', 'd', 'e', 'f'}));
-    EXPECT_FALSE(again.CreateNew(dir.Root().c_str(), kShareRead));
-    ASSERT_TRUE(again.OpenExistingRegular(path.c_str(), kShareRead));
-    EXPECT_EQ(again.GetSize(), 6);
-    again.Close();
-    EXPECT_FALSE(again.OpenExistingRegular(dir.Path("missing").c_str(), kShareRead));
-    EXPECT_FALSE(again.OpenExistingRegular(dir.Root().c_str(), kShareRead));
+    EXPECT_EQ(file.ReadAt(5, bytes, 4), 1u);
+    EXPECT_EQ(file.ReadAt(-1, bytes, 1), 0u);
+    file.Close();
+    EXPECT_FALSE(file.OpenExistingRegular(dir.Path("missing").c_str(), kShareRead));
+    EXPECT_FALSE(FileExists(dir.Path("missing")));
+    EXPECT_FALSE(file.OpenExistingRegular(dir.Root().c_str(), kShareRead));
 #ifndef _WIN32
-    // Links, even one that leads nowhere, are refused both ways.
-    const NativeString link = dir.Path("link"), dangling = dir.Path("dangling");
+    const NativeString link = dir.Path("link");
     ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
-    ASSERT_EQ(symlink(dir.Path("nowhere").c_str(), dangling.c_str()), 0);
-    EXPECT_FALSE(again.OpenExistingRegular(link.c_str(), kShareRead));
-    EXPECT_FALSE(again.CreateNew(dangling.c_str(), kShareRead));
-    EXPECT_FALSE(FileExists(dir.Path("nowhere")));
+    EXPECT_FALSE(file.OpenExistingRegular(link.c_str(), kShareRead));
 #endif
 }
 

@@ -305,6 +305,36 @@ TEST(PatchBuilder, ReportsTheInputThatCannotBeRead)
     EXPECT_EQ(builder.Build(readOnlyOutput), VelkBuildStatus::kOutputWriteFailed);
 }
 
+// A file whose size says less than it holds: a /proc file (size 0), or one still being written.
+class UnderstatedFile : public CVELK_MemoryFile {
+public:
+    UnderstatedFile(std::vector<uint8_t> bytes, int64_t size) : CVELK_MemoryFile(std::move(bytes), kAccessRead), m_size(size) {}
+    int64_t GetSize() override { return m_size; }
+
+private:
+    int64_t m_size;
+};
+
+TEST(PatchBuilder, RefusesAnInputThatHoldsMoreThanItsSize)
+{
+    const Bytes bytes = PatternBytes(5000, 3);
+    CVELK_MemoryFile plain(bytes, kAccessRead);
+    for (int64_t size : {0, 4999}) {
+        SCOPED_TRACE(size);
+        UnderstatedFile understated(bytes, size);
+        CVELK_MemoryFile output(Bytes{});
+        EXPECT_EQ(CVELK_PatchBuilder(plain, understated).Build(output), VelkBuildStatus::kModifiedChanged);
+        EXPECT_EQ(CVELK_PatchBuilder(understated, plain).Build(output), VelkBuildStatus::kOriginalChanged);
+    }
+    // Without the CRC check the original is read only as far as the modified file goes; its
+    // end is checked all the same.
+    UnderstatedFile original(bytes, 4000);
+    CVELK_MemoryFile modified(Bytes(bytes.begin(), bytes.begin() + 100), kAccessRead), output(Bytes{});
+    CVELK_PatchBuilder builder(original, modified);
+    builder.SetCheckCrc(false);
+    EXPECT_EQ(builder.Build(output), VelkBuildStatus::kOriginalChanged);
+}
+
 #ifndef _WIN32
 // A sparse pair past 4 GiB: deltas above 32 bits need absolute records, a change right at the
 // end of a zero-grown tail is found, and memory stays bounded while the files are streamed.

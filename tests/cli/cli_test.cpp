@@ -3,8 +3,15 @@
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/description.h"
+#include "cli/pending_output.h"
+#include "cli/platform.h"
+#include "cli/terminal_escape.h"
 #include "cli/terminal_owner.h"
 #include "support/test_support.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -71,6 +78,9 @@ TEST(Arguments, MalformedCommandLines)
         {"create", "a", "b", "-o", "c", "--output", "d"},
         {"create", "a", "b", "-o", "c", "--stub", "s", "--payload-only"},
         {"create", "a", "b", "-o", "c", "--no-crc=1"},
+        {"create", "a", "b", "-o", "c", "--stub", ""},
+        {"create", "a", "b", "-o", "c", "--stub="},
+        {"create", "a", "b", "-o", "c", "--description", ""},
         {"create", "a", "b", "-o", "c", "--yes"},
         {"info"},
         {"info", "a", "b"},
@@ -150,6 +160,118 @@ TEST(TerminalText, LineEndsAndUtf8)
     EXPECT_EQ(TerminalText(u"打补丁失败\n补丁文件已损坏(5)"), "打补丁失败\n补丁文件已损坏(5)");
     EXPECT_EQ(TerminalText(u"a\rb"), "a\rb");
 }
+
+TEST(EscapeControls, ShowsWhatTheTerminalWouldObey)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"line\n\tindented", "line\n\tindented"},
+        {"\x1b]0;title\x07", "\\x1B]0;title\\x07"},
+        {"done\rfake", "done\\x0Dfake"},
+        {"del\x7f", "del\\x7F"},
+        {"csi \xc2\x9b" "2J, nbsp \xc2\xa0", "csi \\u009B2J, nbsp \xc2\xa0"},
+        {"补丁成功", "补丁成功"},
+        {"bad \xff\xc2", "bad \xff\xc2"},  // not UTF-8: kept as it is
+    };
+    for (const auto& c : cases) EXPECT_EQ(EscapeControls(c.first), c.second) << c.first;
+}
+
+TEST(PendingOutput, TemporaryNameFitsWhereOutputFits)
+{
+    const std::string suffix = ".velktmp-" + std::to_string(ProcessId()) + "-7";
+    EXPECT_EQ(PendingOutput::TemporaryName(Native("patch.exe"), 7, 255), Native("patch.exe" + suffix));
+    const NativeString longest(255, static_cast<NativeChar>('n'));
+    const NativeString cut = PendingOutput::TemporaryName(longest, 7, 255);
+    EXPECT_EQ(cut.size(), 255u);
+    EXPECT_EQ(cut, longest.substr(0, 255 - suffix.size()) + Native(suffix));
+    // A name is cut between characters, never inside one (three UTF-8 bytes, one UTF-16 unit).
+    NativeString chinese;
+    for (int i = 0; i < 85; ++i) chinese += Native("补");
+    const NativeString shortened = PendingOutput::TemporaryName(chinese, 7, chinese.size());
+    EXPECT_LE(shortened.size(), chinese.size());
+    const NativeString kept = shortened.substr(0, shortened.size() - suffix.size());
+    EXPECT_EQ(kept, chinese.substr(0, kept.size()));
+    EXPECT_EQ(kept.size() % Native("补").size(), 0u);
+}
+
+TEST(PendingOutput, ReplacesOutputOnlyWhenCommitted)
+{
+    TempDir dir;
+    const NativeString output = dir.Path("patch.exe");
+    ASSERT_TRUE(WriteWholeFile(output, {'o', 'l', 'd'}));
+    {
+        PendingOutput pending(output);
+        ASSERT_TRUE(pending.Create(true));
+        ASSERT_EQ(pending.File().Write("new", 3), 3u);
+        ASSERT_TRUE(pending.Flush());
+        EXPECT_EQ(ReadWholeFile(output), (std::vector<uint8_t>{'o', 'l', 'd'}));
+        ASSERT_TRUE(pending.Commit());
+    }
+    EXPECT_EQ(ReadWholeFile(output), (std::vector<uint8_t>{'n', 'e', 'w'}));
+    {
+        PendingOutput abandoned(output);
+        ASSERT_TRUE(abandoned.Create(false));
+        ASSERT_EQ(abandoned.File().Write("lost", 4), 4u);
+    }
+    EXPECT_EQ(ReadWholeFile(output), (std::vector<uint8_t>{'n', 'e', 'w'}));
+    // Nothing but OUTPUT is left in the folder.
+    PendingOutput failing(dir.Path("missing-folder/patch.exe"));
+    EXPECT_FALSE(failing.Create(false));
+    EXPECT_FALSE(::FileExists(dir.Path("missing-folder")));
+}
+
+TEST(KindOfFile, OnlyADiskFileIsRegular)
+{
+    TempDir dir;
+    ASSERT_TRUE(WriteWholeFile(dir.Path("file"), {1}));
+    EXPECT_EQ(KindOfFile(dir.Path("file")), FileKind::kRegular);
+    EXPECT_EQ(KindOfFile(dir.Root()), FileKind::kOther);
+    EXPECT_EQ(KindOfFile(dir.Path("missing")), FileKind::kMissing);
+    EXPECT_EQ(KindOfFile(dir.Path("missing/file")), FileKind::kMissing);
+#ifdef _WIN32
+    EXPECT_EQ(KindOfFile(L"NUL"), FileKind::kOther);
+#else
+    EXPECT_EQ(KindOfFile("/dev/null"), FileKind::kOther);
+#endif
+}
+
+#ifdef _WIN32
+// A file that cannot be opened, not even to ask for its identity, may well be the other file.
+// Under Wine a write-only file of Linux's /proc refuses that open with access denied.
+TEST(SameFile, AFileThatCannotBeExaminedIsUnknown)
+{
+    const NativeString unreadable = L"Z:\\proc\\sys\\vm\\drop_caches";
+    if (GetFileAttributesW(unreadable.c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() != ERROR_ACCESS_DENIED)
+        GTEST_SKIP() << "no file here refuses to be examined";
+    TempDir dir;
+    const NativeString other = dir.Path("other");
+    ASSERT_TRUE(WriteWholeFile(other, {1}));
+    EXPECT_EQ(SameFile(unreadable, other), Sameness::kUnknown);
+    EXPECT_EQ(SameFile(other, unreadable), Sameness::kUnknown);
+    EXPECT_EQ(KindOfFile(unreadable), FileKind::kUnknown);
+    EXPECT_EQ(SameFile(dir.Path("missing"), other), Sameness::kDifferent);
+    EXPECT_EQ(SameFile(other, dir.Path("missing\\file")), Sameness::kDifferent);
+}
+
+DWORD WINAPI DeliverClose(void*)
+{
+    return OnConsoleEvent(CTRL_CLOSE_EVENT);
+}
+
+// Ctrl+C only asks the work to stop. Closing the console ends the process as soon as the
+// handler returns, so the handler returns only once the main thread has cleaned up.
+TEST(ConsoleEvents, CloseWaitsUntilTheCleanupIsDone)
+{
+    CatchInterrupts();
+    EXPECT_TRUE(OnConsoleEvent(CTRL_C_EVENT));
+    EXPECT_TRUE(Interrupted());
+    const HANDLE handler = CreateThread(nullptr, 0, DeliverClose, nullptr, 0, nullptr);
+    ASSERT_NE(handler, nullptr);
+    EXPECT_EQ(WaitForSingleObject(handler, 500), static_cast<DWORD>(WAIT_TIMEOUT));
+    CleanupDone();
+    EXPECT_EQ(WaitForSingleObject(handler, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+    CloseHandle(handler);
+}
+#endif
 
 TEST(StubCandidates, BesideTheProgramThenTheSharedFolder)
 {

@@ -1,18 +1,30 @@
 #!/usr/bin/env bash
 # `cmake --install` into a fresh prefix, then the installed velkpatch creates a patch without
-# --stub: it must find the installed patcher on its own.
+# --stub: it must find the installed patcher on its own. With --installed, the same for a tree
+# laid out already (an unpacked package), with the program in BINDIR of it.
 #   install_test.sh BUILD_DIR PROGRAM_NAME [EMULATOR...]
+#   install_test.sh --installed PREFIX BINDIR PROGRAM_NAME [EMULATOR...]
 set -eu
-build=$1
-name=$2
-shift 2
-prefix=$(mktemp -d "${TMPDIR:-/tmp}/velk-install.XXXXXX")
-trap 'rm -rf "$prefix"' EXIT
-
-cmake --install "$build" --prefix "$prefix" >/dev/null
-program="$prefix/bin/$name"
-[[ -f "$program" ]] || { echo "not installed: bin/$name"; exit 1; }
-if [[ ! -f "$prefix/bin/velkstub.exe" && ! -f "$prefix/share/velkpatch/velkstub.exe" ]]; then
+if [[ $1 == --installed ]]; then
+  prefix=$(cd "$2" && pwd)
+  program="$prefix/$3/$4"
+  shift 4
+else
+  build=$1
+  program=$2
+  shift 2
+  prefix=$(mktemp -d "${TMPDIR:-/tmp}/velk-install.XXXXXX")
+  trap 'rm -rf "$prefix"' EXIT
+  cmake --install "$build" --prefix "$prefix" >/dev/null
+  program="$prefix/bin/$program"
+fi
+[[ -f "$program" ]] || { echo "not installed: $program"; exit 1; }
+# Natively the manual page comes along.
+if [[ $# -eq 0 ]] && ! gzip -t "$prefix/share/man/man1/velkpatch.1.gz"; then
+  echo "no manual page at share/man/man1/velkpatch.1.gz"
+  exit 1
+fi
+if [[ ! -f "$(dirname "$program")/velkstub.exe" && ! -f "$prefix/share/velkpatch/velkstub.exe" ]]; then
   echo "no patcher was built: nothing to find"
   exit 77
 fi

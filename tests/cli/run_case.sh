@@ -39,6 +39,11 @@ emulated=0
   pattern() { yes "velkpatch sample line $3 $(printf '%05d' "$3")" | head -c "$2" > "$1"; }
   zeros() { head -c "$2" /dev/zero > "$1"; }
   native_only() { [[ $emulated -eq 0 ]] || { echo "(native only)"; exit 0; }; }
+  # Skips the case unless it runs as root (giving a file to another owner needs root).
+  root_only() { [[ $(id -u) -eq 0 ]] || { echo "(root only)"; exit 0; }; }
+  # velkpatch with a pseudo-terminal as its standard streams (script from util-linux); what it
+  # shows there arrives on stdout.
+  velkpatch_on_terminal() { script -qec "$(printf '%q ' "${program[@]}" "$@")" /dev/null; }
   export -f poke pattern zeros 2>/dev/null
   source "$cases/$name.sh"
 ) </dev/null >"$out/stdout" 2>"$out/stderr"
@@ -47,6 +52,10 @@ code=$?
 
 if [[ $emulated -eq 1 && "$(head -1 "$out/stdout")" == "(native only)" ]]; then
   echo "$name: skipped under the emulator"
+  exit 0
+fi
+if [[ "$(head -1 "$out/stdout")" == "(root only)" ]]; then
+  echo "$name: skipped, not run as root"
   exit 0
 fi
 

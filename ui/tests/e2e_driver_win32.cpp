@@ -20,6 +20,7 @@
 #include "file/crc32.h"
 #include "file/velk_file.h"
 #include "payload/messages.h"
+#include "payload/payload_locator.h"
 #include "payload/payload_writer.h"
 #include "resources/resource_ids.h"
 
@@ -341,6 +342,27 @@ void PressEscape(HWND dialog)
     PostMessageW(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
 }
 
+// ---- requests to the test script ----
+
+// Leaves `request` at `requestPath` for the test script, which watches for such files, and waits
+// until the script has carried it out and removed the file. Written under another name first, so
+// the script never reads half a request.
+bool AskScript(const std::wstring& requestPath, const std::string& request)
+{
+    const std::wstring partial = requestPath + L".part";
+    if (!WriteFileBytes(partial, std::vector<uint8_t>(request.begin(), request.end()))) return false;
+    if (!MoveFileExW(partial.c_str(), requestPath.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
+    const ULONGLONG deadline = GetTickCount64() + 15000;
+    while (GetFileAttributesW(requestPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        if (GetTickCount64() >= deadline) {
+            DeleteFileW(requestPath.c_str());
+            return false;
+        }
+        Sleep(kPollMs);
+    }
+    return true;
+}
+
 // ---- screenshots ----
 
 // Asks the test script, which watches the screenshot folder, to take a picture of the screen
@@ -370,19 +392,8 @@ bool SaveScreenshot(const std::wstring& folder, const std::wstring& name, const 
     const std::wstring requestPath = folder + L"\\" + name + L".request";
     const std::wstring picturePath = folder + L"\\" + name + L".png";
     DeleteFileW(picturePath.c_str());
-    // Written under another name first, so the script never reads half a request.
-    const std::wstring partial = requestPath + L".part";
-    if (!WriteFileBytes(partial, std::vector<uint8_t>(request, request + n))) return false;
-    if (!MoveFileExW(partial.c_str(), requestPath.c_str(), MOVEFILE_REPLACE_EXISTING)) return false;
-    const ULONGLONG deadline = GetTickCount64() + 15000;
-    while (GetFileAttributesW(requestPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        if (GetTickCount64() >= deadline) {
-            DeleteFileW(requestPath.c_str());
-            return false;
-        }
-        Sleep(kPollMs);
-    }
-    return GetFileAttributesW(picturePath.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return AskScript(requestPath, std::string(request, static_cast<size_t>(n))) &&
+           GetFileAttributesW(picturePath.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // ---- the program under test ----
@@ -581,6 +592,7 @@ public:
             {"exit while the chooser is open", &Driver::ExitWhileChoosing},
             {"stub without payload", &Driver::StubWithoutPayload},
             {"older payload version", &Driver::OlderPayload},
+            {"a signed patch", &Driver::SignedPatch},
             {"a long application, watched", &Driver::LongApplication},
             {"exit during the CRC check", &Driver::ExitDuringCheck},
             {"exit while writing", &Driver::ExitWhileWriting},
@@ -1050,6 +1062,33 @@ private:
     {
         Scenario s("older");
         return RefusedAtStart(m_olderPatch, s);
+    }
+
+    // Signed with Authenticode once finished, by the test script (it has the signing tool), a
+    // patch runs as before: the signature follows the payload.
+    bool SignedPatch()
+    {
+        Scenario s("signed");
+        const std::wstring patch = Path(L"signed patch.exe");
+        const std::wstring target = Path(L"signed target.bin");
+        const std::vector<uint8_t> unsignedPatch = ReadFileBytes(m_goodPatch);
+        if (!s.Check(WriteFileBytes(patch, unsignedPatch), "patch copied")) return false;
+        if (!s.Check(AskScript(patch + L".sign-request", "sign\n"), "the test script answers")) return false;
+        CVELK_File file;
+        PeSignatureFields fields;
+        const bool found = file.OpenFile(patch.c_str(), kModeReadExisting, kShareRead) &&
+                           FindPeSignatureFields(file, &fields);
+        file.Close();
+        if (!s.Check(found && fields.tableSize != 0 && fields.tableOffset >= unsignedPatch.size(),
+                     "the patch is signed, the signature behind the payload"))
+            return false;
+        if (!s.Check(WriteFileBytes(target, m_original), "target written")) return false;
+        PatchProcess process;
+        HWND dialog = StartReady(process, patch, s);
+        if (dialog == nullptr) return false;
+        if (!Choose(process, dialog, s, target)) return false;
+        if (!Answer(process, s, W(velk_messages::kSuccess), IDOK)) return false;
+        return s.Check(ReadFileBytes(target) == m_patched, "the target holds the patched bytes");
     }
 
     std::wstring m_stub, m_work, m_shots;

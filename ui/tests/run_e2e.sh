@@ -5,7 +5,8 @@
 # It uses a Wine prefix of its own inside the output folder, made on first use, so that its
 # settings (a virtual desktop, a CJK font for the dialog fonts) touch nobody else and so that
 # ending its wineserver ends only this test's Windows processes. Screenshots of the ready
-# dialog and of the summary box are left in <output folder>/screenshots as PNG files.
+# dialog and of the summary box are left in <output folder>/screenshots as PNG files. Patches
+# the driver asks to have signed are signed with a certificate made for the run (osslsigncode).
 set -euo pipefail
 
 driver=$(realpath "$1")
@@ -24,12 +25,16 @@ wineserver=/usr/lib/wine/wineserver64
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver64 || command -v wineserver)
 export VELK_WINE="$wine" VELK_WINESERVER="$wineserver"
 
-for tool in xvfb-run timeout; do
+for tool in xvfb-run timeout openssl osslsigncode; do
   command -v "$tool" >/dev/null || { echo "run_e2e: $tool is missing" >&2; exit 1; }
 done
 
-rm -rf "$out/work" "$out/screenshots"
-mkdir -p "$out/work" "$out/screenshots"
+rm -rf "$out/work" "$out/screenshots" "$out/signing"
+mkdir -p "$out/work" "$out/screenshots" "$out/signing"
+export VELK_SIGNING="$out/signing"
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=velkpatch e2e publisher" \
+  -keyout "$VELK_SIGNING/key.pem" -out "$VELK_SIGNING/cert.pem" 2>"$VELK_SIGNING/openssl.log" ||
+  { cat "$VELK_SIGNING/openssl.log" >&2; exit 1; }
 
 # Everything Wine runs stays inside the virtual display's lifetime: the inner script ends the
 # prefix's wineserver before xvfb-run takes the display down.
@@ -69,11 +74,29 @@ take_screenshots() {
 }
 take_screenshots $$ &
 watcher=$!
+# The driver asks for a patch to be signed by leaving "<patch>.sign-request" beside it; the
+# patch is signed in place.
+sign_on_request() {
+  local parent=$1
+  while kill -0 "$parent" 2>/dev/null; do
+    for request in "$VELK_WORK"/*.sign-request; do
+      [ -f "$request" ] || continue
+      patch=${request%.sign-request}
+      timeout 20 osslsigncode sign -certs "$VELK_SIGNING/cert.pem" -key "$VELK_SIGNING/key.pem" \
+        -n "velkpatch e2e" -in "$patch" -out "$patch.signed" >"$VELK_SIGNING/sign.log" 2>&1 &&
+        mv "$patch.signed" "$patch" || cat "$VELK_SIGNING/sign.log" >&2
+      rm -f "$request"
+    done
+    sleep 0.1
+  done
+}
+sign_on_request $$ &
+signer=$!
 start=$(date +%s)
 timeout --kill-after=10 300 "$VELK_WINE" "$VELK_DRIVER" "$VELK_STUB" "$VELK_WORK" "$VELK_SHOTS"
 status=$?
-kill "$watcher" 2>/dev/null
-wait "$watcher" 2>/dev/null
+kill "$watcher" "$signer" 2>/dev/null
+wait "$watcher" "$signer" 2>/dev/null
 echo "run_e2e: driver finished in $(( $(date +%s) - start )) s with status $status"
 exit $status
 INNER

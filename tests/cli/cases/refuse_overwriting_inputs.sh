@@ -9,5 +9,8 @@ velkpatch create original.bin modified.bin -o original.bin --payload-only; echo 
 velkpatch create original.bin modified.bin -o ./sub/../modified.bin --payload-only; echo "exit=$?"
 printf 'not a patcher' > stub.bin
 velkpatch create original.bin modified.bin -o stub.bin --stub stub.bin; echo "exit=$?"
+printf 'notes' > notes.txt
+velkpatch create original.bin modified.bin -o ./notes.txt --payload-only --description notes.txt; echo "exit=$?"
+cat notes.txt; echo
 cmp original.bin keep.bin && cmp modified.bin keep-modified.bin && echo "inputs unchanged"
 ls
