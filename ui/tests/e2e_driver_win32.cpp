@@ -37,7 +37,7 @@ const std::u16string kDescription = u"汉化补丁 v1.0\n请先备份原始镜�
 // records that take a while to write. They go round a few places far apart, so that each one
 // costs a write of its own while the image stays sparse: records in fresh places would each
 // make the file system allocate a block, hundreds of megabytes in all.
-constexpr int64_t kLargeImageBytes = int64_t{16} << 30;
+constexpr int64_t kLargeImageBytes = int64_t{8} << 30;
 constexpr uint32_t kLongRecords = 100000;
 constexpr uint32_t kLongRecordPlaces = 16;
 // The dialog must answer within this at every moment of an application.

@@ -93,7 +93,7 @@ sign_on_request() {
 sign_on_request $$ &
 signer=$!
 start=$(date +%s)
-# About a minute on a quiet machine; the long applications read 16 GiB images several times,
+# About a minute on a quiet machine; the long applications read 8 GiB images several times,
 # which a machine busy with other work can stretch several times over.
 timeout --kill-after=10 420 "$VELK_WINE" "$VELK_DRIVER" "$VELK_STUB" "$VELK_WORK" "$VELK_SHOTS"
 status=$?
