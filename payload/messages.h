@@ -46,5 +46,8 @@ constexpr const char16_t* kResultCrcFailed = u"打补丁失败\n打补丁后的�
 // The same where no journal could put the original back (with kRestoreNextTime where it will).
 constexpr const char16_t* kResultCrcFailedKept = u"打补丁失败\n打补丁后的文件没有通过CRC32验证";
 constexpr const char16_t* kExitQuestion = u"要退出?";
+// The stage the patch program's title shows after the caption while it works.
+constexpr const char16_t* kProgressChecking = u"校验";
+constexpr const char16_t* kProgressPatching = u"打补丁";
 
 }  // namespace velk_messages

@@ -1,8 +1,14 @@
-// The patch program is one thread that never catches an exception: running out of memory ends
-// it, as an uncaught exception would. These definitions take the place of the C++ runtime's
-// thread-safe and message-printing versions, which would otherwise pull a thread library, a
-// name demangler and the exception classes' string machinery into an executable that is meant
-// to stay small. Linked into velkstub only; tests keep the full runtime.
+// The patch program never catches an exception: running out of memory ends it, as an uncaught
+// exception would. These definitions take the place of the C++ runtime's thread-safe and
+// message-printing versions, which would otherwise pull a thread library, a name demangler and
+// the exception classes' string machinery into an executable that is meant to stay small.
+// Linked into velkstub only; tests keep the full runtime.
+//
+// The program has two threads, the dialog's and the application's worker, so what stands in
+// for the thread library here is safe for several threads: built on atomics and Win32 calls.
+#include <windows.h>
+
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -13,8 +19,12 @@ namespace {
     std::abort();
 }
 
-// The runtime's per-thread exception record (caught exceptions, uncaught count); one thread.
-void* g_exceptionGlobals[4];
+// Waits are rare and short (another thread finishing an initialisation or a table lookup);
+// giving up the time slice is enough.
+void YieldToOthers()
+{
+    Sleep(0);
+}
 
 }  // namespace
 
@@ -34,51 +44,99 @@ void __verbose_terminate_handler() { EndProgram(); }
 
 extern "C" {
 
-// Function-local statics are initialised on the one thread there is.
+// Function-local statics (the CRC path chosen once, the short path entry points) may be first
+// reached by either thread. The guard's first byte says "done", as the ABI requires; its second
+// byte is taken by the thread that runs the initialisation while others wait.
 int __cxa_guard_acquire(long long* guard)
 {
-    return *reinterpret_cast<char*>(guard) == 0 ? 1 : 0;
+    char* done = reinterpret_cast<char*>(guard);
+    char* busy = done + 1;
+    for (;;) {
+        if (__atomic_load_n(done, __ATOMIC_ACQUIRE) != 0) return 0;
+        char idle = 0;
+        if (__atomic_compare_exchange_n(busy, &idle, 1, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
+            // Another thread may have finished between the two looks.
+            if (__atomic_load_n(done, __ATOMIC_ACQUIRE) == 0) return 1;
+            __atomic_store_n(busy, 0, __ATOMIC_RELEASE);
+            return 0;
+        }
+        YieldToOthers();
+    }
 }
 void __cxa_guard_release(long long* guard)
 {
-    *reinterpret_cast<char*>(guard) = 1;
+    char* done = reinterpret_cast<char*>(guard);
+    __atomic_store_n(done, 1, __ATOMIC_RELEASE);
+    __atomic_store_n(done + 1, 0, __ATOMIC_RELEASE);
 }
-void __cxa_guard_abort(long long*) {}
+void __cxa_guard_abort(long long* guard)
+{
+    __atomic_store_n(reinterpret_cast<char*>(guard) + 1, 0, __ATOMIC_RELEASE);
+}
 
+// The runtime's per-thread exception record (caught exceptions, uncaught count). Only a thread
+// that throws asks for one, on its way to ending the program, so it is made then and never freed.
 void* __cxa_get_globals() noexcept
 {
-    return g_exceptionGlobals;
+    static const DWORD slot = TlsAlloc();
+    if (slot == TLS_OUT_OF_INDEXES) EndProgram();
+    void* record = TlsGetValue(slot);
+    if (record == nullptr) {
+        record = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, 4 * sizeof(void*));
+        if (record == nullptr || !TlsSetValue(slot, record)) EndProgram();
+    }
+    return record;
 }
 void* __cxa_get_globals_fast() noexcept
 {
-    return g_exceptionGlobals;
+    return __cxa_get_globals();
 }
 
-// The unwinder and the exception allocator guard their tables with these. With one thread the
-// guards have nothing to do, and the thread library they would come from is most of the
-// runtime's weight in the 32-bit build.
+// The unwinder and the exception allocator guard their tables with these; the thread library
+// they would come from is most of the runtime's weight in the 32-bit build. The mutexes are held
+// for a table lookup and never taken twice by one thread, so a lock word suffices. The word is
+// pointer-sized, as the thread library's own; any value but kLocked (its static initialiser
+// included) means free.
+constexpr intptr_t kLocked = 0x10CC;
+
 int pthread_once(long* once, void (*run)(void))
 {
-    if (*once == 0) {
-        *once = 1;
-        run();
+    enum : long { kNotRun = 0, kRunning = 1, kRun = 2 };
+    for (;;) {
+        long state = __atomic_load_n(once, __ATOMIC_ACQUIRE);
+        if (state == kRun) return 0;
+        if (state == kNotRun &&
+            __atomic_compare_exchange_n(once, &state, kRunning, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
+            run();
+            __atomic_store_n(once, kRun, __ATOMIC_RELEASE);
+            return 0;
+        }
+        YieldToOthers();
     }
-    return 0;
 }
-int pthread_mutex_init(void*, const void*)
+int pthread_mutex_init(void* mutex, const void*)
 {
+    __atomic_store_n(static_cast<intptr_t*>(mutex), 0, __ATOMIC_RELEASE);
     return 0;
 }
 int pthread_mutex_destroy(void*)
 {
     return 0;
 }
-int pthread_mutex_lock(void*)
+int pthread_mutex_lock(void* mutex)
 {
-    return 0;
+    auto* word = static_cast<intptr_t*>(mutex);
+    for (;;) {
+        intptr_t seen = __atomic_load_n(word, __ATOMIC_RELAXED);
+        if (seen != kLocked &&
+            __atomic_compare_exchange_n(word, &seen, kLocked, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED))
+            return 0;
+        YieldToOthers();
+    }
 }
-int pthread_mutex_unlock(void*)
+int pthread_mutex_unlock(void* mutex)
 {
+    __atomic_store_n(static_cast<intptr_t*>(mutex), 0, __ATOMIC_RELEASE);
     return 0;
 }
 

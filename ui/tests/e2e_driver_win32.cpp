@@ -8,9 +8,11 @@
 // Exit code: 0 when every scenario passed.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -30,6 +32,21 @@ constexpr DWORD kPollMs = 50;
 constexpr int kMessageBoxTextId = 0xFFFF;
 const wchar_t* const kCaption = L"DRAV补丁程序 3.0.2010.11250";
 const std::u16string kDescription = u"汉化补丁 v1.0\n请先备份原始镜像。\nSecond line, ASCII.";
+
+// The long application: a sparse image large enough that its CRC check takes seconds, and
+// records that take a while to write. They go round a few places far apart, so that each one
+// costs a write of its own while the image stays sparse: records in fresh places would each
+// make the file system allocate a block, hundreds of megabytes in all.
+constexpr int64_t kLargeImageBytes = int64_t{8} << 30;
+constexpr uint32_t kLongRecords = 100000;
+constexpr uint32_t kLongRecordPlaces = 16;
+// The dialog must answer within this at every moment of an application.
+constexpr DWORD kMaxStallMs = 300;
+constexpr DWORD kProbeMs = 50;
+// How long a confirmed exit may take to end the program while it works: the work stops at
+// once, but what was written is undone and flushed to the disk first, which a busy disk can
+// hold up for seconds.
+constexpr DWORD kExitWithinMs = 10000;
 
 std::wstring W(const char16_t* text)
 {
@@ -100,6 +117,70 @@ std::vector<uint8_t> ReadFileBytes(const std::wstring& path)
     return bytes;
 }
 
+// A sparse file of `size` bytes, zeros but for a mark at each end, made in an instant whatever
+// the size.
+const uint8_t kImageMark[4] = {'I', 'M', 'G', '!'};
+bool WriteSparseImage(const std::wstring& path, int64_t size)
+{
+    CVELK_File file;
+    return file.OpenFile(path.c_str(), kModeCreateTruncate, kShareNone) && file.SetSize(size) && file.Seek(0) &&
+           file.Write(kImageMark, 4) == 4 && file.Seek(size - 4) && file.Write(kImageMark, 4) == 4;
+}
+
+// The CRC-32 of that image, computed in memory rather than by reading gigabytes of holes.
+uint32_t SparseImageCrc(int64_t size)
+{
+    static const std::vector<uint8_t> zeros(1u << 20);
+    const velk_crc32::ExtendFunction extend = velk_crc32::BestExtend();
+    uint32_t state = extend(0xFFFFFFFFu, kImageMark, 4);
+    for (int64_t left = size - 8; left > 0; left -= static_cast<int64_t>(zeros.size()))
+        state = extend(state, zeros.data(), static_cast<size_t>(std::min<int64_t>(left, zeros.size())));
+    return extend(state, kImageMark, 4) ^ 0xFFFFFFFFu;
+}
+
+// The record of the long application at `index`: 4 bytes that are never all zero.
+uint64_t LongRecordPosition(uint32_t index)
+{
+    const uint32_t place = index % kLongRecordPlaces;
+    return static_cast<uint64_t>(place) * (kLargeImageBytes / kLongRecordPlaces) + 4096 + place * 7;
+}
+uint32_t LongRecordData(uint32_t index)
+{
+    return 0x80000000u | (index * 2654435761u >> 1);
+}
+
+// The size and CRC-32 of a file, which together tell a changed large file from the one it was.
+struct Fingerprint {
+    int64_t size = -1;
+    uint32_t crc = 0;
+    bool operator==(const Fingerprint& other) const { return size == other.size && crc == other.crc; }
+};
+Fingerprint FingerprintOf(const std::wstring& path)
+{
+    CVELK_File file;
+    Fingerprint print;
+    if (!file.OpenFile(path.c_str(), kModeReadExisting, kShareReadWrite)) return print;
+    print.size = file.GetSize();
+    print.crc = file.GetCrc32();
+    return print;
+}
+
+
+// How many of the long application's places hold the last record written there.
+uint32_t CountLongRecords(const std::wstring& path)
+{
+    CVELK_File file;
+    if (!file.OpenFile(path.c_str(), kModeReadExisting, kShareReadWrite)) return 0;
+    uint32_t found = 0;
+    for (uint32_t i = kLongRecords - kLongRecordPlaces; i < kLongRecords; ++i) {
+        uint32_t data = 0;
+        if (file.Seek(static_cast<int64_t>(LongRecordPosition(i))) && file.Read(&data, 4) == 4 &&
+            data == LongRecordData(i))
+            ++found;
+    }
+    return found;
+}
+
 // The stub followed by a payload that `write` produces with the payload writer.
 bool WritePatch(const std::wstring& stub, const std::wstring& patch,
                 const std::function<bool(CVELK_PayloadWriter&)>& write)
@@ -126,9 +207,10 @@ std::wstring TextOf(HWND window)
     DWORD_PTR length = 0;
     if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &length))
         return L"<no answer>";
-    std::wstring text(length + 1, L'\0');
+    // Room to spare: a title may grow between the two questions (校验 99% -> 校验 100%).
+    std::wstring text(length + 64, L'\0');
     DWORD_PTR got = 0;
-    SendMessageTimeoutW(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG,
+    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG,
                         kSendTimeoutMs, &got);
     text.resize(got);
     return text;
@@ -364,6 +446,100 @@ private:
     PROCESS_INFORMATION m_info = {};
 };
 
+// ---- an application at work ----
+
+// What the dialog's title says: the bare caption (stage 0), the check (1) or the records (2)
+// with a percentage, or anything else (-1).
+struct TitleProgress {
+    int stage;
+    int percent;
+    bool operator==(const TitleProgress& other) const { return stage == other.stage && percent == other.percent; }
+};
+
+TitleProgress ParseTitle(const std::wstring& title)
+{
+    if (title == kCaption) return {0, 0};
+    const std::wstring stages[] = {W(velk_messages::kProgressChecking), W(velk_messages::kProgressPatching)};
+    for (int stage = 1; stage <= 2; ++stage) {
+        for (int percent = 0; percent <= 100; ++percent) {
+            if (title == std::wstring(kCaption) + L" - " + stages[stage - 1] + L" " + std::to_wstring(percent) + L"%")
+                return {stage, percent};
+        }
+    }
+    return {-1, 0};
+}
+
+// Watches the dialog of a running application: every kProbeMs it sends WM_NULL and notes how
+// long the answer took, and it reads the title and notes each new text.
+class WorkWatch {
+public:
+    WorkWatch(const PatchProcess& process, HWND dialog) : m_process(process), m_dialog(dialog) {}
+
+    // Probes until `done` holds for the title, a message box appears or the program ends;
+    // false when the time runs out first or the dialog stops answering altogether.
+    bool Until(const std::function<bool(TitleProgress)>& done, DWORD timeoutMs = 60000)
+    {
+        const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+        while (GetTickCount64() < deadline) {
+            const ULONGLONG sent = GetTickCount64();
+            DWORD_PTR ignored = 0;
+            const bool answered = SendMessageTimeoutW(m_dialog, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &ignored) != 0;
+            const DWORD waited = static_cast<DWORD>(GetTickCount64() - sent);
+            ++m_probes;
+            if (!answered) return false;
+            const std::wstring title = TextOf(m_dialog);
+            const TitleProgress progress = ParseTitle(title);
+            if (waited > m_worstMs) {
+                m_worstMs = waited;
+                m_worstAt = progress;
+            }
+            if (progress.stage < 0) m_strange = title;
+            if (m_seen.empty() || !(m_seen.back() == progress)) m_seen.push_back(progress);
+            if (done(progress) || !DialogsOf(m_process.Id(), IsMessageBox).empty() || !m_process.Running())
+                return true;
+            Sleep(kProbeMs);
+        }
+        return false;
+    }
+
+    DWORD WorstMs() const { return m_worstMs; }
+    // Where the work stood after the longest wait.
+    TitleProgress WorstAt() const { return m_worstAt; }
+    int Probes() const { return m_probes; }
+    // Every text the title showed was the caption or the caption with progress.
+    const std::wstring& Strange() const { return m_strange; }
+    // Progress never went back, and the check showed a share between none and all.
+    bool Rising() const
+    {
+        bool partWay = false;
+        for (size_t i = 0; i < m_seen.size(); ++i) {
+            // Through the stages in order, the percentage rising within one; the caption may
+            // come back at the end.
+            const TitleProgress& now = m_seen[i];
+            if (i > 0 && now.stage != 0 && (now.stage < m_seen[i - 1].stage ||
+                                            (now.stage == m_seen[i - 1].stage && now.percent < m_seen[i - 1].percent)))
+                return false;
+            if (now.stage == 1 && now.percent > 0 && now.percent < 100) partWay = true;
+        }
+        return partWay;
+    }
+    std::string Titles() const
+    {
+        std::string text;
+        for (const TitleProgress& p : m_seen) text += std::to_string(p.stage) + ":" + std::to_string(p.percent) + " ";
+        return text;
+    }
+
+private:
+    const PatchProcess& m_process;
+    HWND m_dialog;
+    DWORD m_worstMs = 0;
+    TitleProgress m_worstAt = {0, 0};
+    int m_probes = 0;
+    std::vector<TitleProgress> m_seen;
+    std::wstring m_strange;
+};
+
 // One scenario's checks: the first failure is logged and ends the scenario.
 class Scenario {
 public:
@@ -400,10 +576,12 @@ public:
         CreateDirectoryW((m_work + L"\\three files").c_str(), nullptr);
         for (const wchar_t* name : {L"1.bin", L"2.bin", L"3.bin"})
             WriteFileBytes(m_work + L"\\three files\\" + name, {1});
+        const ULONGLONG preparing = GetTickCount64();
         if (!PrepareData()) {
             Log("FAILED: could not build the patches");
             return 1;
         }
+        Log("patches built in %.1f s", static_cast<double>(GetTickCount64() - preparing) / 1000.0);
         int failures = 0;
         const std::pair<const char*, bool (Driver::*)()> scenarios[] = {
             {"ready dialog, description and summary", &Driver::ReadyAndSummary},
@@ -416,8 +594,16 @@ public:
             {"older payload version", &Driver::OlderPayload},
             {"a signed patch", &Driver::SignedPatch},
             {"already patched, shown once", &Driver::AlreadyPatched},
+            {"a long application, watched", &Driver::LongApplication},
+            {"exit during the CRC check", &Driver::ExitDuringCheck},
+            {"exit while writing", &Driver::ExitWhileWriting},
+            {"ended by force while writing, then applied again", &Driver::KilledThenAppliedAgain},
         };
+        // VELK_E2E_ONLY=text runs only the scenarios whose names hold the text.
+        char only[64] = {};
+        GetEnvironmentVariableA("VELK_E2E_ONLY", only, sizeof only);
         for (const auto& scenario : scenarios) {
+            if (only[0] != 0 && std::strstr(scenario.first, only) == nullptr) continue;
             const ULONGLONG start = GetTickCount64();
             const bool ok = (this->*scenario.second)();
             Log("%s: %s (%.1f s)", ok ? "PASS" : "FAIL", scenario.first, static_cast<double>(GetTickCount64() - start) / 1000.0);
@@ -466,7 +652,31 @@ private:
         });
         m_plainStub = Path(L"plain stub.exe");
         ok = ok && CopyFileW(m_stub.c_str(), m_plainStub.c_str(), FALSE);
-        return ok;
+        return ok && PrepareLongPatch();
+    }
+
+    // The image every long application starts from, and a patch that checks its CRC and then
+    // writes records all through it.
+    bool PrepareLongPatch()
+    {
+        m_largeImage = {kLargeImageBytes, SparseImageCrc(kLargeImageBytes)};
+        m_longPatch = Path(L"long patch.exe");
+        return WritePatch(m_stub, m_longPatch, [&](CVELK_PayloadWriter& w) {
+            bool good = w.Begin(kLargeImageBytes, m_largeImage.crc);
+            for (uint32_t i = 0; good && i < kLongRecords; ++i) {
+                const uint32_t data = LongRecordData(i);
+                good = w.AddRecord(LongRecordPosition(i), reinterpret_cast<const uint8_t*>(&data), 4);
+            }
+            return good && w.Finish(kDescription);
+        });
+    }
+
+    static std::wstring SummaryOf(uint32_t crc, uint64_t patchedSize)
+    {
+        wchar_t hex[16];
+        swprintf(hex, 16, L"%08X", crc);
+        return std::wstring(L"补丁版本: VELK-PATCH3.0\r\n目标文件的CRC32验证: ") + hex +
+               L"\r\n打补丁后的文件大小: " + std::to_wstring(patchedSize);
     }
 
     // Starts a patch and waits for its ready dialog.
@@ -547,10 +757,7 @@ private:
         Sleep(300);  // let it paint
         if (!m_shots.empty()) s.Check(SaveScreenshot(m_shots, L"dialog", {dialog}), "screenshot saved");
 
-        wchar_t crc[16];
-        swprintf(crc, 16, L"%08X", Crc(m_original));
-        const std::wstring summary = std::wstring(L"补丁版本: VELK-PATCH3.0\r\n目标文件的CRC32验证: ") + crc +
-                                     L"\r\n打补丁后的文件大小: " + std::to_wstring(m_patched.size());
+        const std::wstring summary = SummaryOf(Crc(m_original), m_patched.size());
         Press(dialog, IDC_VELK_INFO);
         if (!Answer(process, s, summary, IDOK, L"summary", dialog)) return false;
         // The hidden close button, should a command reach it: the caption as text and caption.
@@ -695,6 +902,145 @@ private:
                s.Check(ReadFileBytes(target) == m_original, "the late pick is not patched");
     }
 
+    // The dialog's answers and title while an application runs, noted by `watch`: every probe
+    // answered in time, every title the caption or the caption with progress, moving on.
+    bool StayedResponsive(Scenario& s, const WorkWatch& watch, const char* what)
+    {
+        Log("   %s: %d probes, longest wait for an answer %lu ms (then at %d:%d); titles (stage:percent) %s", what,
+            watch.Probes(), watch.WorstMs(), watch.WorstAt().stage, watch.WorstAt().percent, watch.Titles().c_str());
+        return s.Check(watch.WorstMs() <= kMaxStallMs, "the dialog answers within 300 ms at every probe") &&
+               s.Same(watch.Strange(), L"", "the title shows the caption or the caption with progress");
+    }
+
+    // Waits until the application has ended: the caption back in the title, the button on.
+    bool BackToReady(HWND dialog, Scenario& s)
+    {
+        const ULONGLONG deadline = GetTickCount64() + 5000;
+        while (TextOf(dialog) != kCaption && GetTickCount64() < deadline) Sleep(kPollMs);
+        return s.Same(TextOf(dialog), kCaption, "the caption comes back when the application ends") &&
+               s.Check(IsWindowEnabled(GetDlgItem(dialog, IDC_VELK_APPLY)) != FALSE, "the apply button is on again");
+    }
+
+    // Starts a long application on a fresh image.
+    HWND StartLong(PatchProcess& process, Scenario& s, const std::wstring& target)
+    {
+        if (!s.Check(WriteSparseImage(target, kLargeImageBytes), "image written")) return nullptr;
+        HWND dialog = StartReady(process, m_longPatch, s);
+        return dialog != nullptr && Choose(process, dialog, s, target) ? dialog : nullptr;
+    }
+
+    // A long application watched from start to end: the dialog answers at every probe, the
+    // title shows a rising percentage, the apply button is off, the summary still shows, and
+    // Cancel at "要退出?" lets the work go on.
+    bool LongApplication()
+    {
+        Scenario s("long");
+        const std::wstring target = Path(L"large image.iso");
+        PatchProcess process;
+        HWND dialog = StartLong(process, s, target);
+        if (dialog == nullptr) return false;
+        const ULONGLONG started = GetTickCount64();
+        WorkWatch watch(process, dialog);
+        if (!watch.Until([](TitleProgress p) { return p.stage == 1 && p.percent >= 5; }) ||
+            ParseTitle(TextOf(dialog)).stage != 1) {
+            StayedResponsive(s, watch, "application");
+            return s.Check(false, "the title shows the check under way");
+        }
+        // "要退出?" holds the work while it is open; Cancel lets it go on.
+        PressEscape(dialog);
+        if (!s.Check(WaitForDialog(process.Id(), IsMessageBox) != nullptr, "the exit question appears")) return false;
+        const std::wstring asked = TextOf(dialog);
+        Sleep(700);
+        if (!s.Same(TextOf(dialog), asked, "the work holds while the question is open")) return false;
+        if (!Answer(process, s, W(velk_messages::kExitQuestion), IDCANCEL)) return false;
+        if (!s.Check(!IsWindowEnabled(GetDlgItem(dialog, IDC_VELK_APPLY)), "the apply button is off while working"))
+            return false;
+        Press(dialog, IDC_VELK_APPLY);  // sent to the disabled button all the same: turned away
+        if (!m_shots.empty()) s.Check(SaveScreenshot(m_shots, L"progress", {dialog}), "screenshot saved");
+        Press(dialog, IDC_VELK_INFO);
+        if (!Answer(process, s, SummaryOf(m_largeImage.crc, kLargeImageBytes), IDOK)) return false;
+        if (!s.Check(watch.Until([](TitleProgress) { return false; }, 120000), "the application ends with a message"))
+            return false;
+        Log("   the application took %.1f s", static_cast<double>(GetTickCount64() - started) / 1000.0);
+        if (!Answer(process, s, W(velk_messages::kSuccess), IDOK)) return false;
+        if (!StayedResponsive(s, watch, "application") || !s.Check(watch.Rising(), "the title shows a rising percentage"))
+            return false;
+        if (!BackToReady(dialog, s)) return false;
+        if (!s.Check(DialogsOf(process.Id(), IsFileDialog).empty(), "no chooser opened while working")) return false;
+        return s.Check(CountLongRecords(target) == kLongRecordPlaces, "the records are in the image");
+    }
+
+    // Watches the application until the title shows `stage` (1 the check, 2 the records).
+    bool ReachStage(WorkWatch& watch, HWND dialog, Scenario& s, int stage)
+    {
+        const bool reached = watch.Until([stage](TitleProgress p) { return p.stage == stage; });
+        return s.Check(reached && ParseTitle(TextOf(dialog)).stage == stage, "the title shows the stage under way");
+    }
+
+    // OK at "要退出?" while the application works: the program ends with exit code 2 within a
+    // few seconds and leaves the file as it was, with no journal beside it. The work holds
+    // while the question is open, so the stop lands in the stage the title shows.
+    bool ExitConfirmedLeavesFile(PatchProcess& process, HWND dialog, Scenario& s, WorkWatch& watch,
+                                 const std::wstring& target, int stage)
+    {
+        PressEscape(dialog);
+        if (!s.Check(WaitForDialog(process.Id(), IsMessageBox) != nullptr, "the exit question appears")) return false;
+        if (!s.Check(ParseTitle(TextOf(dialog)).stage == stage, "the question holds the work in its stage")) return false;
+        if (!Answer(process, s, W(velk_messages::kExitQuestion), IDOK)) return false;
+        const ULONGLONG confirmed = GetTickCount64();
+        const long code = process.WaitForExit(kExitWithinMs);
+        Log("   the program ended %lu ms after OK with exit code %ld",
+            static_cast<unsigned long>(GetTickCount64() - confirmed), code);
+        if (!StayedResponsive(s, watch, "until the exit question")) return false;
+        if (!s.Check(code == 2, "the program ends with exit code 2 within 10 s")) return false;
+        const std::wstring journal = target + L".velk-undo";
+        return s.Check(FingerprintOf(target) == m_largeImage, "the file is byte for byte as it was") &&
+               s.Check(GetFileAttributesW(journal.c_str()) == INVALID_FILE_ATTRIBUTES, "no journal is left");
+    }
+
+    // "要退出?" and OK while the application is in `stage`.
+    bool ExitWhileWorking(const char* name, int stage)
+    {
+        Scenario s(name);
+        const std::wstring target = Path(stage == 1 ? L"stopped in the check.iso" : L"stopped while writing.iso");
+        PatchProcess process;
+        HWND dialog = StartLong(process, s, target);
+        if (dialog == nullptr) return false;
+        WorkWatch watch(process, dialog);
+        return ReachStage(watch, dialog, s, stage) && ExitConfirmedLeavesFile(process, dialog, s, watch, target, stage);
+    }
+    bool ExitDuringCheck() { return ExitWhileWorking("exit during the check", 1); }
+    bool ExitWhileWriting() { return ExitWhileWorking("exit while writing", 2); }
+
+    // The program ended by force while writing, as Windows ends a program the user gives up
+    // on. The next application first undoes the interrupted one, without a word and before the
+    // check, which then passes: the first message is the success.
+    bool KilledThenAppliedAgain()
+    {
+        Scenario s("killed");
+        const std::wstring target = Path(L"ended by force.iso");
+        const std::wstring journal = target + L".velk-undo";
+        {
+            PatchProcess process;
+            HWND dialog = StartLong(process, s, target);
+            if (dialog == nullptr) return false;
+            WorkWatch watch(process, dialog);
+            if (!ReachStage(watch, dialog, s, 2)) return false;
+            process.Kill();
+        }
+        if (!s.Check(GetFileAttributesW(journal.c_str()) != INVALID_FILE_ATTRIBUTES, "a journal is left")) return false;
+        PatchProcess process;
+        HWND dialog = StartReady(process, m_longPatch, s);
+        if (dialog == nullptr || !Choose(process, dialog, s, target)) return false;
+        WorkWatch watch(process, dialog);
+        if (!s.Check(watch.Until([](TitleProgress) { return false; }, 120000), "the application ends with a message"))
+            return false;
+        if (!Answer(process, s, W(velk_messages::kSuccess), IDOK) || !StayedResponsive(s, watch, "application"))
+            return false;
+        return s.Check(CountLongRecords(target) == kLongRecordPlaces, "the records are in the image") &&
+               s.Check(GetFileAttributesW(journal.c_str()) == INVALID_FILE_ATTRIBUTES, "no journal is left");
+    }
+
     bool RefusedAtStart(const std::wstring& patch, Scenario& s)
     {
         PatchProcess process;
@@ -776,6 +1122,8 @@ private:
     std::vector<uint8_t> m_original, m_patched;
     std::vector<VelkRecord> m_records;
     std::wstring m_goodPatch, m_damagedPatch, m_olderPatch, m_plainStub;
+    std::wstring m_longPatch;
+    Fingerprint m_largeImage;
 };
 
 }  // namespace

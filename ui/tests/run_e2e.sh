@@ -93,7 +93,9 @@ sign_on_request() {
 sign_on_request $$ &
 signer=$!
 start=$(date +%s)
-timeout --kill-after=10 300 "$VELK_WINE" "$VELK_DRIVER" "$VELK_STUB" "$VELK_WORK" "$VELK_SHOTS"
+# About a minute on a quiet machine; the long applications read 8 GiB images several times,
+# which a machine busy with other work can stretch several times over.
+timeout --kill-after=10 420 "$VELK_WINE" "$VELK_DRIVER" "$VELK_STUB" "$VELK_WORK" "$VELK_SHOTS"
 status=$?
 kill "$watcher" "$signer" 2>/dev/null
 wait "$watcher" "$signer" 2>/dev/null
@@ -105,7 +107,7 @@ INNER
 export VELK_REG="$here/e2e_prefix.reg" VELK_DRIVER="$driver" VELK_STUB="$stub"
 export VELK_WORK="$out/work" VELK_SHOTS="$out/screenshots"
 status=0
-timeout --kill-after=10 420 xvfb-run -a -s "-screen 0 1024x768x24" bash -c "$inner" || status=$?
+timeout --kill-after=10 540 xvfb-run -a -s "-screen 0 1024x768x24" bash -c "$inner" || status=$?
 
 # Leave nothing behind, even when a stage ran out of time.
 "$wineserver" -k >/dev/null 2>&1 || true

@@ -1,0 +1,59 @@
+#include "ui/progress_title.h"
+
+#include "payload/messages.h"
+
+VelkShownProgress ShownProgress(VelkProgressStage stage, int64_t done, int64_t total)
+{
+    if (total <= 0) return {stage, -1};
+    if (done <= 0) return {stage, 0};
+    if (done >= total) return {stage, 100};
+    // Both halved where the product would overflow (files of exabytes): the share stays.
+    while (done > INT64_MAX / 100) {
+        done >>= 1;
+        total >>= 1;
+    }
+    const int64_t percent = done * 100 / total;
+    // 100% means done, whatever the halving rounded.
+    return {stage, percent < 99 ? static_cast<int>(percent) : 99};
+}
+
+std::u16string ProgressTitle(const char16_t* caption, VelkShownProgress progress)
+{
+    std::u16string title(caption);
+    title += u" - ";
+    title += progress.stage == VelkProgressStage::kCrc ? velk_messages::kProgressChecking
+                                                       : velk_messages::kProgressPatching;
+    if (progress.percent >= 0) {
+        // Digits by hand: std::to_string would link the runtime's prebuilt narrow string.
+        char16_t digits[4];
+        int count = 0;
+        int value = progress.percent;
+        do {
+            digits[count++] = static_cast<char16_t>(u'0' + value % 10);
+            value /= 10;
+        } while (value != 0 && count < 4);
+        title += u' ';
+        while (count > 0) title += digits[--count];
+        title += u'%';
+    }
+    return title;
+}
+
+bool CVELKProgressPacer::Note(VelkShownProgress progress, uint64_t nowMs)
+{
+    m_latest = progress;
+    m_noted = true;
+    if (m_shownAny && (progress == m_shown || nowMs - m_shownAtMs < m_intervalMs)) return false;
+    m_shown = progress;
+    m_shownAtMs = nowMs;
+    m_shownAny = true;
+    return true;
+}
+
+bool CVELKProgressPacer::CatchUp()
+{
+    if (!m_noted || (m_shownAny && m_latest == m_shown)) return false;
+    m_shown = m_latest;
+    m_shownAny = true;
+    return true;
+}
