@@ -42,8 +42,9 @@ emulated=0
   # Skips the case unless it runs as root (giving a file to another owner needs root).
   root_only() { [[ $(id -u) -eq 0 ]] || { echo "(root only)"; exit 0; }; }
   # velkpatch with a pseudo-terminal as its standard streams (script from util-linux); what it
-  # shows there arrives on stdout.
-  velkpatch_on_terminal() { script -qec "$(printf '%q ' "${program[@]}" "$@")" /dev/null; }
+  # shows there arrives on stdout. script runs the command through $SHELL, which may be a shell
+  # that cannot read bash's $'...' quoting, so bash is named.
+  velkpatch_on_terminal() { SHELL=$BASH script -qec "$(printf '%q ' "${program[@]}" "$@")" /dev/null; }
   export -f poke pattern zeros 2>/dev/null
   source "$cases/$name.sh"
 ) </dev/null >"$out/stdout" 2>"$out/stderr"
