@@ -166,7 +166,10 @@ bool CVELK_IPS_IN::Apply(CVELK_xFile& source, CVELK_xFile& target, int64_t paylo
     // resize, before anything changes.)
     std::unique_ptr<CVELK_ReadAhead> again;
     bool journaled = false;
-    if (journal && m_journalEnabled && header.patchedSize >= 0) {
+    const bool journaling = journal && m_journalEnabled && header.patchedSize >= 0;
+    m_recordPass = 0;
+    m_recordPasses = journaling ? 2 : 1;
+    if (journaling) {
         if (plan.oldSize < 0) return Fail(kTargetReadFailed);
         CVELK_ReadAhead* input = Restart(*plan.checked, again, source, header.streamStart);
         if (!input) return Fail(kSourceSeekFailed);
@@ -174,8 +177,9 @@ bool CVELK_IPS_IN::Apply(CVELK_xFile& source, CVELK_xFile& target, int64_t paylo
         journalPlan.oldSize = plan.oldSize;
         journalPlan.patchedSize = header.patchedSize;
         journalPlan.largestSize = std::max(header.patchedSize, plan.stream.largestEnd);
-        if (!WriteJournal(*input, target, journalPlan, *journal, &journaled)) return false;
+        if (!WriteJournal(*input, plan.stream.bytes, target, journalPlan, *journal, &journaled)) return false;
         if (!journaled) m_owner.Notice(VelkNotice::kNoUndoJournal);
+        m_recordPass = 1;
     }
     CVELK_UndoJournal* undo = journaled ? journal : nullptr;
 
@@ -358,13 +362,14 @@ CVELK_ReadAhead* CVELK_IPS_IN::Restart(CVELK_ReadAhead& checked, std::unique_ptr
     return again.get();
 }
 
-bool CVELK_IPS_IN::WriteJournal(CVELK_ReadAhead& input, CVELK_xFile& target, const velk_journal::Header& plan,
-                                CVELK_UndoJournal& journal, bool* journaled)
+bool CVELK_IPS_IN::WriteJournal(CVELK_ReadAhead& input, int64_t streamBytes, CVELK_xFile& target,
+                                const velk_journal::Header& plan, CVELK_UndoJournal& journal, bool* journaled)
 {
     *journaled = false;
     JournalStatus status = journal.Begin(target, plan, m_owner);
     CVELK_RecordReader reader(input, m_work);
     for (uint32_t count = 0; status == JournalStatus::kOk; ++count) {
+        if (count % kProgressInterval == 0) ReportRecords(input.Consumed(), streamBytes);
         if (count % kStopPollInterval == 0 && count != 0 && m_owner.StopRequested()) {
             status = JournalStatus::kStopped;
             break;
@@ -394,6 +399,8 @@ bool CVELK_IPS_IN::ApplyRecords(CVELK_xFile& source, CVELK_xFile& target)
     const int64_t streamStart = source.Tell();
     const int64_t streamBytes = streamStart < 0 ? 0 : source.GetSize() - streamStart;
     CVELK_ReadAhead input(source);
+    m_recordPass = 0;
+    m_recordPasses = 1;
     const Written written = WriteRecords(input, target, streamBytes, false);
     return written.fault ? Fail(written.fault) : true;
 }
@@ -405,8 +412,7 @@ CVELK_IPS_IN::Written CVELK_IPS_IN::WriteRecords(CVELK_ReadAhead& input, CVELK_x
     CVELK_RecordReader reader(input, m_work);
     CVELK_TargetWriter writer(target);
     for (uint32_t count = 0;; ++count) {
-        if (count % kProgressInterval == 0)
-            m_owner.ReportProgress(VelkProgressStage::kRecords, input.Consumed(), streamBytes);
+        if (count % kProgressInterval == 0) ReportRecords(input.Consumed(), streamBytes);
         if (stoppable && count % kStopPollInterval == 0 && count != 0 && m_owner.StopRequested()) {
             writer.Finish();
             result.stopped = true;
@@ -424,8 +430,14 @@ CVELK_IPS_IN::Written CVELK_IPS_IN::WriteRecords(CVELK_ReadAhead& input, CVELK_x
         if (result.fault) return result;
     }
     result.fault = TargetWriteFault(writer.Finish());
-    if (!result.fault) m_owner.ReportProgress(VelkProgressStage::kRecords, streamBytes, streamBytes);
+    if (!result.fault) ReportRecords(streamBytes, streamBytes);
     return result;
+}
+
+void CVELK_IPS_IN::ReportRecords(int64_t done, int64_t streamBytes)
+{
+    m_owner.ReportProgress(VelkProgressStage::kRecords, m_recordPass * streamBytes + done,
+                           m_recordPasses * streamBytes);
 }
 
 bool CVELK_IPS_IN::Undo(CVELK_UndoJournal* journal, CVELK_xFile& target, const char16_t* message,

@@ -147,9 +147,13 @@ private:
                              CVELK_xFile& source, int64_t streamStart);
     // Saves what the records will overwrite. False after a message or a stop; true with
     // `journaled` false when no journal could be written and the application goes on without.
-    bool WriteJournal(CVELK_ReadAhead& input, CVELK_xFile& target, const velk_journal::Header& plan,
-                      CVELK_UndoJournal& journal, bool* journaled);
+    bool WriteJournal(CVELK_ReadAhead& input, int64_t streamBytes, CVELK_xFile& target,
+                      const velk_journal::Header& plan, CVELK_UndoJournal& journal, bool* journaled);
     Written WriteRecords(CVELK_ReadAhead& input, CVELK_xFile& target, int64_t streamBytes, bool stoppable);
+    // With a journal the stream is gone through twice, to save what the records overwrite and
+    // then to write them; each pass shows as its share of the one records stage, so that the
+    // percentage neither stalls through the first pass nor runs back at the second.
+    void ReportRecords(int64_t done, int64_t streamBytes);
     bool Recovered(RecoveryOutcome outcome);
     // Ends an application whose target has changed; with a journal, the target is put back first.
     // A null message: the owner asked to stop. `restoredMessage`, where given, is shown instead
@@ -167,5 +171,6 @@ private:
     int64_t m_resultRangeCost = CVELK_ResultCheck::kRangeCostBytes;
     bool m_journalEnabled = true;
     bool m_stopped = false;
+    int m_recordPass = 0, m_recordPasses = 1;
     uint8_t m_work[kWorkBufferBytes] = {};
 };

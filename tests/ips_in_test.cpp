@@ -257,6 +257,47 @@ TEST(Apply, StopWhileSavingOrWriting)
     }
 }
 
+// With a journal the records are gone through twice, to save what they overwrite and to write
+// them: the records stage rises through both passes once, without running back, to its end.
+TEST(Apply, RecordsProgressRunsThroughBothPasses)
+{
+    PayloadBytes payload;
+    const int records = 40000;  // more than two progress intervals
+    payload.Header(2 * records + 10, 0);
+    for (int i = 0; i < records; ++i) payload.Relative(i == 0 ? 0 : 1, {static_cast<uint8_t>(i)});
+    const std::vector<uint8_t> bytes = payload.End().bytes;
+    const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
+    for (const bool journal : {true, false}) {
+        SCOPED_TRACE(journal ? "with a journal" : "without");
+        CrashDisk disk;
+        disk.Put(source, bytes);
+        disk.Put(target, kTarget);
+        RecordingOwner owner;
+        CVELK_IPS_IN applier(owner);
+        applier.UseFileSystem(disk);
+        applier.SetUndoJournal(journal);
+        ASSERT_TRUE(applier.ApplyPatch(source.c_str(), target.c_str(), 0));
+
+        std::vector<ProgressReport> shown;
+        for (const ProgressReport& p : owner.progress)
+            if (p.stage == VelkProgressStage::kRecords) shown.push_back(p);
+        ASSERT_FALSE(shown.empty());
+        const int64_t total = shown.front().total;
+        const int64_t stream = static_cast<int64_t>(bytes.size()) - velk_format::kHeaderBytes;
+        EXPECT_EQ(total, journal ? 2 * stream : stream);
+        EXPECT_EQ(shown.front().done, 0);
+        EXPECT_EQ(shown.back().done, total);
+        // Each pass reports on its way, not only at its ends.
+        std::vector<int> insidePass(total / stream, 0);
+        for (size_t i = 0; i < shown.size(); ++i) {
+            EXPECT_EQ(shown[i].total, total);
+            if (i > 0) EXPECT_GE(shown[i].done, shown[i - 1].done);
+            if (shown[i].done % stream != 0) ++insidePass[shown[i].done / stream];
+        }
+        for (int inside : insidePass) EXPECT_GE(inside, 2);
+    }
+}
+
 TEST(Apply, CrcQuestionComesBeforeTheDataOffsetCheck)
 {
     // Declining the question ends the application before the damaged data offset is noticed.
