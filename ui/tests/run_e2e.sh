@@ -15,12 +15,9 @@ out=$(mkdir -p "$3" && realpath "$3")
 here=$(cd "$(dirname "$0")" && pwd)
 
 export WINEPREFIX="$out/wineprefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 unset DISPLAY
-wine=/usr/lib/wine/wine64
-[ -x "$wine" ] || wine=$(command -v wine64 || command -v wine)
+source "$here/../../scripts/wine-env.sh"
 wineserver=/usr/lib/wine/wineserver64
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver64 || command -v wineserver)
 export VELK_WINE="$wine" VELK_WINESERVER="$wineserver"
