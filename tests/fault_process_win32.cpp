@@ -44,12 +44,15 @@ public:
         if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &m_process))
             return;
         CloseHandle(m_process.hThread);
+        // Under Wine the ready file can be seen a moment before it can be opened (the rename that
+        // puts it in place still holds it): it is read until it answers.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!fs::exists(fs::path(m_ready)) && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        std::ifstream in{fs::path(m_ready)};
         char c = 0;
-        in >> c;
+        while (c != '0' && c != '1' && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::ifstream in{fs::path(m_ready)};
+            in >> c;
+        }
         m_opened = c == '1';
     }
     ~Holder()
