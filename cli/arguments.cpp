@@ -76,7 +76,8 @@ const char kCheckUsage[] =
     "  0  PATCH applies to TARGET without the CRC question\n"
     "  4  TARGET is already patched\n"
     "  5  TARGET is not the file PATCH expects (apply would ask the CRC question)\n"
-    "  1  cannot tell: PATCH is unusable or TARGET cannot be read\n";
+    "  1  cannot tell: PATCH is unusable, TARGET cannot be read, or TARGET.velk-undo lies\n"
+    "     beside it (an interrupted apply: velkpatch recover TARGET first)\n";
 
 bool Fail(std::string* error, const std::string& text)
 {

@@ -367,6 +367,12 @@ int ReportApplies(const NativeString& target, const VelkExamination& facts, bool
 
 int RunCheck(const CommandLine& command)
 {
+    // apply would first play back what an interrupted application left beside the target; what
+    // the target holds now may be neither the original nor the patched file.
+    const NativeString journal = CVELK_UndoJournal::PathFor(command.target.c_str());
+    if (DiskFileSystem().Exists(journal.c_str()))
+        return Failure("cannot tell while " + Quoted(journal) +
+                       " lies beside it: 'velkpatch recover' first undoes the interrupted apply it holds");
     CatchInterrupts();
     CVELK_CheckOwner owner(IsTerminal(Stream::kErr));
     std::unique_ptr<CVELK_IPS_IN> applier(new CVELK_IPS_IN(owner));

@@ -1,6 +1,6 @@
 # recover with nothing pending, beside a journal that never got its completion mark (removed),
 # and beside names that are not a usable journal of the target: those are left alone (exit 1),
-# and apply will not start beside them either.
+# and neither apply nor check will start beside them.
 pattern original.bin 5000 3
 cp original.bin modified.bin
 poke modified.bin 10 'abc'
@@ -14,6 +14,7 @@ velkpatch recover target.bin; echo "exit=$?"
 echo "my notes" > target.bin.velk-undo
 velkpatch recover target.bin; echo "exit=$?"
 velkpatch apply patch.bin target.bin; echo "exit=$?"
+velkpatch check patch.bin target.bin; echo "exit=$?"
 cmp target.bin original.bin && echo "target untouched"
 cat target.bin.velk-undo
 rm target.bin.velk-undo
