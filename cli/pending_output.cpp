@@ -1,6 +1,7 @@
 #include "cli/pending_output.h"
 
 #include "cli/platform.h"
+#include "file/file_system.h"
 
 namespace velk_cli {
 
@@ -31,7 +32,7 @@ PendingOutput::PendingOutput(const NativeString& output) : m_target(FollowLinks(
 PendingOutput::~PendingOutput()
 {
     m_file.Close();
-    if (!m_path.empty() && !m_committed) RemoveFile(m_path);
+    if (!m_path.empty() && !m_committed) DiskFileSystem().Remove(m_path.c_str());
 }
 
 NativeString PendingOutput::TemporaryName(const NativeString& name, uint32_t attempt, size_t limit)

@@ -52,7 +52,6 @@ void AdoptPermissions(CVELK_File& file, const NativeString& replaced, bool execu
 // Replaces `to` with `from` in one step (the rename of the file system) and makes the change
 // durable: the folder is flushed to the disk as well.
 bool RenameOver(const NativeString& from, const NativeString& to);
-bool RemoveFile(const NativeString& path);
 // A number that differs between processes running at the same time.
 uint32_t ProcessId();
 

@@ -13,6 +13,7 @@
 #endif
 
 #include "cli/platform.h"
+#include "file/file_system.h"
 
 namespace velk_cli {
 
@@ -178,21 +179,10 @@ void AdoptPermissions(CVELK_File& file, const NativeString& replaced, bool execu
 bool RenameOver(const NativeString& from, const NativeString& to)
 {
     if (::rename(from.c_str(), to.c_str()) != 0) return false;
-    // The new name reaches the disk with its folder. Some file systems cannot flush a folder;
-    // the rename has happened all the same.
-    const size_t slash = to.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        ::close(fd);
-    }
+    // The new name reaches the disk with its folder. A folder that cannot be synced leaves the
+    // rename done all the same.
+    DiskFileSystem().SyncFolderOf(to.c_str());
     return true;
-}
-
-bool RemoveFile(const NativeString& path)
-{
-    return ::unlink(path.c_str()) == 0;
 }
 
 uint32_t ProcessId()

@@ -223,11 +223,6 @@ bool RenameOver(const NativeString& from, const NativeString& to)
     return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-bool RemoveFile(const NativeString& path)
-{
-    return DeleteFileW(path.c_str()) != 0;
-}
-
 uint32_t ProcessId()
 {
     return GetCurrentProcessId();
