@@ -369,8 +369,7 @@ bool CVELK_IPS_IN::WriteJournal(CVELK_ReadAhead& input, int64_t streamBytes, CVE
     JournalStatus status = journal.Begin(target, plan, m_owner);
     CVELK_RecordReader reader(input, m_work);
     for (uint32_t count = 0; status == JournalStatus::kOk; ++count) {
-        if (count % kProgressInterval == 0) ReportRecords(input.Consumed(), streamBytes);
-        if (count % kStopPollInterval == 0 && count != 0 && m_owner.StopRequested()) {
+        if (BetweenRecords(count, input.Consumed(), streamBytes, true)) {
             status = JournalStatus::kStopped;
             break;
         }
@@ -412,8 +411,7 @@ CVELK_IPS_IN::Written CVELK_IPS_IN::WriteRecords(CVELK_ReadAhead& input, CVELK_x
     CVELK_RecordReader reader(input, m_work);
     CVELK_TargetWriter writer(target);
     for (uint32_t count = 0;; ++count) {
-        if (count % kProgressInterval == 0) ReportRecords(input.Consumed(), streamBytes);
-        if (stoppable && count % kStopPollInterval == 0 && count != 0 && m_owner.StopRequested()) {
+        if (BetweenRecords(count, input.Consumed(), streamBytes, stoppable)) {
             writer.Finish();
             result.stopped = true;
             return result;
@@ -432,6 +430,12 @@ CVELK_IPS_IN::Written CVELK_IPS_IN::WriteRecords(CVELK_ReadAhead& input, CVELK_x
     result.fault = TargetWriteFault(writer.Finish());
     if (!result.fault) ReportRecords(streamBytes, streamBytes);
     return result;
+}
+
+bool CVELK_IPS_IN::BetweenRecords(uint32_t count, int64_t done, int64_t streamBytes, bool stoppable)
+{
+    if (count % kProgressInterval == 0) ReportRecords(done, streamBytes);
+    return stoppable && count % kStopPollInterval == 0 && count != 0 && m_owner.StopRequested();
 }
 
 void CVELK_IPS_IN::ReportRecords(int64_t done, int64_t streamBytes)

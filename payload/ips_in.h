@@ -154,6 +154,9 @@ private:
     // then to write them; each pass shows as its share of the one records stage, so that the
     // percentage neither stalls through the first pass nor runs back at the second.
     void ReportRecords(int64_t done, int64_t streamBytes);
+    // Before record number `count` of a pass: the progress now and then and, where the pass may
+    // stop, a look at the stop request now and then. True: stop.
+    bool BetweenRecords(uint32_t count, int64_t done, int64_t streamBytes, bool stoppable);
     bool Recovered(RecoveryOutcome outcome);
     // Ends an application whose target has changed; with a journal, the target is put back first.
     // A null message: the owner asked to stop. `restoredMessage`, where given, is shown instead
