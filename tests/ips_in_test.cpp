@@ -51,6 +51,25 @@ uint32_t Crc(const std::vector<uint8_t>& bytes)
 
 const std::vector<uint8_t> kTarget = PatternBytes(64, 5);
 
+// An application through ApplyPatch on an in-memory disk, which keeps the undo journal beside
+// the target as a real disk would. Set the owner, the applier or the disk up before Run.
+struct DiskApplication {
+    DiskApplication(const std::vector<uint8_t>& payload, const std::vector<uint8_t>& image) : applier(owner)
+    {
+        disk.Put(source, payload);
+        disk.Put(target, image);
+        applier.UseFileSystem(disk);
+    }
+    bool Run() { return applier.ApplyPatch(source.c_str(), target.c_str(), 0); }
+    std::vector<uint8_t> Target() const { return disk.Bytes(target); }
+    bool JournalLeft() const { return disk.Has(CVELK_UndoJournal::PathFor(target.c_str())); }
+
+    const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
+    CrashDisk disk;
+    RecordingOwner owner;
+    CVELK_IPS_IN applier;
+};
+
 // The payload from the format's documentation, as literal bytes.
 const std::vector<uint8_t> kMinimalPayload = {
     'V', 'E', 'L', 'K', '-', 'P', 'A', 'T', 'C', 'H', '3', '.', '0', 0, 0, 0,  // magic
@@ -238,22 +257,16 @@ TEST(Apply, StopWhileSavingOrWriting)
     PayloadBytes payload;
     payload.Header(4000, 0);
     for (int i = 0; i < 2000; ++i) payload.Relative(i == 0 ? 0 : 2, {static_cast<uint8_t>(i)});
-    const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
     for (int stopAfter : {0, 8}) {
         SCOPED_TRACE(stopAfter == 0 ? "while saving" : "while writing");
-        CrashDisk disk;
-        disk.Put(source, payload.End().bytes);
-        disk.Put(target, kTarget);
-        RecordingOwner owner;
-        owner.stopAfterPolls = stopAfter;
-        CVELK_IPS_IN applier(owner);
-        applier.UseFileSystem(disk);
-        EXPECT_FALSE(applier.ApplyPatch(source.c_str(), target.c_str(), 0));
-        EXPECT_TRUE(applier.Stopped());
-        EXPECT_TRUE(owner.messages.empty());
-        EXPECT_EQ(owner.stopPolls, stopAfter + 1);
-        EXPECT_EQ(disk.Bytes(target), kTarget);
-        EXPECT_FALSE(disk.Has(CVELK_UndoJournal::PathFor(target.c_str())));
+        DiskApplication run(payload.End().bytes, kTarget);
+        run.owner.stopAfterPolls = stopAfter;
+        EXPECT_FALSE(run.Run());
+        EXPECT_TRUE(run.applier.Stopped());
+        EXPECT_TRUE(run.owner.messages.empty());
+        EXPECT_EQ(run.owner.stopPolls, stopAfter + 1);
+        EXPECT_EQ(run.Target(), kTarget);
+        EXPECT_FALSE(run.JournalLeft());
     }
 }
 
@@ -266,20 +279,14 @@ TEST(Apply, RecordsProgressRunsThroughBothPasses)
     payload.Header(2 * records + 10, 0);
     for (int i = 0; i < records; ++i) payload.Relative(i == 0 ? 0 : 1, {static_cast<uint8_t>(i)});
     const std::vector<uint8_t> bytes = payload.End().bytes;
-    const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
     for (const bool journal : {true, false}) {
         SCOPED_TRACE(journal ? "with a journal" : "without");
-        CrashDisk disk;
-        disk.Put(source, bytes);
-        disk.Put(target, kTarget);
-        RecordingOwner owner;
-        CVELK_IPS_IN applier(owner);
-        applier.UseFileSystem(disk);
-        applier.SetUndoJournal(journal);
-        ASSERT_TRUE(applier.ApplyPatch(source.c_str(), target.c_str(), 0));
+        DiskApplication run(bytes, kTarget);
+        run.applier.SetUndoJournal(journal);
+        ASSERT_TRUE(run.Run());
 
         std::vector<ProgressReport> shown;
-        for (const ProgressReport& p : owner.progress)
+        for (const ProgressReport& p : run.owner.progress)
             if (p.stage == VelkProgressStage::kRecords) shown.push_back(p);
         ASSERT_FALSE(shown.empty());
         const int64_t total = shown.front().total;
@@ -423,19 +430,14 @@ TEST(Apply, PayloadsThatRecordTheirResult)
 // target back as it was, with no message.
 TEST(Apply, StopWhileTheResultIsReadBack)
 {
-    const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
     const std::vector<uint8_t> payload = ResultPayload(Crc(kOriginal), Crc(Patched(kOriginal)));
     int polls = 0;
     for (int stopAfter : {1000, -1}) {
-        CrashDisk disk;
-        disk.Put(source, payload);
-        disk.Put(target, kOriginal);
-        RecordingOwner owner;
+        DiskApplication run(payload, kOriginal);
+        RecordingOwner& owner = run.owner;
         // First counted without stopping, then stopped at the last look.
         owner.stopAfterPolls = stopAfter < 0 ? polls - 1 : stopAfter;
-        CVELK_IPS_IN applier(owner);
-        applier.UseFileSystem(disk);
-        const bool applied = applier.ApplyPatch(source.c_str(), target.c_str(), 0);
+        const bool applied = run.Run();
         if (stopAfter >= 0) {
             ASSERT_TRUE(applied);
             polls = owner.stopPolls;
@@ -444,13 +446,13 @@ TEST(Apply, StopWhileTheResultIsReadBack)
             continue;
         }
         EXPECT_FALSE(applied);
-        EXPECT_TRUE(applier.Stopped());
+        EXPECT_TRUE(run.applier.Stopped());
         EXPECT_TRUE(owner.messages.empty());
         // The records had been written when the stop came.
         EXPECT_TRUE(std::any_of(owner.progress.begin(), owner.progress.end(),
                                 [](const ProgressReport& p) { return p.stage == VelkProgressStage::kRecords; }));
-        EXPECT_TRUE(disk.Bytes(target) == kOriginal);
-        EXPECT_FALSE(disk.Has(CVELK_UndoJournal::PathFor(target.c_str())));
+        EXPECT_TRUE(run.Target() == kOriginal);
+        EXPECT_FALSE(run.JournalLeft());
     }
 }
 
@@ -556,17 +558,11 @@ TEST(Apply, ResizeFailures)
 
     // The same with the journal: the same message, no journal left.
     for (int64_t size : {int64_t(-1), int64_t(1) << 45}) {
-        const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
-        CrashDisk disk;
-        disk.Put(source, PayloadBytes().Header(size, 0).Relative(0, {1}).End().bytes);
-        disk.Put(target, kTarget);
-        RecordingOwner owner;
-        CVELK_IPS_IN applier(owner);
-        applier.UseFileSystem(disk);
-        EXPECT_FALSE(applier.ApplyPatch(source.c_str(), target.c_str(), 0));
-        EXPECT_EQ(owner.messages, std::vector<std::u16string>{kResizeFailed});
-        EXPECT_EQ(disk.Bytes(target), kTarget);
-        EXPECT_FALSE(disk.Has(CVELK_UndoJournal::PathFor(target.c_str())));
+        DiskApplication run(PayloadBytes().Header(size, 0).Relative(0, {1}).End().bytes, kTarget);
+        EXPECT_FALSE(run.Run());
+        EXPECT_EQ(run.owner.messages, std::vector<std::u16string>{kResizeFailed});
+        EXPECT_EQ(run.Target(), kTarget);
+        EXPECT_FALSE(run.JournalLeft());
     }
 }
 
@@ -581,18 +577,13 @@ TEST(Apply, WriteFailureIsReported)
 // resize and the records before it; with the journal the target ends as it was.
 TEST(Apply, RecordPastTheLargestFileIsUndone)
 {
-    const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
-    CrashDisk disk;
-    disk.SetSizeLimit((1ll << 44) - 4096);
-    disk.Put(source, PayloadBytes().Header(100, 0).Relative(3, {7, 7}).Absolute(1ll << 44, {1}).End().bytes);
-    disk.Put(target, kTarget);
-    RecordingOwner owner;
-    CVELK_IPS_IN applier(owner);
-    applier.UseFileSystem(disk);
-    EXPECT_FALSE(applier.ApplyPatch(source.c_str(), target.c_str(), 0));
-    EXPECT_EQ(owner.messages, std::vector<std::u16string>{kWriteFailed});
-    EXPECT_EQ(disk.Bytes(target), kTarget);
-    EXPECT_FALSE(disk.Has(CVELK_UndoJournal::PathFor(target.c_str())));
+    DiskApplication run(PayloadBytes().Header(100, 0).Relative(3, {7, 7}).Absolute(1ll << 44, {1}).End().bytes,
+                        kTarget);
+    run.disk.SetSizeLimit((1ll << 44) - 4096);
+    EXPECT_FALSE(run.Run());
+    EXPECT_EQ(run.owner.messages, std::vector<std::u16string>{kWriteFailed});
+    EXPECT_EQ(run.Target(), kTarget);
+    EXPECT_FALSE(run.JournalLeft());
 }
 
 TEST(Apply, NegativePayloadOffsetIsSilent)
@@ -663,19 +654,13 @@ struct Interrupted {
 
 Interrupted InterruptApplication(const std::vector<uint8_t>& payload, const std::vector<uint8_t>& image)
 {
-    const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
-    const NativeString journal = CVELK_UndoJournal::PathFor(target.c_str());
     for (uint64_t n = 1; n < 1000; ++n) {
-        CrashDisk disk;
-        disk.Put(source, payload);
-        disk.Put(target, image);
-        disk.PlanPowerFailure(n, LossPattern::kKeepAll, 0);
-        RecordingOwner owner;
-        CVELK_IPS_IN applier(owner);
-        applier.UseFileSystem(disk);
-        applier.ApplyPatch(source.c_str(), target.c_str(), 0);
-        disk.Restart();
-        if (disk.Has(journal) && disk.Bytes(target) != image) return {disk.Bytes(target), disk.Bytes(journal)};
+        DiskApplication run(payload, image);
+        run.disk.PlanPowerFailure(n, LossPattern::kKeepAll, 0);
+        run.Run();
+        run.disk.Restart();
+        if (run.JournalLeft() && run.Target() != image)
+            return {run.Target(), run.disk.Bytes(CVELK_UndoJournal::PathFor(run.target.c_str()))};
     }
     ADD_FAILURE() << "no call leaves an interrupted application";
     return {};
