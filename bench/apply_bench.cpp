@@ -206,15 +206,7 @@ int RunImageCase(int reps, const std::string& folder)
     const NativeString payload = InFolder(dir, folder, "patch.bin", false);
     const NativeString target = InFolder(dir, folder, "image.img", false);
     const std::vector<uint8_t> image = PatternBytes(static_cast<size_t>(kImageBytes), 11);
-    std::mt19937 random(10000);
-    std::vector<VelkRecord> records;
-    for (uint32_t i = 0; i < kEdits; ++i) {
-        const uint64_t at = random() % static_cast<uint64_t>(kImageBytes - 64);
-        std::vector<uint8_t> data(1 + random() % 64);
-        for (uint8_t& byte : data) byte = static_cast<uint8_t>(random());
-        records.push_back({at, data});
-    }
-    std::sort(records.begin(), records.end(), [](const VelkRecord& a, const VelkRecord& b) { return a.position < b.position; });
+    const std::vector<VelkRecord> records = ScatteredEdits(kImageBytes, kEdits);
     const uint32_t crc = ~velk_crc32::ExtendBytewise(0xFFFFFFFFu, image.data(), image.size());
     if (!WriteWholeFile(payload, BuildPayload(kImageBytes, crc, records)) || !WriteWholeFile(target, image)) return 1;
     auto restore = [&] {

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <random>
 #include <string>
 
 #include "bench/bench_engine.h"
@@ -52,16 +51,9 @@ int main(int argc, char** argv)
                        targetPath = path("target.img"), plainPath = path("plain.bin"), blockPath = path("block.bin");
 
     const std::vector<uint8_t> original = PatternBytes(static_cast<size_t>(originalBytes), 11);
-    std::mt19937 random(edits);
-    std::vector<VelkRecord> records;
-    for (uint32_t i = 0; i < edits; ++i) {
-        const uint64_t at = random() % static_cast<uint64_t>(originalBytes - 64);
-        std::vector<uint8_t> data(1 + random() % 64);
-        for (uint8_t& byte : data) byte = static_cast<uint8_t>(random());
-        records.push_back({at, data});
-    }
+    std::vector<VelkRecord> records = ScatteredEdits(originalBytes, edits);
+    // The growth's last bytes lie past every edit of the original.
     if (patchedBytes > originalBytes) records.push_back({static_cast<uint64_t>(patchedBytes - 16), PatternBytes(16, 3)});
-    std::sort(records.begin(), records.end(), [](const VelkRecord& a, const VelkRecord& b) { return a.position < b.position; });
     std::vector<uint8_t> patched = original;
     patched.resize(static_cast<size_t>(patchedBytes), 0);
     for (const VelkRecord& r : records) std::copy(r.data.begin(), r.data.end(), patched.begin() + static_cast<long>(r.position));
