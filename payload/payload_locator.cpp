@@ -12,9 +12,9 @@ namespace {
 // the file has fewer.
 bool ReadAt(CVELK_xFile& file, uint64_t position, void* buffer, uint32_t count)
 {
-    if (position > static_cast<uint64_t>(INT64_MAX) || !file.Seek(static_cast<int64_t>(position)))
-        return false;
-    return velk_format::ReadFully(file, buffer, count) == count;
+    // Header fields can point anywhere: past 2^63 there is no file position to read at.
+    return position <= static_cast<uint64_t>(INT64_MAX) &&
+           velk_format::ReadFullyAt(file, static_cast<int64_t>(position), buffer, count) == count;
 }
 
 // PE: the furthest end of the headers, of every section's raw data, and of a COFF symbol and
