@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "file/chunked_crc.h"
 #include "file/velk_file.h"
 #include "payload/format.h"
 #include "payload/messages.h"
@@ -285,9 +284,9 @@ CVELK_IPS_IN::Prepared CVELK_IPS_IN::CheckTarget(CVELK_xFile& target, Plan* plan
     const bool mayBePatched = header.hasIdentity && plan->oldSize == header.patchedSize;
     if (header.targetCrc == 0 && !mayBePatched) return Prepared::kWrite;
     switch (TargetCrc(target, plan->oldSize, &plan->targetCrc)) {
-    case CrcVerdict::kComputed: break;
-    case CrcVerdict::kReadFailed: return End(kTargetReadFailed);
-    case CrcVerdict::kStopped: Stop(); return Prepared::kEnded;
+    case StretchCrcVerdict::kComputed: break;
+    case StretchCrcVerdict::kReadFailed: return End(kTargetReadFailed);
+    case StretchCrcVerdict::kStopped: Stop(); return Prepared::kEnded;
     }
     plan->targetCrcKnown = true;
     // Also where the original and the result are one file: nothing would change.
@@ -305,23 +304,12 @@ CVELK_IPS_IN::Prepared CVELK_IPS_IN::CheckTarget(CVELK_xFile& target, Plan* plan
 }
 
 // The whole-file CRC of the target, a chunk at a time, reporting progress and stopping between
-// chunks when asked. The same chunks as the file's own GetCrc32, read through the interface.
-CVELK_IPS_IN::CrcVerdict CVELK_IPS_IN::TargetCrc(CVELK_xFile& target, int64_t size, uint32_t* result)
+// chunks when asked.
+StretchCrcVerdict CVELK_IPS_IN::TargetCrc(CVELK_xFile& target, int64_t size, uint32_t* result)
 {
-    if (size < 0 || !target.Seek(0)) return CrcVerdict::kReadFailed;
-    CVELK_ChunkedCrc crc(size);
-    if (!crc.HasBuffer()) return CrcVerdict::kReadFailed;
+    if (size < 0) return StretchCrcVerdict::kReadFailed;
     m_owner.ReportProgress(VelkProgressStage::kCrc, 0, size);
-    while (!crc.Done()) {
-        if (m_owner.StopRequested()) return CrcVerdict::kStopped;
-        const bool read = crc.Next([&target](uint8_t* buffer, uint32_t n) {
-            return velk_format::ReadFully(target, buffer, n) == n;
-        });
-        if (!read) return CrcVerdict::kReadFailed;
-        m_owner.ReportProgress(VelkProgressStage::kCrc, crc.BytesDone(), size);
-    }
-    *result = crc.Crc();
-    return CrcVerdict::kComputed;
+    return StretchCrc(target, 0, size, &m_owner, result);
 }
 
 CVELK_IPS_IN::StreamCheck CVELK_IPS_IN::CheckRecords(CVELK_ReadAhead& input, CVELK_ResultCheck* result)

@@ -91,7 +91,6 @@ protected:
     void SetResultRangeCost(int64_t bytes) { m_resultRangeCost = bytes; }
 
 private:
-    enum class CrcVerdict { kComputed, kReadFailed, kStopped };
     struct Header {
         int64_t patchedSize = 0;
         uint32_t targetCrc = 0;
@@ -138,7 +137,7 @@ private:
     const char16_t* CheckDataOffset(CVELK_xFile& source, int64_t payloadOffset, Header* header);
     // The CRC step: the CRC question, or "already patched", or a result to verify.
     Prepared CheckTarget(CVELK_xFile& target, Plan* plan);
-    CrcVerdict TargetCrc(CVELK_xFile& target, int64_t size, uint32_t* crc);
+    StretchCrcVerdict TargetCrc(CVELK_xFile& target, int64_t size, uint32_t* crc);
     // Reads the stream once without writing: the message of the first fault the writing pass
     // would meet, or none. Each record's range goes to `result` when there is one.
     StreamCheck CheckRecords(CVELK_ReadAhead& input, CVELK_ResultCheck* result);

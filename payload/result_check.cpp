@@ -138,22 +138,29 @@ bool CVELK_ResultCheck::RangeRegister(CVELK_xFile& target, const Range& range, u
 
 bool CVELK_ResultCheck::StretchCrc(CVELK_xFile& target, int64_t from, int64_t to, uint32_t* crc)
 {
-    *crc = 0;
-    if (from >= to) return true;
-    if (!target.Seek(from)) return false;
-    CVELK_ChunkedCrc chunked(to - from);
-    if (!chunked.HasBuffer()) return false;
-    while (!chunked.Done()) {
-        if (m_owner && m_owner->StopRequested()) {
-            m_stopped = true;
-            return false;
-        }
-        const bool read =
-            chunked.Next([&target](uint8_t* buffer, uint32_t n) { return velk_format::ReadFully(target, buffer, n) == n; });
-        if (!read) return false;
-        if (m_owner) m_owner->ReportProgress(VelkProgressStage::kCrc, chunked.BytesDone(), to - from);
+    switch (::StretchCrc(target, from, to, m_owner, crc)) {
+    case StretchCrcVerdict::kComputed: break;
+    case StretchCrcVerdict::kStopped: m_stopped = true; return false;
+    case StretchCrcVerdict::kReadFailed: return false;
     }
-    m_bytesRead += to - from;
-    *crc = chunked.Crc();
+    if (to > from) m_bytesRead += to - from;
     return true;
+}
+
+StretchCrcVerdict StretchCrc(CVELK_xFile& file, int64_t from, int64_t to, CVELK_MessageOwner* owner, uint32_t* crc)
+{
+    *crc = 0;
+    if (from >= to) return StretchCrcVerdict::kComputed;
+    if (!file.Seek(from)) return StretchCrcVerdict::kReadFailed;
+    CVELK_ChunkedCrc chunked(to - from);
+    if (!chunked.HasBuffer()) return StretchCrcVerdict::kReadFailed;
+    while (!chunked.Done()) {
+        if (owner && owner->StopRequested()) return StretchCrcVerdict::kStopped;
+        const bool read =
+            chunked.Next([&file](uint8_t* buffer, uint32_t n) { return velk_format::ReadFully(file, buffer, n) == n; });
+        if (!read) return StretchCrcVerdict::kReadFailed;
+        if (owner) owner->ReportProgress(VelkProgressStage::kCrc, chunked.BytesDone(), to - from);
+    }
+    *crc = chunked.Crc();
+    return StretchCrcVerdict::kComputed;
 }

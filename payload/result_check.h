@@ -20,6 +20,12 @@
 #include "file/velk_xfile.h"
 #include "payload/message_owner.h"
 
+enum class StretchCrcVerdict { kComputed, kReadFailed, kStopped };
+
+// The CRC-32 of the file's bytes [from, to), read chunk by chunk; between chunks `owner` (when
+// there is one) is asked whether to stop, and after each it sees the progress as CRC work.
+StretchCrcVerdict StretchCrc(CVELK_xFile& file, int64_t from, int64_t to, CVELK_MessageOwner* owner, uint32_t* crc);
+
 class CVELK_ResultCheck {
 public:
     // At most this many ranges are held; beyond it, neighbouring ranges are merged across ever
