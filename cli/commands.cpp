@@ -369,7 +369,7 @@ int RunCheck(const CommandLine& command)
 {
     // apply would first play back what an interrupted application left beside the target; what
     // the target holds now may be neither the original nor the patched file.
-    const NativeString journal = CVELK_UndoJournal::PathFor(command.target.c_str());
+    const NativeString journal = CVELK_UndoJournal::PathFor(DiskFileSystem(), command.target.c_str());
     if (DiskFileSystem().Exists(journal.c_str()))
         return Failure("cannot tell while " + Quoted(journal) +
                        " lies beside it: 'velkpatch recover' first undoes the interrupted apply it holds");
@@ -404,6 +404,7 @@ int RunRecover(const CommandLine& command)
         WriteText(Stream::kOut, "Restored " + Quoted(command.target) + " to its state before the interrupted apply\n");
         return kExitOk;
     case RecoveryOutcome::kUnusable:
+    case RecoveryOutcome::kDamaged:
     case RecoveryOutcome::kFailed: break;
     }
     return kExitFailure;

@@ -13,13 +13,13 @@
 // object itself is already open when it is wrapped).
 // Remove and folder sync are file-system operations, counted by whoever performs them.
 enum class FaultOp : int {
-    kOpen, kRead, kWrite, kSeek, kSetSize, kGetSize, kTell, kCrc32, kFlush, kRemove, kSyncFolder, kCount
+    kOpen, kRead, kWrite, kSeek, kSetSize, kGetSize, kTell, kCrc32, kFlush, kRemove, kSyncFolder, kReserve, kCount
 };
 
 inline const char* FaultOpName(FaultOp op)
 {
-    static const char* const names[] = {"open",     "read", "write", "seek",   "set size",   "get size",
-                                        "tell",     "crc",  "flush", "remove", "folder sync"};
+    static const char* const names[] = {"open", "read",  "write",  "seek",        "set size", "get size",
+                                        "tell", "crc",   "flush",  "remove",      "folder sync", "reserve"};
     return op < FaultOp::kCount ? names[static_cast<int>(op)] : "none";
 }
 
@@ -151,6 +151,11 @@ public:
     uint32_t CanRead() override { return m_inner.CanRead(); }
     uint32_t CanWrite() override { return m_inner.CanWrite(); }
     bool Flush() override { return m_faults.Next(FaultOp::kFlush) == FaultVerdict::kPass && m_inner.Flush(); }
+    bool Describe(VelkFileFacts* facts) override { return m_inner.Describe(facts); }
+    bool Reserve(int64_t position, int64_t length) override
+    {
+        return m_faults.Next(FaultOp::kReserve) == FaultVerdict::kPass && m_inner.Reserve(position, length);
+    }
 
 private:
     // Half the bytes, but at least one, so that a short transfer is not a failed one.
@@ -173,9 +178,9 @@ public:
     {
         return m_inner.Open(path, mode, share);
     }
-    std::unique_ptr<CVELK_xFile> CreateNew(const NativeChar* path) override
+    std::unique_ptr<CVELK_xFile> CreateNew(const NativeChar* path, uint32_t permissions) override
     {
-        return Wrapped(Pass(FaultOp::kOpen) ? m_inner.CreateNew(path) : nullptr);
+        return Wrapped(Pass(FaultOp::kOpen) ? m_inner.CreateNew(path, permissions) : nullptr);
     }
     std::unique_ptr<CVELK_xFile> OpenExistingRegular(const NativeChar* path) override
     {
@@ -187,6 +192,8 @@ public:
     {
         return Pass(FaultOp::kSyncFolder) && m_inner.SyncFolderOf(path);
     }
+    bool ResolveLinks(const NativeChar* path, VelkPath* resolved) override { return m_inner.ResolveLinks(path, resolved); }
+    bool OwnerSpeaksForAll(const VelkFileOwner& owner) override { return m_inner.OwnerSpeaksForAll(owner); }
 
 private:
     bool Pass(FaultOp op) { return m_faults.Next(op) == FaultVerdict::kPass; }

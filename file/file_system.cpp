@@ -19,10 +19,10 @@ std::unique_ptr<CVELK_xFile> CVELK_DiskFileSystem::Open(const NativeChar* path, 
     return IfOpened(std::move(file));
 }
 
-std::unique_ptr<CVELK_xFile> CVELK_DiskFileSystem::CreateNew(const NativeChar* path)
+std::unique_ptr<CVELK_xFile> CVELK_DiskFileSystem::CreateNew(const NativeChar* path, uint32_t permissions)
 {
     std::unique_ptr<CVELK_File> file(new CVELK_File);
-    file->CreateNew(path, kShareRead);
+    file->CreateNew(path, kShareRead, permissions);
     return IfOpened(std::move(file));
 }
 

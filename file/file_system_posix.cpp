@@ -3,7 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "file/file_system.h"
@@ -38,4 +41,25 @@ bool CVELK_DiskFileSystem::SyncFolderOf(const char* path)
     const bool synced = result == 0 || errno == EINVAL || errno == ENOTSUP || errno == EBADF;
     ::close(fd);
     return synced;
+}
+
+bool CVELK_DiskFileSystem::ResolveLinks(const char* path, VelkPath* resolved)
+{
+    // A link to a folder leads to the same folder whatever the path: only a name that is itself
+    // a link names a file elsewhere.
+    struct stat info;
+    if (::lstat(path, &info) != 0 || !S_ISLNK(info.st_mode)) return false;
+    char* real = ::realpath(path, nullptr);
+    if (real == nullptr) return false;
+    resolved->assign(real, real + std::strlen(real) + 1);
+    std::free(real);
+    return true;
+}
+
+bool CVELK_DiskFileSystem::OwnerSpeaksForAll(const VelkFileOwner& owner)
+{
+    uint32_t uid = 0;
+    if (owner.length != sizeof uid) return false;
+    std::memcpy(&uid, owner.id, sizeof uid);
+    return uid == 0 || uid == static_cast<uint32_t>(::geteuid());
 }

@@ -29,11 +29,12 @@ bool CVELK_File::OpenFile(const NativeChar* path, int mode, int share)
     return PlatformOpen(path, mode, share);
 }
 
-bool CVELK_File::CreateNew(const NativeChar* path, int share)
+bool CVELK_File::CreateNew(const NativeChar* path, int share, uint32_t permissions)
 {
     Close();
     if (path == nullptr) return false;
     m_access = kAccessRead | kAccessWrite;
+    m_newFilePermissions = permissions;
     return PlatformOpen(path, kCreateNew, share);
 }
 
@@ -41,7 +42,7 @@ bool CVELK_File::OpenExistingRegular(const NativeChar* path, int share)
 {
     Close();
     if (path == nullptr) return false;
-    m_access = kAccessRead | kAccessWrite;
+    m_access = kAccessRead;
     return PlatformOpenRegular(path, share);
 }
 

@@ -41,11 +41,13 @@ public:
     bool OpenFile(const NativeChar* path, int mode, int share);
     // Creates a file that must not exist yet and opens it for reading and writing. An existing
     // file, or a link in its place, is never opened: what is written goes only into the new file.
-    bool CreateNew(const NativeChar* path, int share);
+    // On POSIX the file gets `permissions` (narrowed further by the process's umask).
+    bool CreateNew(const NativeChar* path, int share, uint32_t permissions = kNewFilePermissions);
+    static constexpr uint32_t kNewFilePermissions = 0666;
     // How CreateNew asks the platform layer; not a mode code, OpenFile refuses it.
     static constexpr int kCreateNew = -100;
-    // Opens an existing regular file for reading and writing, but not through a symbolic link,
-    // and never a folder, a device or a pipe.
+    // Opens an existing regular file for reading, but not through a symbolic link, and never a
+    // folder, a device or a pipe.
     bool OpenExistingRegular(const NativeChar* path, int share);
 
     uint32_t Read(void* buffer, uint32_t count) override;
@@ -66,6 +68,8 @@ public:
     uint32_t CanRead() override { return m_access & kAccessRead; }
     uint32_t CanWrite() override { return m_access & kAccessWrite; }
     uint32_t ReadAt(int64_t position, void* buffer, uint32_t count) override;
+    bool Describe(VelkFileFacts* facts) override;
+    bool Reserve(int64_t position, int64_t length) override;
 
     // Bytes the whole-file CRC reads per platform call: small enough to stay in the cache,
     // far below the 32 MiB the format allows.
@@ -82,7 +86,7 @@ private:
 
     // Platform primitives; each is one system call (or as few as the platform needs).
     bool PlatformOpen(const NativeChar* path, int mode, int share);
-    // Read and write access to an existing regular file reached without a link.
+    // Read access to an existing regular file reached without a link.
     bool PlatformOpenRegular(const NativeChar* path, int share);
     bool PlatformFlush();
     uint32_t PlatformRead(void* buffer, uint32_t count);
@@ -91,6 +95,7 @@ private:
 
     Handle m_handle = kNoHandle;
     uint32_t m_access = 0;
+    uint32_t m_newFilePermissions = kNewFilePermissions;  // for the next CreateNew
 };
 
 // The access rights of a mode code, 0 for an unknown code.

@@ -2,10 +2,18 @@
 // kept with open-file-description locks on marker bytes far past any real data (see ShareLocks),
 // so a conflicting open fails here as it would on Windows, within this process and across them.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/vfs.h>
+#else
+#include <sys/mount.h>
+#include <sys/param.h>
+#endif
 
 #include <cerrno>
+#include <cstring>
 
 #include "file/short_path.h"
 #include "file/velk_file.h"
@@ -42,10 +50,52 @@ bool HoldMarker(int fd, Marker marker)
     return fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
 
-// Checks the new open against the holders already there, then registers it. The check and the
-// registration are not one atomic step; two opens racing in the same instant may both pass.
+// The markers are looked at and then taken, and two opens in the same instant could both pass
+// the look. Every opener therefore looks and takes under an exclusive flock of the file, held for
+// those few calls only (flock locks are apart from the markers' locks), which makes the two one
+// step. A file system without flock, or one that refuses it on this descriptor (NFS takes it for
+// a write lock), opens without the gate, as it opens without the markers.
+class ShareGate {
+public:
+    explicit ShareGate(int fd) : m_fd(fd)
+    {
+        for (int waits = 0;; ++waits) {
+            if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                m_held = true;
+                return;
+            }
+            if (errno == EINTR) continue;
+            if (errno != EWOULDBLOCK) return;
+            // Another opener's few calls, or a program that holds the whole file for itself.
+            if (waits == kMaxWaits) {
+                m_shut = true;
+                return;
+            }
+            usleep(1000);
+        }
+    }
+    ~ShareGate()
+    {
+        if (m_held) flock(m_fd, LOCK_UN);
+    }
+    ShareGate(const ShareGate&) = delete;
+    ShareGate& operator=(const ShareGate&) = delete;
+
+    // Still held by someone else after two seconds: the file is taken.
+    bool Shut() const { return m_shut; }
+
+private:
+    static constexpr int kMaxWaits = 2000;
+    int m_fd;
+    bool m_held = false;
+    bool m_shut = false;
+};
+
+// Checks the new open against the holders already there, then registers it, in one step.
 bool AcquireShareLocks(int fd, uint32_t access, int share)
 {
+    const ShareGate gate(fd);
+    if (gate.Shut()) return false;
     const bool reads = access & kAccessRead, writes = access & kAccessWrite;
     const bool deniesRead = !ShareAllowsRead(share), deniesWrite = !ShareAllowsWrite(share);
     if ((reads && MarkerHeldByOthers(fd, kDeniesRead)) ||
@@ -61,9 +111,48 @@ bool AcquireShareLocks(int fd, uint32_t access, int share)
     return true;
 }
 #else
-// Without open-file-description locks (macOS) share codes are not enforced.
-bool AcquireShareLocks(int, uint32_t, int) { return true; }
+// Without open-file-description locks (macOS) only the coarse part of a share code is kept, with
+// one flock of the whole file: a writer that lets no one else write holds the file alone, a
+// reader that lets no one write holds it shared. Two applications, or an application and a
+// check, then never have one file open at once.
+bool AcquireShareLocks(int fd, uint32_t access, int share)
+{
+    if (ShareAllowsWrite(share)) return true;
+    const int kind = (access & kAccessWrite) ? LOCK_EX : LOCK_SH;
+    int result;
+    do {
+        result = flock(fd, kind | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    return result == 0 || errno != EWOULDBLOCK;  // a file system without flock opens unprotected
+}
 #endif
+
+// Whether the file system keeps a file's inode number from one mount to the next. FAT and
+// exFAT number their files anew at every mount; FUSE and SMB mounts may.
+bool LastingInodes(int fd)
+{
+#ifdef __linux__
+    struct statfs info;
+    if (fstatfs(fd, &info) != 0) return false;
+    switch (static_cast<uint32_t>(info.f_type)) {
+    case 0x4d44u:      // FAT
+    case 0x2011BAB0u:  // exFAT
+    case 0x65735546u:  // FUSE
+    case 0xFF534D42u:  // CIFS
+    case 0xFE534D42u:  // SMB2
+    case 0x517Bu:      // SMB
+        return false;
+    default: return true;
+    }
+#else
+    struct statfs info;
+    if (fstatfs(fd, &info) != 0) return false;
+    for (const char* name : {"msdos", "exfat", "smbfs", "osxfuse", "macfuse"}) {
+        if (std::strcmp(info.f_fstypename, name) == 0) return false;
+    }
+    return true;
+#endif
+}
 
 int OpenFlags(int mode)
 {
@@ -77,13 +166,13 @@ int OpenFlags(int mode)
     }
 }
 
-int OpenOnce(const char* path, int mode)
+int OpenOnce(const char* path, int mode, uint32_t permissions)
 {
     // Without O_NONBLOCK, opening a named pipe waits for the other end, possibly forever. Regular
     // files ignore the flag; it is cleared again once the file is open.
     int fd;
     do {
-        fd = ::open(path, OpenFlags(mode) | O_CLOEXEC | O_NONBLOCK, 0666);
+        fd = ::open(path, OpenFlags(mode) | O_CLOEXEC | O_NONBLOCK, static_cast<mode_t>(permissions));
     } while (fd < 0 && errno == EINTR);
     if (fd >= 0) {
         const int flags = fcntl(fd, F_GETFL);
@@ -96,12 +185,13 @@ int OpenOnce(const char* path, int mode)
 
 bool CVELK_File::PlatformOpen(const char* path, int mode, int share)
 {
-    int fd = OpenOnce(path, mode);
+    const uint32_t permissions = mode == kCreateNew ? m_newFilePermissions : kNewFilePermissions;
+    int fd = OpenOnce(path, mode, permissions);
     if (fd < 0 && errno == ENOENT) {
         char retry[kMaxPathUnits];
         const bool creating = mode == kModeCreateTruncate || mode == kModeReadWriteOpenAlways || mode == kCreateNew;
         if (GetRetryPath(path, creating ? kDispositionCreating : kDispositionOpenExisting, retry))
-            fd = OpenOnce(retry, mode);
+            fd = OpenOnce(retry, mode, permissions);
     }
     if (fd < 0) return false;
 
@@ -138,7 +228,7 @@ bool CVELK_File::PlatformOpenRegular(const char* path, int share)
     // once open (O_NONBLOCK keeps a pipe from waiting for a writer).
     int fd;
     do {
-        fd = ::open(path, O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return false;
     struct stat info;
@@ -242,8 +332,43 @@ bool CVELK_File::PlatformSetEndOfFile()
 #if defined(__linux__) || defined(__FreeBSD__)
         int error = posix_fallocate(m_handle, size, end - size);
         if (error == 0) return true;
-        if (error != EINVAL && error != EOPNOTSUPP) return false;  // ENOSPC, EFBIG, EIO ...
+        if (error != EINVAL && error != EOPNOTSUPP) {  // ENOSPC, EFBIG, EIO ...
+            // An extension that ran out of space part of the way may have grown the file by
+            // what it got: the file goes back to its size.
+            if (GetSize() != size) ftruncate(m_handle, size);
+            return false;
+        }
 #endif
     }
     return ftruncate(m_handle, end) == 0;
+}
+
+bool CVELK_File::Reserve(int64_t position, int64_t length)
+{
+    if (!IsOpen() || !(m_access & kAccessWrite) || position < 0 || length < 0) return false;
+    if (length == 0) return true;
+#ifdef __linux__
+    int result;
+    do {
+        result = fallocate(m_handle, FALLOC_FL_KEEP_SIZE, position, length);
+    } while (result != 0 && errno == EINTR);
+    // A file system that allocates only as it writes cannot be asked; the writes will tell.
+    return result == 0 || errno == EOPNOTSUPP || errno == ENOSYS;
+#else
+    return true;
+#endif
+}
+
+bool CVELK_File::Describe(VelkFileFacts* facts)
+{
+    struct stat info;
+    if (!IsOpen() || fstat(m_handle, &info) != 0) return false;
+    *facts = VelkFileFacts();
+    facts->index = LastingInodes(m_handle) ? static_cast<uint64_t>(info.st_ino) : 0;
+    const auto uid = static_cast<uint32_t>(info.st_uid);
+    facts->owner.length = sizeof uid;
+    std::memcpy(facts->owner.id, &uid, sizeof uid);
+    facts->othersMayWrite = (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    facts->permissions = static_cast<uint32_t>(info.st_mode & 07777);
+    return true;
 }

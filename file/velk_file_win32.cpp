@@ -1,6 +1,8 @@
 // Win32 backend of CVELK_File: one kernel32 call per operation.
 #include <windows.h>
 
+#include <aclapi.h>
+
 #include "file/short_path.h"
 #include "file/velk_file.h"
 
@@ -51,7 +53,7 @@ bool CVELK_File::PlatformOpenRegular(const wchar_t* path, int share)
 {
     // FILE_FLAG_OPEN_REPARSE_POINT opens a symbolic link or junction itself instead of what it
     // leads to, so that it can be refused below.
-    const HANDLE handle = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, ShareFlags(share), nullptr, OPEN_EXISTING,
+    const HANDLE handle = CreateFileW(path, GENERIC_READ, ShareFlags(share), nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info;
@@ -136,4 +138,30 @@ bool CVELK_File::Seek(int64_t position)
 bool CVELK_File::PlatformSetEndOfFile()
 {
     return SetEndOfFile(m_handle) != 0;
+}
+
+bool CVELK_File::Reserve(int64_t, int64_t)
+{
+    // A file is sparse on Windows only when asked to be; otherwise its space is taken when it
+    // grows, which SetSize does before any record is written.
+    return IsOpen();
+}
+
+bool CVELK_File::Describe(VelkFileFacts* facts)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!IsOpen() || !GetFileInformationByHandle(m_handle, &info)) return false;
+    *facts = VelkFileFacts();
+    facts->volume = info.dwVolumeSerialNumber;
+    facts->index = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    // A volume without security (FAT) has no owners: the owner stays unknown.
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(m_handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &descriptor) == ERROR_SUCCESS) {
+        const DWORD length = owner != nullptr && IsValidSid(owner) ? GetLengthSid(owner) : 0;
+        if (length <= sizeof facts->owner.id && CopySid(length, facts->owner.id, owner)) facts->owner.length = length;
+        LocalFree(descriptor);
+    }
+    return true;
 }

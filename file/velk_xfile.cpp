@@ -18,3 +18,13 @@ uint32_t CVELK_xFile::ReadAt(int64_t position, void* buffer, uint32_t count)
 {
     return Seek(position) ? Read(buffer, count) : 0;
 }
+
+bool CVELK_xFile::Describe(VelkFileFacts*)
+{
+    return false;
+}
+
+bool CVELK_xFile::Reserve(int64_t, int64_t)
+{
+    return true;
+}

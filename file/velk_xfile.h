@@ -3,6 +3,34 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+
+// Who owns a file, in the platform's terms: a user id on POSIX, a security identifier on
+// Windows. Two owners are the same when their bytes are.
+struct VelkFileOwner {
+    uint32_t length = 0;  // 0: the file system keeps no owners (FAT, a file in memory)
+    uint8_t id[68] = {};  // the longest security identifier there is
+
+    bool operator==(const VelkFileOwner& other) const
+    {
+        return length == other.length && std::memcmp(id, other.id, length) == 0;
+    }
+};
+
+// What the file system tells of an open file besides its bytes.
+struct VelkFileFacts {
+    // Names the file among all files, and keeps naming it after a restart: the volume serial
+    // and file index on Windows; on POSIX the inode number (device numbers may change from one
+    // boot to the next, so the volume is 0). An index of 0: the file system promises no lasting
+    // one (FAT and exFAT under Linux number their files anew at every mount).
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    VelkFileOwner owner;
+    // Someone besides the owner may change the file (group or others may write, on POSIX;
+    // Windows' access lists are not examined).
+    bool othersMayWrite = false;
+    uint32_t permissions = 0;  // the POSIX permission bits; 0 on Windows
+};
 
 class CVELK_xFile {
 public:
@@ -36,6 +64,13 @@ public:
     // Reads at `position`, leaving the current position unspecified; counts as Read's. One
     // platform call where the platform has a positioned read, Seek and Read otherwise.
     virtual uint32_t ReadAt(int64_t position, void* buffer, uint32_t count);
+    // What the file system tells of the file; false when it tells nothing (a file in memory).
+    virtual bool Describe(VelkFileFacts* facts);
+    // Makes sure that writes of [position, position + length) cannot fail for want of space,
+    // without changing the file's size or contents (the blocks of a sparse file's holes are
+    // allocated). True as well where the file system cannot be asked (it keeps no holes, or
+    // allocates only as it writes); false when the space is not there.
+    virtual bool Reserve(int64_t position, int64_t length);
 };
 
 // Access rights as the Windows constants spell them; the POSIX backend records the same values.

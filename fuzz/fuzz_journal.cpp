@@ -18,14 +18,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     target.SetSizeLimit(1u << 20);
     CVELK_JournalPlayer player(journal);
     const JournalVerdict verdict = player.Examine();
-    // Incomplete only without a whole completion mark, or without a whole header of its own.
+    // Judging reads: the journal is never written, whatever it is.
     if (verdict != JournalVerdict::kPlayable) {
         VELK_FUZZ_CHECK(journal.Bytes() == journalBytes);
         return 0;
     }
+    // Played only when sealed, with a whole header of its own.
     velk_journal::Header header;
-    VELK_FUZZ_CHECK(velk_journal::DecodeHeader(journalBytes.data(), static_cast<uint32_t>(journalBytes.size()),
-                                               &header) == velk_journal::HeaderCheck::kValid);
+    VELK_FUZZ_CHECK(velk_journal::DecodeHeader(journalBytes.data(), static_cast<uint32_t>(journalBytes.size()), &header));
+    VELK_FUZZ_CHECK(header.state == velk_journal::State::kSealed);
     if (player.Fits(target) != JournalFit::kFits) {
         VELK_FUZZ_CHECK(target.Bytes() == original);
         return 0;

@@ -135,6 +135,7 @@ bool CVELK_IPS_IN::Recovered(RecoveryOutcome outcome)
     case RecoveryOutcome::kDiscarded:
     case RecoveryOutcome::kRestored: return true;
     case RecoveryOutcome::kUnusable: return Fail(kJournalUnusable);
+    case RecoveryOutcome::kDamaged: return Fail(kJournalDamaged);
     case RecoveryOutcome::kFailed: break;
     }
     return Fail(kRecoveryFailed, kRestoreNextTime);
@@ -181,18 +182,32 @@ bool CVELK_IPS_IN::Apply(CVELK_xFile& source, CVELK_xFile& target, int64_t paylo
         m_recordPass = 1;
     }
     CVELK_UndoJournal* undo = journaled ? journal : nullptr;
+    // Without a journal nothing could undo a write that fails for want of space halfway: the
+    // space the records write is made sure of before the first change.
+    if (!journaled && m_journalEnabled && header.patchedSize >= 0) {
+        CVELK_ReadAhead* input = Restart(*plan.checked, again, source, header.streamStart);
+        if (!input) return Fail(kSourceSeekFailed);
+        const char16_t* fault = ReserveRecords(*input, target);
+        if (fault) return Fail(fault);
+    }
 
     // A stream the checking pass still holds whole is written from memory: once the target has
     // changed, no read of the patch source is left that could fail. A longer one is read again,
     // positioned before the target is touched.
     CVELK_ReadAhead* input = Restart(*plan.checked, again, source, header.streamStart);
     if (!input) return Fail(kSourceSeekFailed);
-    if (!target.SetSize(header.patchedSize)) return Undo(undo, target, kResizeFailed);
+    if (!target.SetSize(header.patchedSize)) {
+        // An extension that failed part of the way is cut off again.
+        if (!undo && plan.oldSize >= 0 && target.GetSize() != plan.oldSize) target.SetSize(plan.oldSize);
+        return Undo(undo, target, kResizeFailed);
+    }
     const Written written = WriteRecords(*input, target, plan.stream.bytes, journaled);
     if (written.stopped) return Undo(undo, target, nullptr);
     if (written.fault) return Undo(undo, target, written.fault);
     // The message claims the original back only where the journal did put it back.
     if (plan.result) {
+        // Once the target has changed, only a journal can honour a stop.
+        plan.result->AllowStop(journaled);
         uint32_t crc = 0;
         if (!plan.result->ReadAfter(target, &crc))
             return Undo(undo, target, plan.result->Stopped() ? nullptr : kTargetReadFailed);
@@ -200,11 +215,10 @@ bool CVELK_IPS_IN::Apply(CVELK_xFile& source, CVELK_xFile& target, int64_t paylo
     }
 
     // Success only once the target is on the disk and the journal gone; a journal that could not
-    // be removed would undo this application at the next one.
-    if (journaled) {
-        if (!target.Flush()) return Undo(undo, target, kWriteFailed);
-        if (!journal->Commit()) return Fail(kWriteFailed, kRestoreNextTime);
-    }
+    // be removed would undo this application at the next one. After a failed flush no one can
+    // tell what reached the disk: the journal stays and restores the file at the next application.
+    if (m_journalEnabled && !target.Flush()) return journaled ? Fail(kWriteFailed, kRestoreNextTime) : Fail(kWriteFailed);
+    if (journaled && !journal->Commit()) return Fail(kWriteFailed, kRestoreNextTime);
     m_owner.ShowMessage(kSuccess);
     return true;
 }
@@ -309,7 +323,7 @@ StretchCrcVerdict CVELK_IPS_IN::TargetCrc(CVELK_xFile& target, int64_t size, uin
 {
     if (size < 0) return StretchCrcVerdict::kReadFailed;
     m_owner.ReportProgress(VelkProgressStage::kCrc, 0, size);
-    return StretchCrc(target, 0, size, &m_owner, result);
+    return StretchCrc(target, 0, size, &m_owner, true, result);
 }
 
 CVELK_IPS_IN::StreamCheck CVELK_IPS_IN::CheckRecords(CVELK_ReadAhead& input, CVELK_ResultCheck* result)
@@ -361,24 +375,49 @@ bool CVELK_IPS_IN::WriteJournal(CVELK_ReadAhead& input, int64_t streamBytes, CVE
             status = JournalStatus::kStopped;
             break;
         }
-        const RecordStatus record = reader.Next(false);
+        const RecordStatus record = reader.Next(true);
         if (record == RecordStatus::kEnd) break;
         // Only a long stream is read again here; its source may fail where it did not before.
         if (record == RecordStatus::kFault) {
             journal.Abandon();
             return Fail(reader.Fault());
         }
-        const auto position = static_cast<int64_t>(reader.Position());
-        status = journal.Save(position, position + std::min<int64_t>(reader.Delivered(), INT64_MAX - position));
+        status = journal.Note(static_cast<int64_t>(reader.Position()), m_work, reader.Delivered());
     }
     if (status == JournalStatus::kOk) status = journal.Seal();
     switch (status) {
     case JournalStatus::kOk: *journaled = true; return true;
     case JournalStatus::kJournalFailed: journal.Abandon(); return true;
+    // Recovery has just found the name free and no one else can open the target: whoever made
+    // the file there does not keep to the locks. No application without a journal beside it.
+    case JournalStatus::kTaken: return Fail(kTargetBusy);
     case JournalStatus::kTargetReadFailed: journal.Abandon(); return Fail(kTargetReadFailed);
     case JournalStatus::kStopped: journal.Abandon(); return Stop();
     }
     return false;
+}
+
+const char16_t* CVELK_IPS_IN::ReserveRecords(CVELK_ReadAhead& input, CVELK_xFile& target)
+{
+    CVELK_RecordReader reader(input, m_work);
+    int64_t from = 0, to = 0;  // ranges closer than the target writer's gap are reserved as one
+    for (;;) {
+        const RecordStatus status = reader.Next(false);
+        if (status == RecordStatus::kEnd) break;
+        if (status == RecordStatus::kFault) return reader.Fault();
+        const auto position = static_cast<int64_t>(reader.Position());
+        const int64_t end = position + std::min<int64_t>(reader.Delivered(), INT64_MAX - position);
+        const int64_t gap = CVELK_TargetWriter::kGapBytes;
+        if (from < to && position <= to + gap && end + gap >= from) {
+            from = std::min(from, position);
+            to = std::max(to, end);
+            continue;
+        }
+        if (from < to && !target.Reserve(from, to - from)) return kResizeFailed;
+        from = position;
+        to = end;
+    }
+    return from < to && !target.Reserve(from, to - from) ? kResizeFailed : nullptr;
 }
 
 bool CVELK_IPS_IN::ApplyRecords(CVELK_xFile& source, CVELK_xFile& target)

@@ -148,6 +148,8 @@ private:
     // `journaled` false when no journal could be written and the application goes on without.
     bool WriteJournal(CVELK_ReadAhead& input, int64_t streamBytes, CVELK_xFile& target,
                       const velk_journal::Header& plan, CVELK_UndoJournal& journal, bool* journaled);
+    // Makes sure the space every record writes is there; the fault's message otherwise.
+    const char16_t* ReserveRecords(CVELK_ReadAhead& input, CVELK_xFile& target);
     Written WriteRecords(CVELK_ReadAhead& input, CVELK_xFile& target, int64_t streamBytes, bool stoppable);
     // With a journal the stream is gone through twice, to save what the records overwrite and
     // then to write them; each pass shows as its share of the one records stage, so that the

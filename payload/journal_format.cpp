@@ -9,9 +9,8 @@ namespace velk_journal {
 
 namespace {
 
-constexpr char kHeaderMagic[16] = "VELK-UNDO-1";
+constexpr char kHeaderMagic[16] = "VELK-UNDO-2";
 constexpr char kTrailerMagic[16] = "VELK-UNDO-END";
-constexpr uint32_t kTrailerSampleOffset = 48;
 
 uint32_t Crc(const uint8_t* bytes, uint32_t length)
 {
@@ -32,6 +31,16 @@ uint64_t Get(const uint8_t*& in, int bytes)
     return value;
 }
 
+void SealWithCrc(uint8_t* bytes, uint32_t length)
+{
+    velk_format::StoreLE(bytes + length - 4, Crc(bytes, length - 4), 4);
+}
+
+bool CrcHolds(const uint8_t* bytes, uint32_t length)
+{
+    return velk_format::LoadLE(bytes + length - 4, 4) == Crc(bytes, length - 4);
+}
+
 }  // namespace
 
 void EncodeHeader(const Header& header, uint8_t out[kHeaderBytes])
@@ -43,25 +52,41 @@ void EncodeHeader(const Header& header, uint8_t out[kHeaderBytes])
     Put(at, static_cast<uint64_t>(header.oldSize), 8);
     Put(at, static_cast<uint64_t>(header.patchedSize), 8);
     Put(at, static_cast<uint64_t>(header.largestSize), 8);
-    velk_format::StoreLE(out + kHeaderBytes - 4, Crc(out, kHeaderBytes - 4), 4);
+    Put(at, static_cast<uint32_t>(header.state), 4);
+    at += 4;
+    Put(at, header.volume, 8);
+    Put(at, header.index, 8);
+    SealWithCrc(out, kHeaderBytes);
 }
 
-HeaderCheck DecodeHeader(const uint8_t* bytes, uint32_t available, Header* header)
+bool DecodeHeader(const uint8_t* bytes, uint32_t available, Header* header)
 {
-    const uint32_t magicBytes = available < sizeof kHeaderMagic ? available : sizeof kHeaderMagic;
-    bool zeros = true;
-    for (uint32_t i = 0; i < magicBytes; ++i) zeros = zeros && bytes[i] == 0;
-    const bool magic = std::memcmp(bytes, kHeaderMagic, magicBytes) == 0;
-    if (!zeros && !magic) return HeaderCheck::kForeign;
-    if (available < kHeaderBytes || !magic) return HeaderCheck::kOurs;
-    if (velk_format::LoadLE(bytes + kHeaderBytes - 4, 4) != Crc(bytes, kHeaderBytes - 4)) return HeaderCheck::kOurs;
+    if (available < kHeaderBytes || std::memcmp(bytes, kHeaderMagic, sizeof kHeaderMagic) != 0) return false;
+    if (!CrcHolds(bytes, kHeaderBytes)) return false;
     const uint8_t* at = bytes + sizeof kHeaderMagic;
     header->nonce = Get(at, 8);
     header->oldSize = static_cast<int64_t>(Get(at, 8));
     header->patchedSize = static_cast<int64_t>(Get(at, 8));
     header->largestSize = static_cast<int64_t>(Get(at, 8));
-    const bool sane = header->oldSize >= 0 && header->patchedSize >= 0 && header->largestSize >= header->patchedSize;
-    return sane ? HeaderCheck::kValid : HeaderCheck::kForeign;
+    header->state = static_cast<State>(Get(at, 4));
+    at += 4;
+    header->volume = Get(at, 8);
+    header->index = Get(at, 8);
+    const bool knownState =
+        header->state == State::kWriting || header->state == State::kSealed || header->state == State::kDone;
+    return knownState && header->oldSize >= 0 && header->patchedSize >= 0 &&
+           header->largestSize >= header->patchedSize;
+}
+
+bool IsUnwrittenHeader(const uint8_t* bytes, uint32_t available)
+{
+    if (available >= kHeaderBytes) return false;
+    bool zeros = true, magic = true;
+    for (uint32_t i = 0; i < available; ++i) {
+        zeros = zeros && bytes[i] == 0;
+        magic = magic && (i >= sizeof kHeaderMagic || bytes[i] == static_cast<uint8_t>(kHeaderMagic[i]));
+    }
+    return zeros || magic;
 }
 
 void EncodeTrailer(const Trailer& trailer, uint8_t out[kTrailerBytes])
@@ -73,46 +98,40 @@ void EncodeTrailer(const Trailer& trailer, uint8_t out[kTrailerBytes])
     Put(at, trailer.blocks, 8);
     Put(at, static_cast<uint64_t>(trailer.blockBytes), 8);
     Put(at, trailer.blocksCrc, 4);
-    at = out + kTrailerSampleOffset;
-    for (const Sample& sample : trailer.samples) {
+    Put(at, trailer.sampleCount, 4);
+    for (uint32_t i = 0; i < trailer.sampleCount && i < kSamples; ++i) {
+        const Sample& sample = trailer.samples[i];
+        at = out + kTrailerSamplesAt + i * kSampleRecordBytes;
         Put(at, static_cast<uint64_t>(sample.position), 8);
         Put(at, sample.length, 4);
-        Put(at, sample.crc, 4);
+        at += 4;
+        std::memcpy(at, sample.before, kSampleBytes);
+        std::memcpy(at + kSampleBytes, sample.after, kSampleBytes);
     }
-    velk_format::StoreLE(out + kTrailerBytes - 4, Crc(out, kTrailerBytes - 4), 4);
+    SealWithCrc(out, kTrailerBytes);
 }
 
 bool DecodeTrailer(const uint8_t bytes[kTrailerBytes], Trailer* trailer)
 {
-    if (std::memcmp(bytes, kTrailerMagic, sizeof kTrailerMagic) != 0) return false;
-    if (velk_format::LoadLE(bytes + kTrailerBytes - 4, 4) != Crc(bytes, kTrailerBytes - 4)) return false;
+    if (std::memcmp(bytes, kTrailerMagic, sizeof kTrailerMagic) != 0 || !CrcHolds(bytes, kTrailerBytes)) return false;
     const uint8_t* at = bytes + sizeof kTrailerMagic;
     trailer->nonce = Get(at, 8);
     trailer->blocks = Get(at, 8);
     trailer->blockBytes = static_cast<int64_t>(Get(at, 8));
     trailer->blocksCrc = static_cast<uint32_t>(Get(at, 4));
-    at = bytes + kTrailerSampleOffset;
-    for (Sample& sample : trailer->samples) {
+    trailer->sampleCount = static_cast<uint32_t>(Get(at, 4));
+    if (trailer->blockBytes < 0 || trailer->sampleCount > kSamples) return false;
+    for (uint32_t i = 0; i < trailer->sampleCount; ++i) {
+        Sample& sample = trailer->samples[i];
+        at = bytes + kTrailerSamplesAt + i * kSampleRecordBytes;
         sample.position = static_cast<int64_t>(Get(at, 8));
         sample.length = static_cast<uint32_t>(Get(at, 4));
-        sample.crc = static_cast<uint32_t>(Get(at, 4));
-        if (sample.position < 0 || sample.length > kSampleBytes) return false;
+        at += 4;
+        std::memcpy(sample.before, at, kSampleBytes);
+        std::memcpy(sample.after, at + kSampleBytes, kSampleBytes);
+        if (sample.position < 0 || sample.length == 0 || sample.length > kSampleBytes) return false;
     }
-    return trailer->blockBytes >= 0;
-}
-
-uint32_t PlaceSamples(int64_t keptBytes, Sample samples[kSamples])
-{
-    if (keptBytes <= 0) return 0;
-    const uint64_t kept = static_cast<uint64_t>(keptBytes);
-    const uint32_t count = kept >= uint64_t(kSamples) * kSampleBytes ? kSamples : 1;
-    for (uint32_t i = 0; i < count; ++i) {
-        // The middle of each of `count` equal stretches.
-        const uint64_t at = kept / (2 * count) * (2 * i + 1);
-        samples[i].position = static_cast<int64_t>(at);
-        samples[i].length = static_cast<uint32_t>(kept - at < kSampleBytes ? kept - at : kSampleBytes);
-    }
-    return count;
+    return true;
 }
 
 }  // namespace velk_journal

@@ -5,6 +5,7 @@
 
 #include "file/crc32.h"
 #include "payload/format.h"
+#include "payload/journal_samples.h"
 
 using namespace velk_journal;
 
@@ -21,24 +22,37 @@ JournalVerdict CVELK_JournalPlayer::Examine()
     if (size < 0) return JournalVerdict::kUnusable;
     uint8_t header[kHeaderBytes] = {};
     const auto headerBytes = static_cast<uint32_t>(size < kHeaderBytes ? size : kHeaderBytes);
-    if (!ReadJournal(0, header, headerBytes)) return size == 0 ? JournalVerdict::kIncomplete : JournalVerdict::kUnusable;
-    const HeaderCheck check = DecodeHeader(header, headerBytes, &m_header);
-    if (check == HeaderCheck::kForeign) return JournalVerdict::kUnusable;
+    if (headerBytes > 0 && !ReadJournal(0, header, headerBytes)) return JournalVerdict::kUnusable;
+    if (IsUnwrittenHeader(header, headerBytes)) return JournalVerdict::kUnwritten;
+    if (!DecodeHeader(header, headerBytes, &m_header)) return JournalVerdict::kUnusable;
+    switch (m_header.state) {
+    case State::kWriting: return JournalVerdict::kWriting;
+    case State::kDone: return JournalVerdict::kDone;
+    case State::kSealed: break;
+    }
+    return ExamineSealed(size);
+}
 
-    // Without a good completion mark the journal was still being written.
+// A sealed journal was whole when it was sealed: whatever is missing or wrong now was done to it
+// since, and it is damaged, never "incomplete".
+JournalVerdict CVELK_JournalPlayer::ExamineSealed(int64_t size)
+{
     uint8_t trailer[kTrailerBytes];
-    if (size < int64_t(kHeaderBytes) + kTrailerBytes) return JournalVerdict::kIncomplete;
-    if (!ReadJournal(size - kTrailerBytes, trailer, kTrailerBytes)) return JournalVerdict::kUnusable;
-    if (!DecodeTrailer(trailer, &m_trailer)) return JournalVerdict::kIncomplete;
-    // A mark with a damaged header or one from another journal: complete, but not to be trusted.
-    if (check != HeaderCheck::kValid || m_trailer.nonce != m_header.nonce ||
+    if (size < int64_t(kHeaderBytes) + kTrailerBytes || !ReadJournal(size - kTrailerBytes, trailer, kTrailerBytes))
+        return JournalVerdict::kDamaged;
+    if (!DecodeTrailer(trailer, &m_trailer) || m_trailer.nonce != m_header.nonce ||
         m_trailer.blockBytes != size - kHeaderBytes - kTrailerBytes)
-        return JournalVerdict::kUnusable;
-
+        return JournalVerdict::kDamaged;
     // No block is longer than the journal.
     m_block.reset(new (std::nothrow) uint8_t[static_cast<size_t>(std::min<int64_t>(kBlockBytes, size))]);
-    if (!m_block || !WalkBlocks(nullptr)) return JournalVerdict::kUnusable;
-    return JournalVerdict::kPlayable;
+    if (!m_block) return JournalVerdict::kUnusable;
+    return WalkBlocks(nullptr) ? JournalVerdict::kPlayable : JournalVerdict::kDamaged;
+}
+
+bool CVELK_JournalPlayer::Belongs(const VelkFileFacts* target) const
+{
+    if (m_header.index == 0) return true;  // written where files have no lasting identity
+    return target && target->index == m_header.index && target->volume == m_header.volume;
 }
 
 JournalFit CVELK_JournalPlayer::Fits(CVELK_xFile& target)
@@ -50,14 +64,12 @@ JournalFit CVELK_JournalPlayer::Fits(CVELK_xFile& target)
     // it may have left.
     if (size < std::min(m_header.oldSize, m_header.patchedSize) || size > std::max(m_header.oldSize, m_header.largestSize))
         return JournalFit::kDoesNotFit;
-    for (const Sample& sample : m_trailer.samples) {
-        if (sample.length == 0) continue;
-        uint8_t bytes[kSampleBytes];
-        if (sample.position + sample.length > size) return JournalFit::kDoesNotFit;
-        if (velk_format::ReadFullyAt(target, sample.position, bytes, sample.length) != sample.length)
-            return JournalFit::kTargetReadFailed;
-        _m_CRC32 crc;
-        if (crc.Update(bytes, sample.length) != sample.crc) return JournalFit::kDoesNotFit;
+    for (uint32_t i = 0; i < m_trailer.sampleCount; ++i) {
+        switch (CVELK_JournalSamples::Check(m_trailer.samples[i], m_header, target, size)) {
+        case CVELK_JournalSamples::Agreement::kAgrees: break;
+        case CVELK_JournalSamples::Agreement::kDisagrees: return JournalFit::kDoesNotFit;
+        case CVELK_JournalSamples::Agreement::kReadFailed: return JournalFit::kTargetReadFailed;
+        }
     }
     return JournalFit::kFits;
 }

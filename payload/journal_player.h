@@ -1,6 +1,6 @@
-// Reads an undo journal back (journal_format.h): judges whether it is whole, whether it belongs
-// to the target beside it, and writes the saved bytes back. Nothing is written to the target
-// before the whole journal has been read and found good.
+// Reads an undo journal back (journal_format.h): judges what it is, whether it belongs to the
+// target beside it, and writes the saved bytes back. Nothing is written to the target before
+// the whole journal has been read and found good.
 #pragma once
 
 #include <cstdint>
@@ -10,9 +10,12 @@
 #include "payload/journal_format.h"
 
 enum class JournalVerdict {
-    kIncomplete,  // no completion mark: the application it was written for never touched its target
-    kUnusable,    // not a journal, damaged, or unreadable: never played back
-    kPlayable,
+    kUnwritten,  // a header that never reached the disk whole: the power failed as it was created
+    kWriting,    // its application had not yet touched its target
+    kDone,       // its application is over
+    kPlayable,   // sealed, whole, every checksum good
+    kDamaged,    // sealed, but a part of it is missing or does not check out
+    kUnusable,   // not a journal, or unreadable
 };
 
 enum class JournalFit { kFits, kDoesNotFit, kTargetReadFailed };
@@ -25,14 +28,20 @@ public:
 
     // Reads the whole journal and checks every checksum.
     JournalVerdict Examine();
-    // Whether the target is in a state that the journal's application can have left it in: a
-    // size it can have set, and the samples of what it left alone unchanged. After Examine.
+    // After Examine found a header: whether the file with these facts (unknown: null) is the
+    // one the journal was written for, as far as its identity tells.
+    bool Belongs(const VelkFileFacts* target) const;
+    // After Examine found it playable: whether the target is in a state that the journal's
+    // application can have left it in: a size it can have set, and every sample agreeing.
     JournalFit Fits(CVELK_xFile& target);
     // Restores the target's size and writes every saved byte back, then makes the target
     // durable. After Examine; false when the target's I/O or a read of the journal failed.
     bool PlayBack(CVELK_xFile& target);
 
+    const velk_journal::Header& Header() const { return m_header; }
+
 private:
+    JournalVerdict ExamineSealed(int64_t size);
     // Goes through the blocks; with a target, writes their entries into it.
     bool WalkBlocks(CVELK_xFile* target);
     bool ReadJournal(int64_t position, uint8_t* buffer, uint32_t count);

@@ -18,10 +18,18 @@ constexpr uint32_t kFirstReadAhead = 4096;
 CVELK_JournalWriter::CVELK_JournalWriter(CVELK_xFile& journal, CVELK_xFile& target, const Header& header,
                                          CVELK_MessageOwner& owner)
     : m_journal(journal), m_target(target), m_header(header), m_owner(owner),
-      m_kept(std::min(header.oldSize, header.patchedSize)), m_readAhead(kFirstReadAhead)
+      m_kept(std::min(header.oldSize, header.patchedSize)), m_readAhead(kFirstReadAhead), m_samples(header)
 {
+    m_header.state = State::kWriting;
     m_trailer.nonce = header.nonce;
-    m_sampleCount = PlaceSamples(m_kept, m_trailer.samples);
+}
+
+bool RewriteJournalState(CVELK_xFile& journal, Header header, State state)
+{
+    header.state = state;
+    uint8_t bytes[kHeaderBytes];
+    EncodeHeader(header, bytes);
+    return journal.Seek(0) && journal.Write(bytes, kHeaderBytes) == kHeaderBytes && journal.Flush();
 }
 
 JournalStatus CVELK_JournalWriter::Begin()
@@ -33,9 +41,17 @@ JournalStatus CVELK_JournalWriter::Begin()
     m_block.reset(new (std::nothrow) uint8_t[m_blockCapacity]);
     m_read.reset(new (std::nothrow) uint8_t[m_readCapacity]);
     if (!m_block || !m_read) return JournalStatus::kJournalFailed;
+    // Durable before anything else is written, so that whatever a power cut leaves at the name
+    // has either no whole header yet or this one (undo_journal.h).
     uint8_t header[kHeaderBytes];
     EncodeHeader(m_header, header);
-    return WriteAll(header, kHeaderBytes) ? JournalStatus::kOk : JournalStatus::kJournalFailed;
+    return WriteAll(header, kHeaderBytes) && m_journal.Flush() ? JournalStatus::kOk : JournalStatus::kJournalFailed;
+}
+
+JournalStatus CVELK_JournalWriter::Note(int64_t position, const uint8_t* data, uint32_t length)
+{
+    m_samples.Note(position, data, length);
+    return Save(position, position + std::min<int64_t>(length, INT64_MAX - position));
 }
 
 JournalStatus CVELK_JournalWriter::Save(int64_t from, int64_t to)
@@ -67,13 +83,6 @@ JournalStatus CVELK_JournalWriter::Finish()
 // Copies the target's bytes [from, to) into entries, block by block.
 JournalStatus CVELK_JournalWriter::SaveNow(int64_t from, int64_t to)
 {
-    // A sample inside a changed range tells nothing about the target. The samples lie in order,
-    // each before the next: those the range reaches are the ones just before the first that
-    // starts at or after its end (each counted at its full length, to be safe).
-    Sample* const first = m_trailer.samples;
-    Sample* sample = std::lower_bound(first, first + m_sampleCount, to,
-                                      [](const Sample& s, int64_t at) { return s.position < at; });
-    while (sample != first && (sample - 1)->position + int64_t(kSampleBytes) > from) (--sample)->length = 0;
     while (from < to) {
         if (m_blockUsed + kEntryHeaderBytes >= m_blockCapacity) {
             if (!CloseBlock()) return JournalStatus::kJournalFailed;
@@ -135,22 +144,14 @@ bool CVELK_JournalWriter::WriteAll(const uint8_t* data, uint32_t length)
     return true;
 }
 
-// The samples are read now, while the target is as it was; the mark goes to the disk only after
-// everything it vouches for.
+// The samples are read now, while the target is as it was. The trailer goes to the disk only
+// after the blocks it vouches for, and the header's "sealed" only after the trailer.
 JournalStatus CVELK_JournalWriter::MarkComplete()
 {
-    for (uint32_t i = 0; i < m_sampleCount; ++i) {
-        Sample& sample = m_trailer.samples[i];
-        if (sample.length == 0) continue;
-        uint8_t bytes[kSampleBytes];
-        if (velk_format::ReadFullyAt(m_target, sample.position, bytes, sample.length) != sample.length)
-            return JournalStatus::kTargetReadFailed;
-        _m_CRC32 crc;
-        sample.crc = crc.Update(bytes, sample.length);
-    }
+    if (!m_samples.Choose(m_target, &m_trailer)) return JournalStatus::kTargetReadFailed;
     if (!m_journal.Flush()) return JournalStatus::kJournalFailed;
     uint8_t trailer[kTrailerBytes];
     EncodeTrailer(m_trailer, trailer);
     if (!WriteAll(trailer, kTrailerBytes) || !m_journal.Flush()) return JournalStatus::kJournalFailed;
-    return JournalStatus::kOk;
+    return RewriteJournalState(m_journal, m_header, State::kSealed) ? JournalStatus::kOk : JournalStatus::kJournalFailed;
 }

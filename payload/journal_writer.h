@@ -12,9 +12,16 @@
 #include "file/crc32.h"
 #include "file/velk_xfile.h"
 #include "payload/journal_format.h"
+#include "payload/journal_samples.h"
 #include "payload/message_owner.h"
 
-enum class JournalStatus { kOk, kJournalFailed, kTargetReadFailed, kStopped };
+enum class JournalStatus {
+    kOk,
+    kJournalFailed,     // no journal can be written here
+    kTaken,             // something else has the journal's name: another application, at work
+    kTargetReadFailed,
+    kStopped,
+};
 
 class CVELK_JournalWriter {
 public:
@@ -27,12 +34,17 @@ public:
     CVELK_JournalWriter(const CVELK_JournalWriter&) = delete;
     CVELK_JournalWriter& operator=(const CVELK_JournalWriter&) = delete;
 
+    // Writes the header, in the state "being written", and makes it durable: from then on the
+    // journal's name holds nothing but this journal.
     JournalStatus Begin();
-    // The range [from, to) of the target is going to be written. Only what lies in the part of
-    // the target that both sizes keep is saved; the cut-off tail is saved by Finish.
+    // A record's data is going to be written at `position`: what it overwrites is saved (only
+    // what lies in the part of the target that both sizes keep; the cut-off tail is saved by
+    // Finish), and the samples learn what it writes.
+    JournalStatus Note(int64_t position, const uint8_t* data, uint32_t length);
+    // The range [from, to) of the target is going to be written.
     JournalStatus Save(int64_t from, int64_t to);
-    // Saves what is still held and the tail a shrink cuts off, makes the blocks durable, then
-    // writes the completion mark and makes it durable.
+    // Saves what is still held and the tail a shrink cuts off, picks the samples, makes the
+    // blocks and the trailer durable, then the header's state "sealed".
     JournalStatus Finish();
 
 private:
@@ -61,5 +73,9 @@ private:
     uint32_t m_readAhead;
     velk_journal::Trailer m_trailer;
     _m_CRC32 m_blocksCrc;
-    uint32_t m_sampleCount;
+    CVELK_JournalSamples m_samples;
 };
+
+// Writes the header with a new state where it stands, at the start of the journal, and makes it
+// durable.
+bool RewriteJournalState(CVELK_xFile& journal, velk_journal::Header header, velk_journal::State state);

@@ -38,6 +38,12 @@ constexpr const char16_t* kRecoveryFailed = u"无法撤销上次中断的打补�
 // Before an application: something that is not a usable journal of this target has its name.
 constexpr const char16_t* kJournalUnusable =
     u"目标文件旁的撤销文件(.velk-undo)无法使用,没有改动任何文件\n请检查后移走它再打补丁";
+// Before an application: the journal of an interrupted application to this very target was damaged
+// after it was complete, so the target, possibly part-patched, cannot be put back from it.
+constexpr const char16_t* kJournalDamaged =
+    u"目标文件旁的撤销文件(.velk-undo)已损坏,无法恢复目标文件,没有改动任何文件\n目标文件可能只打了一部分补丁,请从备份恢复它";
+// Something took the journal's name while the target was held: another program is patching it.
+constexpr const char16_t* kTargetBusy = u"目标文件正在被另一个程序打补丁,没有改动任何文件";
 constexpr const char16_t* kInitFailed = u"初始化失败";
 // What a payload that records its result says about it.
 constexpr const char16_t* kResultCrcLabel = u"打补丁后的文件的CRC32验证: ";

@@ -22,9 +22,10 @@
 
 enum class StretchCrcVerdict { kComputed, kReadFailed, kStopped };
 
-// The CRC-32 of the file's bytes [from, to), read chunk by chunk; between chunks `owner` (when
-// there is one) is asked whether to stop, and after each it sees the progress as CRC work.
-StretchCrcVerdict StretchCrc(CVELK_xFile& file, int64_t from, int64_t to, CVELK_MessageOwner* owner, uint32_t* crc);
+// The CRC-32 of the file's bytes [from, to), read chunk by chunk; after each chunk `owner` (when
+// there is one) sees the progress as CRC work and, where `mayStop`, is asked whether to stop.
+StretchCrcVerdict StretchCrc(CVELK_xFile& file, int64_t from, int64_t to, CVELK_MessageOwner* owner, bool mayStop,
+                             uint32_t* crc);
 
 class CVELK_ResultCheck {
 public:
@@ -56,6 +57,8 @@ public:
     // Long reads (the whole file, a cut-off tail, a grown part) report progress to `owner` as
     // CRC work and look at its stop request between chunks.
     void Watch(CVELK_MessageOwner* owner) { m_owner = owner; }
+    // Whether those reads look at the stop request (they do unless told otherwise).
+    void AllowStop(bool allowed) { m_mayStop = allowed; }
     // True when a read pass ended because the owner asked to stop.
     bool Stopped() const { return m_stopped; }
 
@@ -86,5 +89,6 @@ private:
     uint32_t m_bufferBytes = 0;
     int64_t m_bytesRead = 0;
     CVELK_MessageOwner* m_owner = nullptr;
+    bool m_mayStop = true;
     bool m_stopped = false;
 };

@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "file/velk_file.h"
 #include "payload/journal_player.h"
 
 namespace {
@@ -21,10 +22,31 @@ uint64_t NewNonce(const void* salt)
 
 }  // namespace
 
-CVELK_UndoJournal::CVELK_UndoJournal(CVELK_FileSystem& files, const NativeChar* targetPath) : m_files(files)
+namespace {
+
+// The journal's path for a target, NUL-terminated: beside the file itself, links resolved.
+VelkPath JournalPath(CVELK_FileSystem& files, const NativeChar* targetPath)
 {
-    for (const NativeChar* c = targetPath; *c != 0; ++c) m_path.push_back(*c);
-    m_path.insert(m_path.end(), kJournalSuffix, kJournalSuffix + sizeof kJournalSuffix / sizeof kJournalSuffix[0]);
+    VelkPath path;
+    if (!files.ResolveLinks(targetPath, &path)) {
+        for (const NativeChar* c = targetPath; *c != 0; ++c) path.push_back(*c);
+        path.push_back(0);
+    }
+    path.pop_back();
+    path.insert(path.end(), kJournalSuffix, kJournalSuffix + sizeof kJournalSuffix / sizeof kJournalSuffix[0]);
+    return path;
+}
+
+}  // namespace
+
+CVELK_UndoJournal::CVELK_UndoJournal(CVELK_FileSystem& files, const NativeChar* targetPath)
+    : m_files(files), m_path(JournalPath(files, targetPath))
+{
+}
+
+NativeString CVELK_UndoJournal::PathFor(CVELK_FileSystem& files, const NativeChar* targetPath)
+{
+    return JournalPath(files, targetPath).data();
 }
 
 CVELK_UndoJournal::~CVELK_UndoJournal()
@@ -39,36 +61,64 @@ RecoveryOutcome CVELK_UndoJournal::Recover(CVELK_xFile& target)
     // A link, a folder or anything else that is not a plain file is not opened, let alone played.
     m_file = m_files.OpenExistingRegular(m_path.data());
     if (!m_file) return RecoveryOutcome::kUnusable;
+    const RecoveryOutcome outcome = Judge(target);
+    m_file.reset();
+    return outcome;
+}
+
+RecoveryOutcome CVELK_UndoJournal::Judge(CVELK_xFile& target)
+{
+    if (!Trusted(target)) return RecoveryOutcome::kUnusable;
+    VelkFileFacts facts;
+    const VelkFileFacts* identity = target.Describe(&facts) ? &facts : nullptr;
     CVELK_JournalPlayer player(*m_file);
     switch (player.Examine()) {
-    case JournalVerdict::kUnusable:
-        m_file.reset();
-        return RecoveryOutcome::kUnusable;
-    case JournalVerdict::kIncomplete:
+    case JournalVerdict::kUnusable: return RecoveryOutcome::kUnusable;
+    case JournalVerdict::kUnwritten: return RemoveFile() ? RecoveryOutcome::kDiscarded : RecoveryOutcome::kUnusable;
+    case JournalVerdict::kWriting:
+    case JournalVerdict::kDone:
+        if (!player.Belongs(identity)) return RecoveryOutcome::kUnusable;
         return RemoveFile() ? RecoveryOutcome::kDiscarded : RecoveryOutcome::kUnusable;
+    case JournalVerdict::kDamaged:
+        return player.Belongs(identity) ? RecoveryOutcome::kDamaged : RecoveryOutcome::kUnusable;
     case JournalVerdict::kPlayable: break;
     }
+    if (!player.Belongs(identity)) return RecoveryOutcome::kUnusable;
     switch (player.Fits(target)) {
     case JournalFit::kFits: break;
-    case JournalFit::kDoesNotFit:
-        m_file.reset();
-        return RecoveryOutcome::kUnusable;
-    case JournalFit::kTargetReadFailed:
-        m_file.reset();
-        return RecoveryOutcome::kFailed;
+    case JournalFit::kDoesNotFit: return RecoveryOutcome::kUnusable;
+    case JournalFit::kTargetReadFailed: return RecoveryOutcome::kFailed;
     }
-    if (!player.PlayBack(target)) {
-        m_file.reset();
-        return RecoveryOutcome::kFailed;
-    }
+    if (!player.PlayBack(target)) return RecoveryOutcome::kFailed;
     return RemoveFile() ? RecoveryOutcome::kRestored : RecoveryOutcome::kFailed;
+}
+
+// Only a journal that no one but the target's owner (or whoever speaks for everyone) can have
+// written may write into the target.
+bool CVELK_UndoJournal::Trusted(CVELK_xFile& target)
+{
+    VelkFileFacts journal, own;
+    if (!m_file->Describe(&journal) || journal.othersMayWrite) return false;
+    if (journal.owner.length == 0) return true;  // a file system without owners
+    if (target.Describe(&own) && journal.owner == own.owner) return true;
+    return m_files.OwnerSpeaksForAll(journal.owner);
 }
 
 JournalStatus CVELK_UndoJournal::Begin(CVELK_xFile& target, velk_journal::Header header, CVELK_MessageOwner& owner)
 {
-    m_file = m_files.CreateNew(m_path.data());
-    if (!m_file) return JournalStatus::kJournalFailed;
+    VelkFileFacts facts;
+    const bool known = target.Describe(&facts);
+    // The journal holds the target's bytes: it lets others read no more than the target does,
+    // and no one else write. Its owner must read it back.
+    const uint32_t permissions = (known ? facts.permissions & 0644 : 0) | 0600;
+    m_file = m_files.CreateNew(m_path.data(), permissions);
+    if (!m_file) return m_files.Exists(m_path.data()) ? JournalStatus::kTaken : JournalStatus::kJournalFailed;
     header.nonce = NewNonce(this);
+    if (known) {
+        header.volume = facts.volume;
+        header.index = facts.index;
+    }
+    m_header = header;
     m_writer.reset(new CVELK_JournalWriter(*m_file, target, header, owner));
     const JournalStatus status = m_writer->Begin();
     if (status != JournalStatus::kOk) Abandon();
@@ -84,6 +134,7 @@ JournalStatus CVELK_UndoJournal::Seal()
         Abandon();
         return status;
     }
+    m_header.state = velk_journal::State::kSealed;
     m_sealed = true;
     return status;
 }
@@ -100,10 +151,9 @@ bool CVELK_UndoJournal::Commit()
     m_writer.reset();
     m_sealed = false;
     if (RemoveFile()) return true;
-    // A journal that stays would undo a finished application at the next run: void it by
-    // cutting it to nothing, which recovery takes for a journal that never was complete.
-    std::unique_ptr<CVELK_xFile> file = m_files.OpenExistingRegular(m_path.data());
-    return file && file->SetSize(0) && file->Flush();
+    // A journal that stays would undo a finished application at the next run: it is marked done.
+    const std::unique_ptr<CVELK_xFile> file = m_files.Open(m_path.data(), kModeReadWriteExisting, kShareRead);
+    return file && RewriteJournalState(*file, m_header, velk_journal::State::kDone);
 }
 
 bool CVELK_UndoJournal::RollBack(CVELK_xFile& target)

@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -10,6 +14,7 @@
 #include "file/memory_file.h"
 #include "file/velk_file.h"
 #include "payload/ips_in.h"
+#include "payload/journal_format.h"
 #include "payload/messages.h"
 #include "payload/payload_writer.h"
 #include "support/crash_disk.h"
@@ -652,18 +657,88 @@ struct Interrupted {
     std::vector<uint8_t> target, journal;
 };
 
-Interrupted InterruptApplication(const std::vector<uint8_t>& payload, const std::vector<uint8_t>& image)
+// Cuts the power of `run` at the first call after which it leaves that; false when none does.
+bool Interrupt(const std::vector<uint8_t>& payload, const std::vector<uint8_t>& image,
+               std::unique_ptr<DiskApplication>* interrupted)
 {
     for (uint64_t n = 1; n < 1000; ++n) {
-        DiskApplication run(payload, image);
-        run.disk.PlanPowerFailure(n, LossPattern::kKeepAll, 0);
-        run.Run();
-        run.disk.Restart();
-        if (run.JournalLeft() && run.Target() != image)
-            return {run.Target(), run.disk.Bytes(CVELK_UndoJournal::PathFor(run.target.c_str()))};
+        std::unique_ptr<DiskApplication> run(new DiskApplication(payload, image));
+        run->disk.PlanPowerFailure(n, LossPattern::kKeepAll, 0);
+        run->Run();
+        run->disk.Restart();
+        if (run->JournalLeft() && run->Target() != image) {
+            *interrupted = std::move(run);
+            return true;
+        }
     }
     ADD_FAILURE() << "no call leaves an interrupted application";
-    return {};
+    return false;
+}
+
+Interrupted InterruptApplication(const std::vector<uint8_t>& payload, const std::vector<uint8_t>& image)
+{
+    std::unique_ptr<DiskApplication> run;
+    if (!Interrupt(payload, image, &run)) return {};
+    return {run->Target(), run->disk.Bytes(CVELK_UndoJournal::PathFor(run->target.c_str()))};
+}
+
+// Records that make `to` of a file, from `from` on, in chunks of the longest record.
+std::vector<VelkRecord> RecordsFrom(const std::vector<uint8_t>& to, size_t from)
+{
+    std::vector<VelkRecord> records;
+    for (size_t at = from; at < to.size(); at += 65535) {
+        const size_t end = std::min(to.size(), at + 65535);
+        records.push_back({at, std::vector<uint8_t>(to.begin() + static_cast<ptrdiff_t>(at), to.begin() + static_cast<ptrdiff_t>(end))});
+    }
+    return records;
+}
+
+// A journal is played only onto the file it was written for, with evidence that no patch can
+// switch off: one that inserts 4 KiB near the start (and so writes nearly every byte after it),
+// and one from an empty original. Another file put at the name is a file of another identity;
+// another file's bytes written into the target itself disagree with the samples. Either way the
+// journal is left alone, reported, and the file stays as it is.
+TEST(Apply, JournalIsNeverPlayedOntoAnotherFile)
+{
+    const std::vector<uint8_t> image = PatternBytes(256 << 10, 51);
+    std::vector<uint8_t> inserted(image);
+    const std::vector<uint8_t> block = PatternBytes(4096, 52);
+    inserted.insert(inserted.begin() + 1000, block.begin(), block.end());
+    const std::vector<uint8_t> made = PatternBytes(500000, 53);
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> image, payload;
+    } cases[] = {
+        {"4 KiB inserted near the start", image,
+         BuildPayload(static_cast<int64_t>(inserted.size()), 0, RecordsFrom(inserted, 1000))},
+        {"from an empty original", {}, BuildPayload(static_cast<int64_t>(made.size()), 0, RecordsFrom(made, 0))},
+    };
+    for (const Case& c : cases) {
+        for (bool sameFile : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (sameFile ? ", bytes written into the target" : ", a file put at its name"));
+            std::unique_ptr<DiskApplication> run;
+            ASSERT_TRUE(Interrupt(c.payload, c.image, &run));
+            const std::vector<uint8_t> other = PatternBytes(sameFile ? 500000 : c.image.size() + 1, 54);
+            if (sameFile) {
+                const std::unique_ptr<CVELK_xFile> file = run->disk.Open(run->target.c_str(), kModeReadWriteExisting, kShareRead);
+                ASSERT_TRUE(file && file->SetSize(0) && file->Write(other.data(), static_cast<uint32_t>(other.size())) == other.size());
+            } else {
+                run->disk.Put(run->target, other);
+            }
+            RecordingOwner owner;
+            CVELK_IPS_IN applier(owner);
+            applier.UseFileSystem(run->disk);
+            EXPECT_EQ(applier.RecoverTarget(run->target.c_str()), RecoveryOutcome::kUnusable);
+            EXPECT_EQ(owner.messages, std::vector<std::u16string>{kJournalUnusable});
+            EXPECT_TRUE(run->Target() == other);
+            EXPECT_TRUE(run->JournalLeft());
+        }
+        // The interrupted target itself is put back.
+        std::unique_ptr<DiskApplication> run;
+        ASSERT_TRUE(Interrupt(c.payload, c.image, &run));
+        EXPECT_EQ(run->applier.RecoverTarget(run->target.c_str()), RecoveryOutcome::kRestored);
+        EXPECT_TRUE(run->Target() == c.image);
+    }
 }
 
 struct JournalCase {
@@ -674,59 +749,115 @@ struct JournalCase {
     bool patches;  // whether an application then goes through
 };
 
+// The journal's header rewritten: another state, and the identity of the file at `target` (the
+// journals here are made on an in-memory disk, whose files are not the disk's).
+std::vector<uint8_t> Restated(std::vector<uint8_t> journal, velk_journal::State state, const NativeString& target)
+{
+    velk_journal::Header header;
+    EXPECT_TRUE(velk_journal::DecodeHeader(journal.data(), static_cast<uint32_t>(journal.size()), &header));
+    CVELK_File file;
+    VelkFileFacts facts;
+    EXPECT_TRUE(file.OpenFile(target.c_str(), kModeReadExisting, kShareReadWrite) && file.Describe(&facts));
+    header.state = state;
+    header.volume = facts.volume;
+    header.index = facts.index;
+    velk_journal::EncodeHeader(header, journal.data());
+    return journal;
+}
+
 // Whatever an application finds beside its target under the journal's name: played back only
-// when it is a whole journal of that very target, removed when it is a journal that never got
-// as far as its completion mark, and otherwise left alone with a message, the target untouched.
+// when it is a whole, sealed, trusted journal of that very target; removed when it provably
+// undoes nothing (never sealed, or done); kept with a message when it is a journal of the target
+// damaged after it was sealed; and otherwise left alone with a message, the target untouched.
 TEST_F(ApplyFromDisk, WhatLiesBesideTheTarget)
 {
+    using velk_journal::State;
     const std::vector<uint8_t> image = PatternBytes(20000, 41), other = PatternBytes(20000, 42);
     const std::vector<uint8_t> payload =
         BuildPayload(30000, 0, {{100, PatternBytes(900, 43)}, {15000, PatternBytes(2000, 44)}, {29000, {1}}});
     const Interrupted interrupted = InterruptApplication(payload, image);
     ASSERT_FALSE(interrupted.journal.empty());
+    // The target's own journal in a state, written beside it; `change` spoils it after that.
+    auto own = [&](State state, std::function<void(std::vector<uint8_t>&)> change = nullptr) {
+        return [&, state, change](const NativeString& journal, const NativeString& target) {
+            std::vector<uint8_t> bytes = Restated(interrupted.journal, state, target);
+            if (change) change(bytes);
+            ASSERT_TRUE(WriteWholeFile(journal, bytes));
+        };
+    };
     auto put = [](const std::vector<uint8_t>& bytes) {
         return [bytes](const NativeString& journal, const NativeString&) { ASSERT_TRUE(WriteWholeFile(journal, bytes)); };
     };
-    auto damaged = [&](size_t at) {
-        std::vector<uint8_t> bytes = interrupted.journal;
-        bytes[at] ^= 0x40;
-        return bytes;
-    };
-    const std::vector<uint8_t> unfinished(interrupted.journal.begin(), interrupted.journal.end() - 320);
-    const JournalCase cases[] = {
+    std::vector<uint8_t> zerosFirst = PatternBytes(1 << 20, 45);
+    std::fill(zerosFirst.begin(), zerosFirst.begin() + (32 << 10), 0);
+    std::vector<JournalCase> cases = {
         {"nothing", [](const NativeString&, const NativeString&) {}, RecoveryOutcome::kNothingPending, true},
         {"an empty file", put({}), RecoveryOutcome::kDiscarded, true},
         {"the start of the magic", put({'V', 'E', 'L', 'K', '-', 'U', 'N'}), RecoveryOutcome::kDiscarded, true},
-        {"a journal without its completion mark", put(unfinished), RecoveryOutcome::kDiscarded, true},
+        {"a journal still being written", own(State::kWriting), RecoveryOutcome::kDiscarded, true},
+        {"a journal of an application that completed", own(State::kDone), RecoveryOutcome::kDiscarded, true},
         {"someone's notes", put({'m', 'y', ' ', 'n', 'o', 't', 'e', 's', '\n'}), RecoveryOutcome::kUnusable, false},
+        {"a megabyte that begins with 32 KiB of zeros", put(zerosFirst), RecoveryOutcome::kUnusable, false},
         {"a folder",
          [](const NativeString& journal, const NativeString&) { ASSERT_TRUE(std::filesystem::create_directory(journal)); },
          RecoveryOutcome::kUnusable, false},
         {"a whole journal of the target",
          [&](const NativeString& journal, const NativeString& target) {
-             put(interrupted.journal)(journal, target);
              ASSERT_TRUE(WriteWholeFile(target, interrupted.target));
+             own(State::kSealed)(journal, target);
          },
          RecoveryOutcome::kRestored, true},
-        {"a whole journal, the target not yet touched", put(interrupted.journal), RecoveryOutcome::kRestored, true},
-        {"a journal copied from beside another file",
+        {"a whole journal, the target not yet touched", own(State::kSealed), RecoveryOutcome::kRestored, true},
+        {"a journal of the target, another file's bytes put in it",
          [&](const NativeString& journal, const NativeString& target) {
-             put(interrupted.journal)(journal, target);
              ASSERT_TRUE(WriteWholeFile(target, other));
+             own(State::kSealed)(journal, target);
          },
          RecoveryOutcome::kUnusable, false},
-        {"a journal whose block was damaged", put(damaged(64 + 8 + 20)), RecoveryOutcome::kUnusable, false},
-        {"a journal whose header was damaged", put(damaged(20)), RecoveryOutcome::kUnusable, false},
+        {"a journal of another file", put(interrupted.journal), RecoveryOutcome::kUnusable, false},
+        {"a sealed journal cut short", own(State::kSealed, [](std::vector<uint8_t>& b) { b.resize(b.size() - 100); }),
+         RecoveryOutcome::kDamaged, false},
+        {"a sealed journal with bytes appended",
+         own(State::kSealed, [](std::vector<uint8_t>& b) { b.insert(b.end(), 10, 'x'); }), RecoveryOutcome::kDamaged,
+         false},
+        {"a sealed journal whose trailer was damaged",
+         own(State::kSealed, [](std::vector<uint8_t>& b) { b[b.size() - 200] ^= 0x08; }), RecoveryOutcome::kDamaged,
+         false},
+        {"a sealed journal whose block was damaged",
+         own(State::kSealed, [](std::vector<uint8_t>& b) { b[velk_journal::kHeaderBytes + 8 + 20] ^= 0x40; }),
+         RecoveryOutcome::kDamaged, false},
+        {"a journal whose header was damaged", own(State::kSealed, [](std::vector<uint8_t>& b) { b[20] ^= 0x40; }),
+         RecoveryOutcome::kUnusable, false},
 #ifndef _WIN32
         {"a link to a whole journal",
          [&](const NativeString& journal, const NativeString& target) {
-             put(interrupted.journal)(journal + ".real", target);
              ASSERT_TRUE(WriteWholeFile(target, interrupted.target));
+             own(State::kSealed)(journal + ".real", target);
              std::filesystem::create_symlink(journal + ".real", journal);
+         },
+         RecoveryOutcome::kUnusable, false},
+        {"a whole journal that others may write",
+         [&](const NativeString& journal, const NativeString& target) {
+             ASSERT_TRUE(WriteWholeFile(target, interrupted.target));
+             own(State::kSealed)(journal, target);
+             ASSERT_EQ(chmod(journal.c_str(), 0666), 0);
          },
          RecoveryOutcome::kUnusable, false},
 #endif
     };
+#ifndef _WIN32
+    // Planted by another user (in a folder both may write, such as /tmp): only the superuser can
+    // give a file away to make one here.
+    if (geteuid() == 0) {
+        cases.push_back({"a whole journal of another user's",
+                         [&](const NativeString& journal, const NativeString& target) {
+                             ASSERT_TRUE(WriteWholeFile(target, interrupted.target));
+                             own(State::kSealed)(journal, target);
+                             ASSERT_EQ(chown(journal.c_str(), 65534, 65534), 0);
+                         },
+                         RecoveryOutcome::kUnusable, false});
+    }
+#endif
     const NativeString source = dir.Path("patch.bin"), target = dir.Path("image.iso");
     const NativeString journal = CVELK_UndoJournal::PathFor(target.c_str());
     ASSERT_TRUE(WriteWholeFile(source, payload));
@@ -743,7 +874,7 @@ TEST_F(ApplyFromDisk, WhatLiesBesideTheTarget)
             } else {
                 EXPECT_EQ(applier.RecoverTarget(target.c_str()), c.outcome);
             }
-            const bool usable = c.outcome != RecoveryOutcome::kUnusable;
+            const bool usable = c.outcome != RecoveryOutcome::kUnusable && c.outcome != RecoveryOutcome::kDamaged;
             if (usable) {
                 EXPECT_FALSE(FileExists(journal));
                 EXPECT_EQ(owner.notices.size(), applying && c.outcome == RecoveryOutcome::kRestored ? 1u : 0u);
@@ -752,7 +883,8 @@ TEST_F(ApplyFromDisk, WhatLiesBesideTheTarget)
                 if (!applying) EXPECT_TRUE(ReadWholeFile(target) == image);
             } else {
                 EXPECT_TRUE(FileExists(journal));
-                EXPECT_EQ(owner.messages, std::vector<std::u16string>{kJournalUnusable});
+                const char16_t* message = c.outcome == RecoveryOutcome::kDamaged ? kJournalDamaged : kJournalUnusable;
+                EXPECT_EQ(owner.messages, std::vector<std::u16string>{message});
                 EXPECT_TRUE(ReadWholeFile(target) == before);
             }
             std::error_code ignored;
@@ -762,25 +894,106 @@ TEST_F(ApplyFromDisk, WhatLiesBesideTheTarget)
     }
 }
 
+// A file system on which another program makes the journal's name just after recovery found it
+// free: that program does not keep to the locks, and the application stops before any change.
+class RacedFileSystem : public CVELK_FaultFileSystem {
+public:
+    RacedFileSystem(CrashDisk& disk, CVELK_FaultSwitch& faults) : CVELK_FaultFileSystem(disk, faults), m_disk(disk) {}
+    std::unique_ptr<CVELK_xFile> CreateNew(const NativeChar* path, uint32_t permissions) override
+    {
+        m_disk.Put(path, {'o', 't', 'h', 'e', 'r'});
+        return CVELK_FaultFileSystem::CreateNew(path, permissions);
+    }
+
+private:
+    CrashDisk& m_disk;
+};
+
+TEST(Apply, JournalNameTakenAfterRecoveryStops)
+{
+    DiskApplication run(kMinimalPayload, kTarget);
+    CVELK_FaultSwitch counts;
+    RacedFileSystem raced(run.disk, counts);
+    run.applier.UseFileSystem(raced);
+    EXPECT_FALSE(run.Run());
+    EXPECT_EQ(run.owner.messages, std::vector<std::u16string>{kTargetBusy});
+    EXPECT_TRUE(run.owner.notices.empty());
+    EXPECT_EQ(run.Target(), kTarget);
+    EXPECT_EQ(run.disk.Bytes(CVELK_UndoJournal::PathFor(run.target.c_str())), (std::vector<uint8_t>{'o', 't', 'h', 'e', 'r'}));
+}
+
+// Asks to stop as soon as the records begin to be written.
+class StopOnceWritingOwner : public RecordingOwner {
+public:
+    void ReportProgress(VelkProgressStage stage, int64_t done, int64_t total) override
+    {
+        RecordingOwner::ReportProgress(stage, done, total);
+        writing = writing || stage == VelkProgressStage::kRecords;
+    }
+    bool StopRequested() override { return writing; }
+    bool writing = false;
+};
+
 // Where no journal can be made (here the file system refuses every new file), the application
-// goes on as it always did, and the owner hears of it.
+// goes on as it always did, and the owner hears of it. Nothing could undo it once the target
+// changes: a stop asked for from then on, while the records are written or the result is read
+// back, is not honoured, and the message says what became of the file.
 TEST(Apply, WithoutAJournalWhereNoneCanBeMade)
 {
-    const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
-    CrashDisk disk;
-    disk.Put(source, kMinimalPayload);
-    disk.Put(target, kTarget);
-    CVELK_FaultSwitch refuse(FaultPlan{FaultOp::kOpen, 2, FaultKind::kFailOnce});  // the lookup, then the creation
-    CVELK_FaultFileSystem files(disk, refuse);
-    RecordingOwner owner;
+    const std::vector<uint8_t> image = PatternBytes(5000, 55);
+    const std::vector<VelkRecord> records = {{10, PatternBytes(300, 56)}, {4000, PatternBytes(3000, 57)}};
+    std::vector<uint8_t> result = image;
+    result.resize(8000);
+    for (const VelkRecord& r : records) std::copy(r.data.begin(), r.data.end(), result.begin() + static_cast<ptrdiff_t>(r.position));
+    const VelkResultIdentity identity{Crc(result), image.size()};
+    DiskApplication run(BuildPayload(8000, Crc(image), records, u"", &identity), image);
+    CVELK_FaultSwitch refuse(FaultPlan{FaultOp::kOpen, 2, FaultKind::kFailFromThen});  // the lookup, then creations
+    CVELK_FaultFileSystem files(run.disk, refuse);
+    StopOnceWritingOwner owner;
     CVELK_IPS_IN applier(owner);
     applier.UseFileSystem(files);
-    EXPECT_TRUE(applier.ApplyPatch(source.c_str(), target.c_str(), 0));
-    EXPECT_TRUE(refuse.Tripped());
+    EXPECT_TRUE(applier.ApplyPatch(run.source.c_str(), run.target.c_str(), 0));
+    EXPECT_FALSE(applier.Stopped());
+    EXPECT_TRUE(owner.writing);
     EXPECT_EQ(owner.notices, std::vector<VelkNotice>{VelkNotice::kNoUndoJournal});
     EXPECT_EQ(owner.messages, std::vector<std::u16string>{kSuccess});
-    EXPECT_EQ(disk.Bytes(target).size(), 16u);
+    EXPECT_TRUE(run.Target() == result);
 }
+
+#ifndef _WIN32
+// The journal holds the target's bytes: it lets read them no one the target does not let, and
+// lets no one else write it. It is looked at while the records are saved into it.
+TEST_F(ApplyFromDisk, JournalTakesTheTargetsPermissions)
+{
+    class JournalWatcher : public RecordingOwner {
+    public:
+        explicit JournalWatcher(const NativeString& journal) : m_journal(journal) {}
+        void ReportProgress(VelkProgressStage stage, int64_t done, int64_t total) override
+        {
+            struct stat info;
+            if (stage == VelkProgressStage::kRecords && seen < 0 && stat(m_journal.c_str(), &info) == 0)
+                seen = static_cast<int>(info.st_mode & 07777);
+        }
+        int seen = -1;
+
+    private:
+        NativeString m_journal;
+    };
+    const mode_t mask = umask(0);
+    umask(mask);
+    const NativeString source = dir.Path("patch.bin"), target = dir.Path("game.iso");
+    ASSERT_TRUE(WriteWholeFile(source, BuildPayload(100, 0, {{5, {1, 2, 3}}})));
+    for (mode_t mode : {0600, 0640, 0666, 0755}) {
+        SCOPED_TRACE(mode);
+        ASSERT_TRUE(WriteWholeFile(target, kTarget));
+        ASSERT_EQ(chmod(target.c_str(), mode), 0);
+        JournalWatcher owner(CVELK_UndoJournal::PathFor(target.c_str()));
+        CVELK_IPS_IN applier(owner);
+        EXPECT_TRUE(applier.ApplyPatch(source.c_str(), target.c_str(), 0));
+        EXPECT_EQ(owner.seen, static_cast<int>(((mode & 0644) | 0600) & ~mask));
+    }
+}
+#endif
 
 TEST_F(ApplyFromDisk, SparseTargetBeyondFourGiB)
 {

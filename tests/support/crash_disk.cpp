@@ -20,6 +20,8 @@ struct Change {
 };
 
 struct CrashDisk::Node {
+    uint64_t id = 0;
+    uint32_t permissions = 0644;
     std::vector<uint8_t> durable, live;
     std::vector<Change> pending;
 };
@@ -87,6 +89,16 @@ public:
         return ~velk_crc32::ExtendBytewise(0xFFFFFFFFu, m_node->live.data(), m_node->live.size());
     }
     bool IsOpen() override { return m_node != nullptr; }
+    bool Describe(VelkFileFacts* facts) override
+    {
+        if (!Usable(0)) return false;
+        *facts = VelkFileFacts();
+        facts->volume = 1;
+        facts->index = m_node->id;
+        facts->permissions = m_node->permissions;
+        facts->othersMayWrite = (m_node->permissions & 022) != 0;
+        return true;
+    }
     uint32_t CanRead() override { return m_access & kAccessRead; }
     uint32_t CanWrite() override { return m_access & kAccessWrite; }
     bool Flush() override
@@ -176,6 +188,8 @@ void CrashDisk::Restart()
     m_live.clear();
     for (const auto& entry : names) {
         auto node = std::make_shared<Node>();
+        node->id = entry.second->id;
+        node->permissions = entry.second->permissions;
         node->durable = node->live = Survivor(*entry.second);
         m_live[entry.first] = node;
     }
@@ -183,11 +197,25 @@ void CrashDisk::Restart()
     PlanPowerFailure(0, LossPattern::kKeepAll, 0);
 }
 
-void CrashDisk::Put(const NativeString& path, const std::vector<uint8_t>& bytes)
+std::shared_ptr<CrashDisk::Node> CrashDisk::NewNode(uint32_t permissions)
 {
     auto node = std::make_shared<Node>();
+    node->id = ++m_files;
+    node->permissions = permissions;
+    return node;
+}
+
+void CrashDisk::Put(const NativeString& path, const std::vector<uint8_t>& bytes)
+{
+    auto node = NewNode(0644);
     node->durable = node->live = bytes;
     m_live[path] = m_durable[path] = node;
+}
+
+uint32_t CrashDisk::Permissions(const NativeString& path) const
+{
+    const auto found = m_live.find(path);
+    return found == m_live.end() ? 0 : found->second->permissions;
 }
 
 std::vector<uint8_t> CrashDisk::Bytes(const NativeString& path) const
@@ -205,17 +233,17 @@ std::unique_ptr<CVELK_xFile> CrashDisk::Open(const NativeChar* path, int mode, i
     return std::unique_ptr<CVELK_xFile>(new CrashFile(*this, found->second, access));
 }
 
-std::unique_ptr<CVELK_xFile> CrashDisk::CreateNew(const NativeChar* path)
+std::unique_ptr<CVELK_xFile> CrashDisk::CreateNew(const NativeChar* path, uint32_t permissions)
 {
     if (!Tick() || m_live.count(path) != 0) return nullptr;
-    auto node = std::make_shared<Node>();
+    auto node = NewNode(permissions);
     m_live[path] = node;
     return std::unique_ptr<CVELK_xFile>(new CrashFile(*this, node, kAccessRead | kAccessWrite));
 }
 
 std::unique_ptr<CVELK_xFile> CrashDisk::OpenExistingRegular(const NativeChar* path)
 {
-    return Open(path, kModeReadWriteExisting, kShareRead);
+    return Open(path, kModeReadExisting, kShareRead);
 }
 
 bool CrashDisk::Exists(const NativeChar* path)

@@ -43,21 +43,30 @@ public:
     void SetSizeLimit(int64_t bytes) { m_sizeLimit = bytes; }
     int64_t SizeLimit() const { return m_sizeLimit; }
 
+    // The permission bits a file has (as a file made by CreateNew gets them).
+    uint32_t Permissions(const NativeString& path) const;
+
+    // Files keep their identity (a number of their own) through a restart; a file put anew at a
+    // name is another file. Owners are not kept, links do not exist.
     std::unique_ptr<CVELK_xFile> Open(const NativeChar* path, int mode, int share) override;
-    std::unique_ptr<CVELK_xFile> CreateNew(const NativeChar* path) override;
+    std::unique_ptr<CVELK_xFile> CreateNew(const NativeChar* path, uint32_t permissions) override;
     std::unique_ptr<CVELK_xFile> OpenExistingRegular(const NativeChar* path) override;
     bool Exists(const NativeChar* path) override;
     bool Remove(const NativeChar* path) override;
     bool SyncFolderOf(const NativeChar* path) override;
+    bool ResolveLinks(const NativeChar*, VelkPath*) override { return false; }
+    bool OwnerSpeaksForAll(const VelkFileOwner&) override { return false; }
 
 private:
     std::vector<uint8_t> Survivor(const Node& node);
     bool Keep();
+    std::shared_ptr<Node> NewNode(uint32_t permissions);
 
     // Names as the running program sees them, and as the disk holds them.
     std::map<NativeString, std::shared_ptr<Node>> m_live, m_durable;
     int64_t m_sizeLimit = int64_t(1) << 40;
     uint64_t m_calls = 0;
+    uint64_t m_files = 0;
     uint64_t m_failAt = 0;
     bool m_failed = false;
     LossPattern m_pattern = LossPattern::kKeepAll;
