@@ -396,7 +396,21 @@ int RunRecover(const CommandLine& command)
     CVELK_TerminalOwner owner(CrcAnswer::kNo, false, false, Display(command.target));
     std::unique_ptr<CVELK_IPS_IN> applier(new CVELK_IPS_IN(owner));
     switch (applier->RecoverTarget(command.target.c_str())) {
-    case RecoveryOutcome::kNothingPending:
+    case RecoveryOutcome::kNothingPending: {
+        // A journal lies beside the name an apply used; a file with other names may have one
+        // beside another.
+        CVELK_File target;
+        VelkFileFacts facts;
+        if (target.OpenFile(command.target.c_str(), kModeReadExisting, kShareReadWrite) && target.Describe(&facts) &&
+            facts.names > 1) {
+            WriteText(Stream::kOut, "Nothing to recover beside " + Quoted(command.target) + "; it has " +
+                                        std::to_string(facts.names) +
+                                        " names (hard links): an interrupted apply through another name keeps its "
+                                        "journal beside that name\n");
+            return kExitOk;
+        }
+    }
+        [[fallthrough]];
     case RecoveryOutcome::kDiscarded:
         WriteText(Stream::kOut, "Nothing to recover: " + Quoted(command.target) + " was not left part-patched\n");
         return kExitOk;

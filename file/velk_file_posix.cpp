@@ -370,5 +370,6 @@ bool CVELK_File::Describe(VelkFileFacts* facts)
     std::memcpy(facts->owner.id, &uid, sizeof uid);
     facts->othersMayWrite = (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
     facts->permissions = static_cast<uint32_t>(info.st_mode & 07777);
+    facts->names = static_cast<uint32_t>(info.st_nlink);
     return true;
 }

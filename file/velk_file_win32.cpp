@@ -154,6 +154,7 @@ bool CVELK_File::Describe(VelkFileFacts* facts)
     *facts = VelkFileFacts();
     facts->volume = info.dwVolumeSerialNumber;
     facts->index = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    facts->names = info.nNumberOfLinks;
     // A volume without security (FAT) has no owners: the owner stays unknown.
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;

@@ -30,6 +30,7 @@ struct VelkFileFacts {
     // Windows' access lists are not examined).
     bool othersMayWrite = false;
     uint32_t permissions = 0;  // the POSIX permission bits; 0 on Windows
+    uint32_t names = 1;        // hard links: the names the file has
 };
 
 class CVELK_xFile {

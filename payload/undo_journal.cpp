@@ -22,10 +22,8 @@ uint64_t NewNonce(const void* salt)
 
 }  // namespace
 
-namespace {
-
-// The journal's path for a target, NUL-terminated: beside the file itself, links resolved.
-VelkPath JournalPath(CVELK_FileSystem& files, const NativeChar* targetPath)
+// Beside the file itself, links resolved.
+VelkPath CVELK_UndoJournal::JournalPathOf(CVELK_FileSystem& files, const NativeChar* targetPath)
 {
     VelkPath path;
     if (!files.ResolveLinks(targetPath, &path)) {
@@ -37,16 +35,9 @@ VelkPath JournalPath(CVELK_FileSystem& files, const NativeChar* targetPath)
     return path;
 }
 
-}  // namespace
-
 CVELK_UndoJournal::CVELK_UndoJournal(CVELK_FileSystem& files, const NativeChar* targetPath)
-    : m_files(files), m_path(JournalPath(files, targetPath))
+    : m_files(files), m_path(JournalPathOf(files, targetPath))
 {
-}
-
-NativeString CVELK_UndoJournal::PathFor(CVELK_FileSystem& files, const NativeChar* targetPath)
-{
-    return JournalPath(files, targetPath).data();
 }
 
 CVELK_UndoJournal::~CVELK_UndoJournal()

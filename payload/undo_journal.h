@@ -89,8 +89,14 @@ public:
     CVELK_UndoJournal(const CVELK_UndoJournal&) = delete;
     CVELK_UndoJournal& operator=(const CVELK_UndoJournal&) = delete;
 
-    // Where the journal of `targetPath` lies, links resolved through `files`.
-    static NativeString PathFor(CVELK_FileSystem& files, const NativeChar* targetPath);
+    // Where the journal of `targetPath` lies, links resolved through `files`, NUL-terminated.
+    static VelkPath JournalPathOf(CVELK_FileSystem& files, const NativeChar* targetPath);
+    // The same as a string. Inline: a NativeString in the engine's own code would bring the wide
+    // string class into the patch program.
+    static NativeString PathFor(CVELK_FileSystem& files, const NativeChar* targetPath)
+    {
+        return JournalPathOf(files, targetPath).data();
+    }
     // Beside the path as it is spelt, for file systems without links.
     static NativeString PathFor(const NativeChar* targetPath) { return NativeString(targetPath) + kJournalSuffix; }
 

@@ -15,6 +15,7 @@
 #endif
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -247,6 +248,64 @@ TEST_F(SystemTargets, FullDisk)
     EXPECT_EQ(report, "grow: " + Utf16ToUtf8(kResizeFailed) + " (unchanged)\n" +
                           "fit: " + Utf16ToUtf8(kSuccess) + "\n" +
                           "far record: " + Utf16ToUtf8(kWriteFailed) + "\n");
+#endif
+}
+
+// A full ext4 of the test's own (an image the test makes and loop-mounts in a private mount
+// namespace, so nothing outlives the test) with no inode left, so that no journal can be made,
+// and 8 KiB of space. Growing 8 MiB by 3 MiB fails at the resize and leaves the size as it was;
+// records that would fill holes of a sparse target fail before the first of them is written.
+TEST_F(SystemTargets, FullExt4WithoutRoomForAJournal)
+{
+#ifndef __linux__
+    GTEST_SKIP() << "the file system is mounted in a Linux mount namespace";
+#else
+    const std::string image = dir.Path("ext4.img"), mountPoint = dir.Path("full-disk");
+    ASSERT_EQ(mkdir(mountPoint.c_str(), 0755), 0);
+    ASSERT_TRUE(MakeSparseFile(image, 32 << 20));
+    const std::string mkfs = "mkfs.ext4 -q -F -b 4096 -m 0 -N 16 " + image + " >/dev/null 2>&1";
+    if (std::system(mkfs.c_str()) != 0) GTEST_SKIP() << "mkfs.ext4 did not make a file system";
+    const std::string report = RunInChild([&]() -> std::string {
+        if (unshare(CLONE_NEWNS) != 0) return std::string("skip: no mount namespace: ") + std::strerror(errno);
+        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return std::string("skip: cannot make mounts private: ") + std::strerror(errno);
+        if (std::system(("mount -o loop " + image + " " + mountPoint + " >/dev/null 2>&1").c_str()) != 0)
+            return "skip: cannot loop-mount an ext4 image";
+
+        const std::string target = mountPoint + "/image.iso", sparse = mountPoint + "/sparse.iso";
+        const std::vector<uint8_t> original = PatternBytes(8 << 20, 7);
+        if (!WriteWholeFile(target, original) || !MakeSparseFile(sparse, 8 << 20)) return "cannot write the targets";
+        // Every inode taken, then every block but two.
+        for (int i = 0; WriteWholeFile(mountPoint + "/inode" + std::to_string(i), {}); ++i) {
+        }
+        const std::string filler = mountPoint + "/inode0";
+        const int fd = open(filler.c_str(), O_WRONLY | O_APPEND);
+        const std::vector<uint8_t> block(1 << 16, 0xEE);
+        while (write(fd, block.data(), block.size()) > 0) {
+        }
+        for (ssize_t n = 1; n > 0;) n = write(fd, block.data(), 4096);
+        const off_t full = lseek(fd, 0, SEEK_END);
+        if (ftruncate(fd, full - 8192) != 0) return "cannot free 8 KiB";
+        close(fd);
+
+        std::string out;
+        const std::string growPatch = dir.Path("grow.bin");
+        WriteWholeFile(growPatch, BuildPayload(11 << 20, 0, {{5, {1}}}));
+        out += "grow: " + ApplyAndDescribe(growPatch, target);
+        out += ReadWholeFile(target) == original ? " (unchanged)\n" : " (CHANGED)\n";
+
+        const std::string holesPatch = dir.Path("holes.bin");
+        WriteWholeFile(holesPatch, BuildPayload(8 << 20, 0,
+                                                {{1 << 20, PatternBytes(65535, 8)},
+                                                 {4 << 20, PatternBytes(65535, 9)},
+                                                 {7 << 20, PatternBytes(65535, 10)}}));
+        out += "holes: " + ApplyAndDescribe(holesPatch, sparse);
+        out += ReadWholeFile(sparse) == std::vector<uint8_t>(8 << 20, 0) ? " (unchanged)\n" : " (CHANGED)\n";
+        return out;
+    });
+    if (SkipReported(report)) return;
+    EXPECT_EQ(report, "grow: " + Utf16ToUtf8(kResizeFailed) + " (unchanged)\n" + "holes: " +
+                          Utf16ToUtf8(kResizeFailed) + " (unchanged)\n");
 #endif
 }
 

@@ -33,6 +33,17 @@ emulated=0
   velkpatch() { "${program[@]}" "$@"; }
   # In the background, with $! the program itself (not a subshell), so that signals reach it.
   velkpatch_background() { "${program[@]}" "$@" & }
+  # Runs velkpatch with the arguments after FILE and kills it (SIGKILL) as soon as FILE changes.
+  velkpatch_killed_when_changed() {
+    local file=$1 before
+    shift
+    before=$(stat -c %y "$file")
+    "${program[@]}" "$@" > /dev/null 2>&1 &
+    local pid=$!
+    while kill -0 $pid 2>/dev/null && [[ $(stat -c %y "$file") == "$before" ]]; do :; done
+    kill -KILL $pid 2>/dev/null
+    wait $pid 2>/dev/null
+  }
   # Writes bytes given as a printf format at an offset of a file, creating it when needed.
   poke() { printf "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none; }
   # A file of SIZE bytes of text-like content that depends on SEED.
