@@ -84,14 +84,18 @@ RecoveryOutcome CVELK_UndoJournal::Judge(CVELK_xFile& target)
     return RemoveFile() ? RecoveryOutcome::kRestored : RecoveryOutcome::kFailed;
 }
 
-// Only a journal that no one but the target's owner (or whoever speaks for everyone) can have
-// written may write into the target.
+// A journal may write into the target only when whoever can have written it may write the
+// target anyway: the target's owner, whoever speaks for everyone, or, for a target anyone may
+// write (a FAT drive mounted for everyone), anyone.
 bool CVELK_UndoJournal::Trusted(CVELK_xFile& target)
 {
     VelkFileFacts journal, own;
-    if (!m_file->Describe(&journal) || journal.othersMayWrite) return false;
+    if (!m_file->Describe(&journal)) return false;
+    const bool targetKnown = target.Describe(&own);
+    if (targetKnown && own.othersMayWrite) return true;
+    if (journal.othersMayWrite) return false;
     if (journal.owner.length == 0) return true;  // a file system without owners
-    if (target.Describe(&own) && journal.owner == own.owner) return true;
+    if (targetKnown && journal.owner == own.owner) return true;
     return m_files.OwnerSpeaksForAll(journal.owner);
 }
 

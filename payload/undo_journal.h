@@ -38,7 +38,8 @@
 //   - it is a regular file, reached without a link;
 //   - no one but its owner may write it, and its owner is the target's owner, the superuser (the
 //     administrators, on Windows) or the user this program runs as, who could write the target
-//     anyway;
+//     anyway; where anyone may write the target (a FAT drive mounted for everyone), anyone's
+//     journal will do;
 //   - the identity in its header is the target's: the inode number on POSIX, the volume serial
 //     and file index on Windows (where the file system keeps lasting ones);
 //   - to be played: the target's size is one its application can have left, and every sample

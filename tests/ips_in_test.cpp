@@ -843,6 +843,14 @@ TEST_F(ApplyFromDisk, WhatLiesBesideTheTarget)
              ASSERT_EQ(chmod(journal.c_str(), 0666), 0);
          },
          RecoveryOutcome::kUnusable, false},
+        {"a whole journal that others may write, beside a target they may write too",
+         [&](const NativeString& journal, const NativeString& target) {
+             ASSERT_TRUE(WriteWholeFile(target, interrupted.target));
+             own(State::kSealed)(journal, target);
+             ASSERT_EQ(chmod(journal.c_str(), 0666), 0);
+             ASSERT_EQ(chmod(target.c_str(), 0666), 0);
+         },
+         RecoveryOutcome::kRestored, true},
 #endif
     };
 #ifndef _WIN32
@@ -865,6 +873,9 @@ TEST_F(ApplyFromDisk, WhatLiesBesideTheTarget)
         for (bool applying : {false, true}) {
             SCOPED_TRACE(std::string(c.name) + (applying ? ", then applying" : ", recovering"));
             ASSERT_TRUE(WriteWholeFile(target, image));
+#ifndef _WIN32
+            ASSERT_EQ(chmod(target.c_str(), 0644), 0);
+#endif
             c.make(journal, target);
             const std::vector<uint8_t> before = ReadWholeFile(target);
             RecordingOwner owner;
