@@ -18,13 +18,13 @@
 
 #include "bench/bench_engine.h"
 #include "bench/bench_harness.h"
-#include "file/crc32.h"
+#include "crc/crc32.h"
 #include "file/velk_file.h"
-#include "payload/format.h"
-#include "payload/ips_in.h"
-#include "payload/messages.h"
-#include "payload/payload_writer.h"
-#include "payload/record_stream.h"
+#include "format/payload_format.h"
+#include "apply/application.h"
+#include "apply/messages.h"
+#include "maker/payload_writer.h"
+#include "format/record_stream.h"
 #include "support/test_support.h"
 
 namespace {

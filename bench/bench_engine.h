@@ -9,9 +9,9 @@
 
 #include "file/native_path.h"
 #include "file/velk_file.h"
-#include "payload/ips_in.h"
-#include "payload/messages.h"
-#include "payload/payload_writer.h"
+#include "apply/application.h"
+#include "apply/messages.h"
+#include "maker/payload_writer.h"
 
 namespace velk_bench {
 

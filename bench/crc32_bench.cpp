@@ -8,8 +8,8 @@
 #include <string>
 
 #include "bench/bench_harness.h"
-#include "file/crc32.h"
-#include "file/crc32_fold.h"
+#include "crc/crc32.h"
+#include "crc/crc32_fold.h"
 
 #ifdef VELK_HAVE_ZLIB
 #include <zlib.h>

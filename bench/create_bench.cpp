@@ -13,7 +13,7 @@
 #include "bench/bench_harness.h"
 #include "file/memory_file.h"
 #include "file/velk_file.h"
-#include "payload/patch_builder.h"
+#include "maker/patch_builder.h"
 #include "support/test_support.h"
 
 namespace {

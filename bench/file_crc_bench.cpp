@@ -7,7 +7,7 @@
 #include <string>
 
 #include "bench/bench_harness.h"
-#include "file/crc32.h"
+#include "crc/crc32.h"
 #include "file/velk_file.h"
 #include "support/test_support.h"
 

@@ -16,13 +16,13 @@
 
 #include "bench/bench_engine.h"
 #include "bench/bench_harness.h"
-#include "file/crc32.h"
+#include "crc/crc32.h"
 #include "file/velk_file.h"
-#include "payload/extension_block.h"
-#include "payload/ips_in.h"
-#include "payload/messages.h"
-#include "payload/payload_writer.h"
-#include "payload/result_check.h"
+#include "format/extension_block.h"
+#include "apply/application.h"
+#include "apply/messages.h"
+#include "maker/payload_writer.h"
+#include "apply/result_check.h"
 #include "support/test_support.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "cli/platform.h"
 #include "cli/progress_line.h"
-#include "payload/message_owner.h"
+#include "apply/message_owner.h"
 
 namespace velk_cli {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "cli/platform.h"
-#include "payload/text.h"
+#include "format/payload_text.h"
 
 namespace velk_cli {
 

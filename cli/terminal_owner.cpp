@@ -1,8 +1,8 @@
 #include "cli/terminal_owner.h"
 
 #include "cli/platform.h"
-#include "payload/messages.h"
-#include "payload/text.h"
+#include "apply/messages.h"
+#include "format/payload_text.h"
 
 namespace velk_cli {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "cli/progress_line.h"
-#include "payload/message_owner.h"
+#include "apply/message_owner.h"
 
 namespace velk_cli {
 

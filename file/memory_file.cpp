@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "file/crc32.h"
+#include "crc/crc32.h"
 
 uint32_t CVELK_MemoryFile::Read(void* buffer, uint32_t count)
 {

@@ -1,6 +1,6 @@
 #include "file/velk_file.h"
 
-#include "file/chunked_crc.h"
+#include "crc/chunked_crc.h"
 
 uint32_t AccessOfMode(int mode)
 {

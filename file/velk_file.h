@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "file/chunked_crc.h"
+#include "crc/chunked_crc.h"
 #include "file/native_path.h"
 #include "file/velk_xfile.h"
 

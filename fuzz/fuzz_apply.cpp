@@ -10,13 +10,13 @@
 #include <cstring>
 #include <string>
 
-#include "file/crc32.h"
-#include "file/fault_file.h"
+#include "crc/crc32.h"
+#include "support/fault_file.h"
 #include "file/memory_file.h"
 #include "fuzz/fuzz_support.h"
-#include "payload/format.h"
-#include "payload/ips_in.h"
-#include "payload/messages.h"
+#include "format/payload_format.h"
+#include "apply/application.h"
+#include "apply/messages.h"
 
 namespace {
 

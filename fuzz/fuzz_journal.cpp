@@ -6,8 +6,8 @@
 // Input: the target's length (2 bytes), the target, the rest is the journal.
 #include "file/memory_file.h"
 #include "fuzz/fuzz_support.h"
-#include "payload/journal_format.h"
-#include "payload/journal_player.h"
+#include "journal/journal_format.h"
+#include "journal/journal_player.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

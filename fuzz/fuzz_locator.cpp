@@ -3,8 +3,8 @@
 // found, as create does with a signed patch as its stub.
 #include "file/memory_file.h"
 #include "fuzz/fuzz_support.h"
-#include "payload/payload_locator.h"
-#include "payload/pe_signature.h"
+#include "format/payload_locator.h"
+#include "maker/pe_signature.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

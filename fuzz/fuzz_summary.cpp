@@ -6,8 +6,8 @@
 
 #include "file/memory_file.h"
 #include "fuzz/fuzz_support.h"
-#include "payload/drav_info.h"
-#include "payload/format.h"
+#include "format/summary.h"
+#include "format/payload_format.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <vector>
 
-#include "file/crc32.h"
-#include "payload/format.h"
+#include "crc/crc32.h"
+#include "format/payload_format.h"
 
 #define VELK_FUZZ_CHECK(condition)                                                                \
     do {                                                                                          \

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "payload/format.h"
+#include "format/payload_format.h"
 
 namespace {
 

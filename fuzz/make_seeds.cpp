@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "file/crc32.h"
+#include "crc/crc32.h"
 #include "file/memory_file.h"
-#include "payload/extension_block.h"
-#include "payload/format.h"
-#include "payload/journal_writer.h"
-#include "payload/payload_writer.h"
+#include "format/extension_block.h"
+#include "format/payload_format.h"
+#include "journal/journal_writer.h"
+#include "maker/payload_writer.h"
 
 namespace fs = std::filesystem;
 
@@ -198,10 +198,10 @@ Bytes TinyElf()
     return elf;
 }
 
-class QuietOwner : public CVELK_MessageOwner {
+class QuietPacer : public CVELK_Pacer {
 public:
-    void ShowMessage(const char16_t*) override {}
-    bool AskOkCancel(const char16_t*) override { return false; }
+    void Progress(int64_t, int64_t) override {}
+    bool StopRequested() override { return false; }
 };
 
 // The journal's fuzz input: target length, target, then a journal the writer made for an
@@ -214,8 +214,8 @@ Bytes JournalInput(const Bytes& target, int64_t patchedSize, const std::vector<s
     header.oldSize = static_cast<int64_t>(target.size());
     header.patchedSize = patchedSize;
     header.largestSize = patchedSize + 100;
-    QuietOwner owner;
-    CVELK_JournalWriter writer(journal, file, header, owner);
+    QuietPacer pacer;
+    CVELK_JournalWriter writer(journal, file, header, pacer);
     writer.Begin();
     for (const auto& range : ranges) writer.Save(range.first, range.second);
     writer.Finish();

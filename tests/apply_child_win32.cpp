@@ -3,7 +3,7 @@
 // Creates the ready file just before the application starts; exits 0 once it has succeeded.
 #include <fstream>
 
-#include "payload/ips_in.h"
+#include "apply/application.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <random>
 #include <string>
 
-#include "file/crc32.h"
-#include "file/crc32_combine.h"
-#include "file/crc32_fold.h"
+#include "crc/crc32.h"
+#include "crc/crc32_combine.h"
+#include "crc/crc32_fold.h"
 #include "support/test_support.h"
 
 #ifdef VELK_HAVE_ZLIB

@@ -4,11 +4,11 @@
 
 #include <filesystem>
 
-#include "file/crc32.h"
+#include "crc/crc32.h"
 #include "file/velk_file.h"
-#include "payload/ips_in.h"
-#include "payload/messages.h"
-#include "payload/payload_writer.h"
+#include "apply/application.h"
+#include "apply/messages.h"
+#include "maker/payload_writer.h"
 #include "support/payload_builder.h"
 #include "support/test_support.h"
 

@@ -12,9 +12,9 @@
 #include <thread>
 
 #include "file/velk_file.h"
-#include "payload/ips_in.h"
-#include "payload/messages.h"
-#include "payload/payload_writer.h"
+#include "apply/application.h"
+#include "apply/messages.h"
+#include "maker/payload_writer.h"
 #include "support/test_support.h"
 
 namespace {

@@ -21,11 +21,11 @@
 #include <string>
 
 #include "file/velk_file.h"
-#include "payload/drav_info.h"
-#include "payload/ips_in.h"
-#include "payload/messages.h"
-#include "payload/payload_writer.h"
-#include "payload/text.h"
+#include "format/summary.h"
+#include "apply/application.h"
+#include "apply/messages.h"
+#include "maker/payload_writer.h"
+#include "format/payload_text.h"
 #include "support/test_support.h"
 
 namespace {

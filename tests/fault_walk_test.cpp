@@ -11,14 +11,14 @@
 #include <algorithm>
 #include <sstream>
 
-#include "file/crc32.h"
-#include "file/fault_file.h"
+#include "crc/crc32.h"
+#include "support/fault_file.h"
 #include "file/memory_file.h"
 #include "file/velk_file.h"
-#include "payload/drav_info.h"
-#include "payload/ips_in.h"
-#include "payload/messages.h"
-#include "payload/payload_writer.h"
+#include "format/summary.h"
+#include "apply/application.h"
+#include "apply/messages.h"
+#include "maker/payload_writer.h"
 #include "support/crash_disk.h"
 #include "support/test_support.h"
 

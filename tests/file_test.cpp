@@ -11,7 +11,7 @@
 #include <unistd.h>
 #endif
 
-#include "file/crc32.h"
+#include "crc/crc32.h"
 #include "file/velk_file.h"
 #include "support/test_support.h"
 

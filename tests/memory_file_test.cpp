@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "file/crc32.h"
+#include "crc/crc32.h"
 #include "file/memory_file.h"
 #include "support/test_support.h"
 

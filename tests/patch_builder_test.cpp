@@ -4,15 +4,15 @@
 #include <deque>
 #include <functional>
 
-#include "file/crc32.h"
+#include "crc/crc32.h"
 #include "file/memory_file.h"
 #include "file/velk_file.h"
-#include "payload/drav_info.h"
-#include "payload/extension_block.h"
-#include "payload/format.h"
-#include "payload/ips_in.h"
-#include "payload/messages.h"
-#include "payload/patch_builder.h"
+#include "format/summary.h"
+#include "format/extension_block.h"
+#include "format/payload_format.h"
+#include "apply/application.h"
+#include "apply/messages.h"
+#include "maker/patch_builder.h"
 #include "support/test_support.h"
 
 #ifndef _WIN32

@@ -2,11 +2,11 @@
 
 #include <filesystem>
 
-#include "file/fault_file.h"
+#include "support/fault_file.h"
 #include "file/memory_file.h"
-#include "payload/format.h"
-#include "payload/payload_locator.h"
-#include "payload/pe_signature.h"
+#include "format/payload_format.h"
+#include "format/payload_locator.h"
+#include "maker/pe_signature.h"
 #include "support/payload_builder.h"
 #include "support/test_support.h"
 

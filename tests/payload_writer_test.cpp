@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "file/memory_file.h"
-#include "payload/drav_info.h"
-#include "payload/ips_in.h"
-#include "payload/messages.h"
-#include "payload/payload_writer.h"
+#include "format/summary.h"
+#include "apply/application.h"
+#include "apply/messages.h"
+#include "maker/payload_writer.h"
 #include "support/payload_builder.h"
 #include "support/test_support.h"
 

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "file/crc32.h"
-#include "file/fault_file.h"
+#include "crc/crc32.h"
+#include "support/fault_file.h"
 #include "file/memory_file.h"
-#include "payload/result_check.h"
+#include "apply/result_check.h"
 #include "support/test_support.h"
 
 namespace {

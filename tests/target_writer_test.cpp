@@ -7,7 +7,7 @@
 
 #include "file/memory_file.h"
 #include "file/velk_file.h"
-#include "payload/target_writer.h"
+#include "apply/target_writer.h"
 #include "support/test_support.h"
 
 #ifndef _WIN32

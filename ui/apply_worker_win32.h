@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "payload/ips_in.h"
+#include "apply/application.h"
 #include "ui/file_dialog_win32.h"
 
 class CVELKApplyWorker {

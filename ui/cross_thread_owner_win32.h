@@ -9,7 +9,7 @@
 
 #include <atomic>
 
-#include "payload/message_owner.h"
+#include "apply/message_owner.h"
 #include "ui/progress_title.h"
 
 // The private messages the worker's side posts to the dialog.

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "payload/message_owner.h"
+#include "apply/message_owner.h"
 
 class CVELKMessageBoxOwner : public CVELK_MessageOwner {
 public:

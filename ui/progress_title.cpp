@@ -1,6 +1,6 @@
 #include "ui/progress_title.h"
 
-#include "payload/messages.h"
+#include "apply/messages.h"
 
 VelkShownProgress ShownProgress(VelkProgressStage stage, int64_t done, int64_t total)
 {

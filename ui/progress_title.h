@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "payload/message_owner.h"
+#include "apply/message_owner.h"
 
 // A progress report as the window shows it: the stage and a whole percentage, -1 when the total
 // is unknown.

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "file/crc32.h"
+#include "crc/crc32.h"
 #include "file/velk_file.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "file/crc32.h"
-#include "payload/format.h"
+#include "crc/crc32.h"
+#include "format/payload_format.h"
 
 class PayloadBytes {
 public:

@@ -7,7 +7,7 @@
 #include <random>
 
 #include "file/velk_file.h"
-#include "payload/text.h"
+#include "format/payload_text.h"
 
 #ifndef _WIN32
 #include <unistd.h>

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "file/native_path.h"
-#include "payload/message_owner.h"
+#include "apply/message_owner.h"
 
 struct ProgressReport {
     VelkProgressStage stage;

@@ -17,11 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "file/crc32.h"
+#include "crc/crc32.h"
 #include "file/velk_file.h"
-#include "payload/messages.h"
-#include "payload/payload_locator.h"
-#include "payload/payload_writer.h"
+#include "apply/messages.h"
+#include "format/payload_locator.h"
+#include "maker/payload_writer.h"
 #include "resources/resource_ids.h"
 
 namespace {

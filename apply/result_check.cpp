@@ -1,0 +1,167 @@
+#include "apply/result_check.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+
+#include "crc/chunked_crc.h"
+#include "crc/crc32.h"
+#include "crc/crc32_combine.h"
+#include "format/payload_format.h"
+#include "apply/target_writer.h"
+
+namespace {
+
+constexpr uint32_t kBufferBytes = 1u << 20;
+
+}  // namespace
+
+CVELK_ResultCheck::CVELK_ResultCheck(uint32_t originalCrc, int64_t originalSize, int64_t patchedSize,
+                                     int64_t rangeCostBytes, size_t maxRanges)
+    : m_originalCrc(originalCrc),
+      m_originalSize(std::max<int64_t>(originalSize, 0)),
+      m_kept(std::max<int64_t>(std::min(originalSize, patchedSize), 0)),
+      m_rangeCost(std::max<int64_t>(rangeCostBytes, 0)),
+      m_maxRanges(std::max<size_t>(maxRanges, 2)),
+      // Ranges closer than half a range's cost are read as one. Never closer than the target
+      // writer's gap: it rewrites the unchanged bytes between records up to that far apart, and
+      // those must be read back too.
+      m_mergeGap(std::max<int64_t>(m_rangeCost / 2, CVELK_TargetWriter::kGapBytes))
+{
+}
+
+void CVELK_ResultCheck::Note(int64_t position, int64_t length)
+{
+    if (position < 0 || length <= 0) return;
+    const int64_t end = length > INT64_MAX - position ? INT64_MAX : position + length;
+    // A patch made by create comes in increasing order: most ranges join the last one at once.
+    if (!m_ranges.empty()) {
+        Range& last = m_ranges.back();
+        if (position >= last.from && position - last.to <= m_mergeGap) {
+            last.to = std::max(last.to, end);
+            return;
+        }
+    }
+    m_ranges.push_back({position, end});
+    if (m_ranges.size() <= m_maxRanges) return;
+    Normalize();
+    while (m_ranges.size() > m_maxRanges / 2) {
+        m_mergeGap = m_mergeGap > INT64_MAX / 2 ? INT64_MAX : 2 * m_mergeGap;
+        Normalize();
+    }
+}
+
+// Sorted, and merged where they overlap or lie within the merge gap: each byte is read once.
+void CVELK_ResultCheck::Normalize()
+{
+    // A heap sort: the library's smallest sort that stays O(n log n), for the patch program's size.
+    const auto earlier = [](const Range& a, const Range& b) { return a.from < b.from; };
+    std::make_heap(m_ranges.begin(), m_ranges.end(), earlier);
+    std::sort_heap(m_ranges.begin(), m_ranges.end(), earlier);
+    size_t kept = 0;
+    for (const Range& r : m_ranges) {
+        if (kept > 0 && r.from - m_ranges[kept - 1].to <= m_mergeGap)
+            m_ranges[kept - 1].to = std::max(m_ranges[kept - 1].to, r.to);
+        else
+            m_ranges[kept++] = r;
+    }
+    m_ranges.resize(kept);
+}
+
+bool CVELK_ResultCheck::ReadBefore(CVELK_xFile& target)
+{
+    Normalize();
+    int64_t cost = 0;
+    size_t inKept = 0;
+    for (const Range& r : m_ranges) {
+        if (r.from >= m_kept) break;
+        cost += 2 * (std::min(r.to, m_kept) - r.from) + m_rangeCost;
+        ++inKept;
+    }
+    m_wholeFile = cost >= m_kept;
+    if (m_wholeFile) return true;
+    if (!m_buffer) {
+        m_buffer.reset(new (std::nothrow) uint8_t[kBufferBytes]);
+        if (!m_buffer) return false;
+        m_bufferBytes = kBufferBytes;
+    }
+    m_keptCrc = m_originalCrc;
+    if (m_originalSize > m_kept) {
+        uint32_t tailCrc = 0;
+        if (!StretchCrc(target, m_kept, m_originalSize, &tailCrc)) return false;
+        m_keptCrc = velk_crc32::Uncombine(m_originalCrc, tailCrc, static_cast<uint64_t>(m_originalSize - m_kept));
+    }
+    // Each range's plain register from zero; the pass after writing moves them into place.
+    m_oldRegisters.assign(inKept, 0);
+    for (size_t i = 0; i < inKept; ++i)
+        if (!RangeRegister(target, m_ranges[i], 0, &m_oldRegisters[i])) return false;
+    return true;
+}
+
+bool CVELK_ResultCheck::ReadAfter(CVELK_xFile& target, uint32_t* crc)
+{
+    const int64_t size = target.GetSize();
+    if (m_wholeFile) return size >= 0 && StretchCrc(target, 0, size, crc);
+    if (size < m_kept || !m_buffer) return false;
+    // The register of (old ^ new) over the kept part, range after range: since the register is
+    // linear, a range's new bytes fed on top of where the register stands, plus the range's old
+    // register, give the same as feeding old ^ new.
+    uint32_t changed = 0;
+    int64_t at = 0;  // where the register stands
+    for (size_t i = 0; i < m_oldRegisters.size(); ++i) {
+        changed = velk_crc32::ExtendZeros(changed, static_cast<uint64_t>(m_ranges[i].from - at));
+        if (!RangeRegister(target, m_ranges[i], changed, &changed)) return false;
+        changed ^= m_oldRegisters[i];
+        at = std::min(m_ranges[i].to, m_kept);
+    }
+    changed = velk_crc32::ExtendZeros(changed, static_cast<uint64_t>(m_kept - at));
+    uint32_t restCrc = 0;
+    if (!StretchCrc(target, m_kept, size, &restCrc)) return false;
+    *crc = velk_crc32::Combine(m_keptCrc ^ changed, restCrc, static_cast<uint64_t>(size - m_kept));
+    return true;
+}
+
+bool CVELK_ResultCheck::RangeRegister(CVELK_xFile& target, const Range& range, uint32_t state, uint32_t* result)
+{
+    static const velk_crc32::ExtendFunction extend = velk_crc32::BestExtend();
+    const int64_t to = std::min(range.to, m_kept);
+    for (int64_t from = range.from; from < to;) {
+        const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(to - from, m_bufferBytes));
+        if (velk_format::ReadFullyAt(target, from, m_buffer.get(), n) != n) return false;
+        state = extend(state, m_buffer.get(), n);
+        from += n;
+    }
+    m_bytesRead += to - range.from;
+    *result = state;
+    return true;
+}
+
+bool CVELK_ResultCheck::StretchCrc(CVELK_xFile& target, int64_t from, int64_t to, uint32_t* crc)
+{
+    switch (::StretchCrc(target, from, to, m_owner, m_mayStop, crc)) {
+    case StretchCrcVerdict::kComputed: break;
+    case StretchCrcVerdict::kStopped: m_stopped = true; return false;
+    case StretchCrcVerdict::kReadFailed: return false;
+    }
+    if (to > from) m_bytesRead += to - from;
+    return true;
+}
+
+StretchCrcVerdict StretchCrc(CVELK_xFile& file, int64_t from, int64_t to, CVELK_MessageOwner* owner, bool mayStop,
+                             uint32_t* crc)
+{
+    *crc = 0;
+    if (from >= to) return StretchCrcVerdict::kComputed;
+    if (!file.Seek(from)) return StretchCrcVerdict::kReadFailed;
+    CVELK_ChunkedCrc chunked(to - from);
+    if (!chunked.HasBuffer()) return StretchCrcVerdict::kReadFailed;
+    while (!chunked.Done()) {
+        if (owner && mayStop && owner->StopRequested()) return StretchCrcVerdict::kStopped;
+        const bool read =
+            chunked.Next([&file](uint8_t* buffer, uint32_t n) { return velk_format::ReadFully(file, buffer, n) == n; });
+        if (!read) return StretchCrcVerdict::kReadFailed;
+        if (owner) owner->ReportProgress(VelkProgressStage::kCrc, chunked.BytesDone(), to - from);
+    }
+    *crc = chunked.Crc();
+    return StretchCrcVerdict::kComputed;
+}

@@ -1,0 +1,94 @@
+// The CRC-32 of a patched target, known without reading the whole target again.
+//
+// The CRC of the original was just verified over the whole file. What the application changes is
+// the bytes of the ranges its records write, the tail a shrink cuts off and whatever lies past the
+// original's end. CRC-32 is linear: for two files of one length, CRC(A) ^ CRC(B) is the plain
+// (uncomplemented, zero-started) CRC register of A ^ B, and a range's share of it is the register
+// over the range moved to the end of the file by multiplying with x^(8 * bytes after it). So the
+// result's CRC is the original's, with the part a shrink cuts off taken out, plus the ranges' old
+// bytes (read before anything is written) and their new bytes (read back from the file after the
+// last record), plus the CRC of everything past the part both sizes keep, read back whole. Every
+// byte the application wrote is read back from the file, so a write that did not land as it
+// should shows as a mismatch. Where the ranges lie so thick that reading them twice would cost
+// as much as the whole file, the whole patched file is read once instead.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "file/velk_xfile.h"
+#include "apply/message_owner.h"
+
+enum class StretchCrcVerdict { kComputed, kReadFailed, kStopped };
+
+// The CRC-32 of the file's bytes [from, to), read chunk by chunk; after each chunk `owner` (when
+// there is one) sees the progress as CRC work and, where `mayStop`, is asked whether to stop.
+StretchCrcVerdict StretchCrc(CVELK_xFile& file, int64_t from, int64_t to, CVELK_MessageOwner* owner, bool mayStop,
+                             uint32_t* crc);
+
+class CVELK_ResultCheck {
+public:
+    // At most this many ranges are held; beyond it, neighbouring ranges are merged across ever
+    // larger gaps, which costs reading the gaps but keeps memory bounded whatever the payload.
+    static constexpr size_t kMaxRanges = 1u << 16;
+    // What reading one range costs besides its bytes, a positioned read in each pass, counted as
+    // the bytes of cached file that copying and summing take as long (docs/benchmarks.md). Where
+    // the ranges would cost as much as the whole file, the whole file is read instead.
+    static constexpr int64_t kRangeCostBytes = 32 << 10;
+
+    // `originalCrc` is the verified CRC-32 of the whole original of `originalSize` bytes.
+    CVELK_ResultCheck(uint32_t originalCrc, int64_t originalSize, int64_t patchedSize,
+                      int64_t rangeCostBytes = kRangeCostBytes, size_t maxRanges = kMaxRanges);
+    CVELK_ResultCheck(const CVELK_ResultCheck&) = delete;
+    CVELK_ResultCheck& operator=(const CVELK_ResultCheck&) = delete;
+
+    // A record's range, in any order and overlapping others as it likes; all of them before
+    // ReadBefore.
+    void Note(int64_t position, int64_t length);
+
+    // Before the target changes: reads the ranges' old bytes and the tail a shrink cuts off.
+    // False when the target cannot be read.
+    bool ReadBefore(CVELK_xFile& target);
+    // After the last record: reads the ranges back and everything past the kept part. False when
+    // the target cannot be read; otherwise `crc` is the CRC-32 of the target as it now stands.
+    bool ReadAfter(CVELK_xFile& target, uint32_t* crc);
+
+    // Long reads (the whole file, a cut-off tail, a grown part) report progress to `owner` as
+    // CRC work and look at its stop request between chunks.
+    void Watch(CVELK_MessageOwner* owner) { m_owner = owner; }
+    // Whether those reads look at the stop request (they do unless told otherwise).
+    void AllowStop(bool allowed) { m_mayStop = allowed; }
+    // True when a read pass ended because the owner asked to stop.
+    bool Stopped() const { return m_stopped; }
+
+    // Bytes read by the two passes, for the benchmarks.
+    int64_t BytesRead() const { return m_bytesRead; }
+
+private:
+    struct Range {
+        int64_t from, to;
+    };
+    void Normalize();
+    // The plain CRC register advanced from `state` over the range's bytes in the kept part.
+    bool RangeRegister(CVELK_xFile& target, const Range& range, uint32_t state, uint32_t* result);
+    bool StretchCrc(CVELK_xFile& target, int64_t from, int64_t to, uint32_t* crc);
+
+    uint32_t m_originalCrc;
+    int64_t m_originalSize;
+    int64_t m_kept;  // the part of the original that both sizes keep
+    std::vector<Range> m_ranges;
+    int64_t m_rangeCost;
+    size_t m_maxRanges;
+    int64_t m_mergeGap;
+    uint32_t m_keptCrc = 0;  // CRC-32 of the kept part of the original
+    // The plain register of each range's old bytes: 4 bytes per range, at most kMaxRanges.
+    std::vector<uint32_t> m_oldRegisters;
+    bool m_wholeFile = false;
+    std::unique_ptr<uint8_t[]> m_buffer;
+    uint32_t m_bufferBytes = 0;
+    int64_t m_bytesRead = 0;
+    CVELK_MessageOwner* m_owner = nullptr;
+    bool m_mayStop = true;
+    bool m_stopped = false;
+};

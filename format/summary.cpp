@@ -1,0 +1,116 @@
+#include "format/summary.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "file/velk_file.h"
+#include "format/payload_format.h"
+#include "apply/messages.h"
+#include "format/payload_text.h"
+
+void CQM_DravInfo::Clear()
+{
+    m_version[0] = 0;
+    m_description[0] = 0;
+    m_patchedSize = 0;
+    m_targetCrc = 0;
+    m_hasResult = false;
+    m_result = VelkResultIdentity();
+}
+
+bool CQM_DravInfo::ReadInfo(const NativeChar* executablePath, int64_t payloadOffset)
+{
+    Clear();
+    if (payloadOffset < 0) return false;
+    CVELK_File file;
+    if (!file.OpenFile(executablePath, kModeReadExisting, kShareRead)) return false;
+    return ReadInfoFrom(file, payloadOffset);
+}
+
+bool CQM_DravInfo::ReadInfoFrom(CVELK_xFile& file, int64_t payloadOffset)
+{
+    Clear();
+    if (payloadOffset < 0) return false;
+    if (!file.Seek(payloadOffset)) return false;
+
+    char magic[velk_format::kMagicBytes + 1] = {};
+    if (velk_format::ReadFully(file, magic, velk_format::kMagicBytes) == 0) return false;
+    int major = 0, minor = 0;
+    if (velk_format::ScanVersion(magic, &major, &minor) != 2) return false;
+    const std::u16string version = AnsiToUtf16(magic, velk_format::kMagicBytes);
+    if (!(major == 3 && minor == 0)) return Refuse();
+
+    uint64_t patchedSize = 0, targetCrc = 0, dataOffset = 0, descriptionOffset = 0;
+    if (!velk_format::ReadField(file, &patchedSize, 8) || !velk_format::ReadField(file, &targetCrc, 4) ||
+        !velk_format::ReadField(file, &dataOffset, 4))
+        return Refuse();
+    // Checked against the whole file here; the application checks against the payload alone.
+    if (dataOffset < velk_format::kHeaderBytes || static_cast<int64_t>(dataOffset) >= file.GetSize())
+        return Refuse();
+    if (!velk_format::ReadField(file, &descriptionOffset, 8)) return Refuse();
+
+    const size_t versionUnits = version.size() < kVersionUnits - 1 ? version.size() : kVersionUnits - 1;
+    std::memcpy(m_version, version.data(), versionUnits * sizeof(char16_t));
+    m_version[versionUnits] = 0;
+    m_patchedSize = static_cast<int64_t>(patchedSize);
+    m_targetCrc = static_cast<uint32_t>(targetCrc);
+    m_hasResult = velk_extension::Read(file, payloadOffset, dataOffset, &m_result);
+
+    // Without a reachable description offset there is no description, rather than text read
+    // from wherever the file position happens to be.
+    const bool reachable = descriptionOffset != 0 &&
+                           descriptionOffset <= static_cast<uint64_t>(INT64_MAX - payloadOffset);
+    if (reachable && file.Seek(payloadOffset + static_cast<int64_t>(descriptionOffset))) {
+        uint8_t* bytes = reinterpret_cast<uint8_t*>(m_description);
+        const uint32_t got = velk_format::ReadFully(file, bytes, velk_format::kMaxDescriptionBytes);
+        const uint32_t units = got / 2;
+        // The payload is little-endian; decode rather than assume the host's order.
+        for (uint32_t i = 0; i < units; ++i)
+            m_description[i] = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+        m_description[units] = 0;
+    }
+    return true;
+}
+
+namespace {
+
+// The digits are written by hand: the C library's formatter alone would add a fifth to the size
+// of the patch program, which shows this summary.
+std::u16string UpperHex8(uint32_t value)
+{
+    char16_t digits[8];
+    for (int i = 7; i >= 0; --i, value >>= 4) digits[i] = u"0123456789ABCDEF"[value & 15];
+    return std::u16string(digits, 8);
+}
+
+std::u16string Decimal(int64_t value)
+{
+    uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    char16_t digits[20];
+    int first = 20;
+    do {
+        digits[--first] = static_cast<char16_t>(u'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    std::u16string text = value < 0 ? u"-" : u"";
+    return text.append(digits + first, static_cast<size_t>(20 - first));
+}
+
+}  // namespace
+
+std::u16string CQM_DravInfo::FormatSummary() const
+{
+    std::u16string text = u"补丁版本: ";
+    text += m_version;
+    text += u"\r\n目标文件的CRC32验证: ";
+    text += m_targetCrc != 0 ? UpperHex8(m_targetCrc) : u"无";
+    text += u"\r\n打补丁后的文件大小: ";
+    text += Decimal(m_patchedSize);
+    return text;
+}
+
+std::u16string CQM_DravInfo::FormatResultLine() const
+{
+    return m_hasResult ? velk_messages::kResultCrcLabel + UpperHex8(m_result.resultCrc) : std::u16string();
+}

@@ -1,0 +1,53 @@
+// Reads an undo journal back (journal_format.h): judges what it is, whether it belongs to the
+// target beside it, and writes the saved bytes back. Nothing is written to the target before
+// the whole journal has been read and found good.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "file/velk_xfile.h"
+#include "journal/journal_format.h"
+
+enum class JournalVerdict {
+    kUnwritten,  // a header that never reached the disk whole: the power failed as it was created
+    kWriting,    // its application had not yet touched its target
+    kDone,       // its application is over
+    kPlayable,   // sealed, whole, every checksum good
+    kDamaged,    // sealed, but a part of it is missing or does not check out
+    kUnusable,   // not a journal, or unreadable
+};
+
+enum class JournalFit { kFits, kDoesNotFit, kTargetReadFailed };
+
+class CVELK_JournalPlayer {
+public:
+    explicit CVELK_JournalPlayer(CVELK_xFile& journal);
+    CVELK_JournalPlayer(const CVELK_JournalPlayer&) = delete;
+    CVELK_JournalPlayer& operator=(const CVELK_JournalPlayer&) = delete;
+
+    // Reads the whole journal and checks every checksum.
+    JournalVerdict Examine();
+    // After Examine found a header: whether the file with these facts (unknown: null) is the
+    // one the journal was written for, as far as its identity tells.
+    bool Belongs(const VelkFileFacts* target) const;
+    // After Examine found it playable: whether the target is in a state that the journal's
+    // application can have left it in: a size it can have set, and every sample agreeing.
+    JournalFit Fits(CVELK_xFile& target);
+    // Restores the target's size and writes every saved byte back, then makes the target
+    // durable. After Examine; false when the target's I/O or a read of the journal failed.
+    bool PlayBack(CVELK_xFile& target);
+
+    const velk_journal::Header& Header() const { return m_header; }
+
+private:
+    JournalVerdict ExamineSealed(int64_t size);
+    // Goes through the blocks; with a target, writes their entries into it.
+    bool WalkBlocks(CVELK_xFile* target);
+    bool ReadJournal(int64_t position, uint8_t* buffer, uint32_t count);
+
+    CVELK_xFile& m_journal;
+    velk_journal::Header m_header;
+    velk_journal::Trailer m_trailer;
+    std::unique_ptr<uint8_t[]> m_block;
+};

@@ -1,0 +1,157 @@
+#include "journal/journal_writer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "format/payload_format.h"
+
+using namespace velk_journal;
+
+namespace {
+
+constexpr uint32_t kReadBytes = 1u << 20;
+constexpr uint32_t kFirstReadAhead = 4096;
+
+}  // namespace
+
+CVELK_JournalWriter::CVELK_JournalWriter(CVELK_xFile& journal, CVELK_xFile& target, const Header& header,
+                                         CVELK_Pacer& pacer)
+    : m_journal(journal), m_target(target), m_header(header), m_pacer(pacer),
+      m_kept(std::min(header.oldSize, header.patchedSize)), m_readAhead(kFirstReadAhead), m_samples(header)
+{
+    m_header.state = State::kWriting;
+    m_trailer.nonce = header.nonce;
+}
+
+bool RewriteJournalState(CVELK_xFile& journal, Header header, State state)
+{
+    header.state = state;
+    uint8_t bytes[kHeaderBytes];
+    EncodeHeader(header, bytes);
+    return journal.Seek(0) && journal.Write(bytes, kHeaderBytes) == kHeaderBytes && journal.Flush();
+}
+
+JournalStatus CVELK_JournalWriter::Begin()
+{
+    // A small target needs small buffers (what it saves fits, entry headers aside).
+    const int64_t saved = m_header.oldSize + 65536;
+    m_blockCapacity = kBlockHeaderBytes + static_cast<uint32_t>(std::min<int64_t>(kBlockBytes, saved));
+    m_readCapacity = static_cast<uint32_t>(std::min<int64_t>(kReadBytes, saved));
+    m_block.reset(new (std::nothrow) uint8_t[m_blockCapacity]);
+    m_read.reset(new (std::nothrow) uint8_t[m_readCapacity]);
+    if (!m_block || !m_read) return JournalStatus::kJournalFailed;
+    // Durable before anything else is written, so that whatever a power cut leaves at the name
+    // has either no whole header yet or this one (undo_journal.h).
+    uint8_t header[kHeaderBytes];
+    EncodeHeader(m_header, header);
+    return WriteAll(header, kHeaderBytes) && m_journal.Flush() ? JournalStatus::kOk : JournalStatus::kJournalFailed;
+}
+
+JournalStatus CVELK_JournalWriter::Note(int64_t position, const uint8_t* data, uint32_t length)
+{
+    m_samples.Note(position, data, length);
+    return Save(position, position + std::min<int64_t>(length, INT64_MAX - position));
+}
+
+JournalStatus CVELK_JournalWriter::Save(int64_t from, int64_t to)
+{
+    to = std::min(to, m_kept);
+    if (from >= to) return JournalStatus::kOk;
+    if (m_heldFrom < m_heldTo && from <= m_heldTo + kMergeGapBytes && to + kMergeGapBytes >= m_heldFrom) {
+        m_heldFrom = std::min(m_heldFrom, from);
+        m_heldTo = std::max(m_heldTo, to);
+        return JournalStatus::kOk;
+    }
+    const JournalStatus held = SaveNow(m_heldFrom, m_heldTo);
+    m_heldFrom = from;
+    m_heldTo = to;
+    return held;
+}
+
+JournalStatus CVELK_JournalWriter::Finish()
+{
+    JournalStatus status = SaveNow(m_heldFrom, m_heldTo);
+    m_heldFrom = m_heldTo = 0;
+    if (status == JournalStatus::kOk && m_header.patchedSize < m_header.oldSize)
+        status = SaveNow(m_header.patchedSize, m_header.oldSize);
+    if (status != JournalStatus::kOk) return status;
+    if (!CloseBlock()) return JournalStatus::kJournalFailed;
+    return MarkComplete();
+}
+
+// Copies the target's bytes [from, to) into entries, block by block.
+JournalStatus CVELK_JournalWriter::SaveNow(int64_t from, int64_t to)
+{
+    while (from < to) {
+        if (m_blockUsed + kEntryHeaderBytes >= m_blockCapacity) {
+            if (!CloseBlock()) return JournalStatus::kJournalFailed;
+            if (m_pacer.StopRequested()) return JournalStatus::kStopped;
+        }
+        if (from < m_readFrom || from >= m_readTo) {
+            if (!Fill(from, to - from)) return JournalStatus::kTargetReadFailed;
+        }
+        const uint32_t room = m_blockCapacity - m_blockUsed - kEntryHeaderBytes;
+        const auto length = static_cast<uint32_t>(std::min<int64_t>({to - from, m_readTo - from, room}));
+        uint8_t* entry = m_block.get() + m_blockUsed;
+        velk_format::StoreLE(entry, static_cast<uint64_t>(from), 8);
+        velk_format::StoreLE(entry + 8, length, 4);
+        std::memcpy(entry + kEntryHeaderBytes, m_read.get() + (from - m_readFrom), length);
+        m_blockUsed += kEntryHeaderBytes + length;
+        from += length;
+    }
+    return JournalStatus::kOk;
+}
+
+// Reads from `from` on: what the range needs, and more while ranges keep arriving close behind
+// the previous read.
+bool CVELK_JournalWriter::Fill(int64_t from, int64_t need)
+{
+    const bool close = m_readTo > 0 && from >= m_readTo && from - m_readTo < m_readAhead;
+    m_readAhead = close ? std::min(2 * m_readAhead, kReadBytes) : kFirstReadAhead;
+    const int64_t length =
+        std::min<int64_t>({std::max<int64_t>(need, m_readAhead), m_readCapacity, m_header.oldSize - from});
+    const auto count = static_cast<uint32_t>(length);
+    if (velk_format::ReadFullyAt(m_target, from, m_read.get(), count) != count) return false;
+    m_readFrom = from;
+    m_readTo = from + length;
+    return true;
+}
+
+bool CVELK_JournalWriter::CloseBlock()
+{
+    const uint32_t payload = m_blockUsed - kBlockHeaderBytes;
+    if (payload == 0) return true;
+    uint8_t* block = m_block.get();
+    _m_CRC32 crc;
+    velk_format::StoreLE(block, payload, 4);
+    velk_format::StoreLE(block + 4, crc.Update(block + kBlockHeaderBytes, payload), 4);
+    if (!WriteAll(block, m_blockUsed)) return false;
+    m_trailer.blocksCrc = m_blocksCrc.Update(block, m_blockUsed);
+    m_trailer.blocks += 1;
+    m_trailer.blockBytes += m_blockUsed;
+    m_blockUsed = kBlockHeaderBytes;
+    return true;
+}
+
+bool CVELK_JournalWriter::WriteAll(const uint8_t* data, uint32_t length)
+{
+    for (uint32_t done = 0; done < length;) {
+        const uint32_t n = m_journal.Write(data + done, length - done);
+        if (n == 0) return false;
+        done += n;
+    }
+    return true;
+}
+
+// The samples are read now, while the target is as it was. The trailer goes to the disk only
+// after the blocks it vouches for, and the header's "sealed" only after the trailer.
+JournalStatus CVELK_JournalWriter::MarkComplete()
+{
+    if (!m_samples.Choose(m_target, &m_trailer)) return JournalStatus::kTargetReadFailed;
+    if (!m_journal.Flush()) return JournalStatus::kJournalFailed;
+    uint8_t trailer[kTrailerBytes];
+    EncodeTrailer(m_trailer, trailer);
+    if (!WriteAll(trailer, kTrailerBytes) || !m_journal.Flush()) return JournalStatus::kJournalFailed;
+    return RewriteJournalState(m_journal, m_header, State::kSealed) ? JournalStatus::kOk : JournalStatus::kJournalFailed;
+}

@@ -1,0 +1,176 @@
+#include "journal/undo_journal.h"
+
+#include <ctime>
+
+#include "file/velk_file.h"
+#include "journal/journal_player.h"
+
+namespace {
+
+// Ties a journal's completion mark to its header. Not a secret: it only has to differ between
+// journals.
+uint64_t NewNonce(const void* salt)
+{
+    // (std::chrono would pull a thread library into the patch program.)
+    uint64_t x = static_cast<uint64_t>(std::time(nullptr)) << 20 ^ static_cast<uint64_t>(std::clock()) ^
+                 reinterpret_cast<uintptr_t>(salt) * 0x9E3779B97F4A7C15ull;
+    // splitmix64's finaliser spreads every input bit over the result.
+    x = (x ^ x >> 30) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ x >> 27) * 0x94D049BB133111EBull;
+    return x ^ x >> 31;
+}
+
+}  // namespace
+
+// Beside the file itself, links resolved.
+VelkPath CVELK_UndoJournal::JournalPathOf(CVELK_FileSystem& files, const NativeChar* targetPath)
+{
+    VelkPath path;
+    if (!files.ResolveLinks(targetPath, &path)) {
+        for (const NativeChar* c = targetPath; *c != 0; ++c) path.push_back(*c);
+        path.push_back(0);
+    }
+    path.pop_back();
+    path.insert(path.end(), kJournalSuffix, kJournalSuffix + sizeof kJournalSuffix / sizeof kJournalSuffix[0]);
+    return path;
+}
+
+CVELK_UndoJournal::CVELK_UndoJournal(CVELK_FileSystem& files, const NativeChar* targetPath)
+    : m_files(files), m_path(JournalPathOf(files, targetPath))
+{
+}
+
+CVELK_UndoJournal::~CVELK_UndoJournal()
+{
+    // An unsealed journal never protected anything.
+    if (m_writer && !m_sealed) Abandon();
+}
+
+RecoveryOutcome CVELK_UndoJournal::Recover(CVELK_xFile& target)
+{
+    if (!m_files.Exists(m_path.data())) return RecoveryOutcome::kNothingPending;
+    // A link, a folder or anything else that is not a plain file is not opened, let alone played.
+    m_file = m_files.OpenExistingRegular(m_path.data());
+    if (!m_file) return RecoveryOutcome::kUnusable;
+    const RecoveryOutcome outcome = Judge(target);
+    m_file.reset();
+    return outcome;
+}
+
+RecoveryOutcome CVELK_UndoJournal::Judge(CVELK_xFile& target)
+{
+    if (!Trusted(target)) return RecoveryOutcome::kUnusable;
+    VelkFileFacts facts;
+    const VelkFileFacts* identity = target.Describe(&facts) ? &facts : nullptr;
+    CVELK_JournalPlayer player(*m_file);
+    switch (player.Examine()) {
+    case JournalVerdict::kUnusable: return RecoveryOutcome::kUnusable;
+    case JournalVerdict::kUnwritten: return RemoveFile() ? RecoveryOutcome::kDiscarded : RecoveryOutcome::kUnusable;
+    case JournalVerdict::kWriting:
+    case JournalVerdict::kDone:
+        if (!player.Belongs(identity)) return RecoveryOutcome::kUnusable;
+        return RemoveFile() ? RecoveryOutcome::kDiscarded : RecoveryOutcome::kUnusable;
+    case JournalVerdict::kDamaged:
+        return player.Belongs(identity) ? RecoveryOutcome::kDamaged : RecoveryOutcome::kUnusable;
+    case JournalVerdict::kPlayable: break;
+    }
+    if (!player.Belongs(identity)) return RecoveryOutcome::kUnusable;
+    switch (player.Fits(target)) {
+    case JournalFit::kFits: break;
+    case JournalFit::kDoesNotFit: return RecoveryOutcome::kUnusable;
+    case JournalFit::kTargetReadFailed: return RecoveryOutcome::kFailed;
+    }
+    if (!player.PlayBack(target)) return RecoveryOutcome::kFailed;
+    return RemoveFile() ? RecoveryOutcome::kRestored : RecoveryOutcome::kFailed;
+}
+
+// A journal may write into the target only when whoever can have written it may write the
+// target anyway: the target's owner, whoever speaks for everyone, or, for a target anyone may
+// write (a FAT drive mounted for everyone), anyone.
+bool CVELK_UndoJournal::Trusted(CVELK_xFile& target)
+{
+    VelkFileFacts journal, own;
+    if (!m_file->Describe(&journal)) return false;
+    const bool targetKnown = target.Describe(&own);
+    if (targetKnown && own.othersMayWrite) return true;
+    if (journal.othersMayWrite) return false;
+    if (journal.owner.length == 0) return true;  // a file system without owners
+    if (targetKnown && journal.owner == own.owner) return true;
+    return m_files.OwnerSpeaksForAll(journal.owner);
+}
+
+JournalStatus CVELK_UndoJournal::Begin(CVELK_xFile& target, velk_journal::Header header, CVELK_Pacer& pacer)
+{
+    VelkFileFacts facts;
+    const bool known = target.Describe(&facts);
+    // The journal holds the target's bytes: it lets others read no more than the target does,
+    // and no one else write. Its owner must read it back.
+    const uint32_t permissions = (known ? facts.permissions & 0644 : 0) | 0600;
+    m_file = m_files.CreateNew(m_path.data(), permissions);
+    if (!m_file) return m_files.Exists(m_path.data()) ? JournalStatus::kTaken : JournalStatus::kJournalFailed;
+    header.nonce = NewNonce(this);
+    if (known) {
+        header.volume = facts.volume;
+        header.index = facts.index;
+    }
+    m_header = header;
+    m_writer.reset(new CVELK_JournalWriter(*m_file, target, header, pacer));
+    const JournalStatus status = m_writer->Begin();
+    if (status != JournalStatus::kOk) Abandon();
+    return status;
+}
+
+JournalStatus CVELK_UndoJournal::Seal()
+{
+    JournalStatus status = m_writer->Finish();
+    // The journal's name must be on the disk too before the target changes.
+    if (status == JournalStatus::kOk && !m_files.SyncFolderOf(m_path.data())) status = JournalStatus::kJournalFailed;
+    if (status != JournalStatus::kOk) {
+        Abandon();
+        return status;
+    }
+    m_header.state = velk_journal::State::kSealed;
+    m_sealed = true;
+    return status;
+}
+
+void CVELK_UndoJournal::Abandon()
+{
+    m_writer.reset();
+    m_sealed = false;
+    if (m_file) RemoveFile();
+}
+
+bool CVELK_UndoJournal::Commit()
+{
+    m_writer.reset();
+    m_sealed = false;
+    if (RemoveFile()) return true;
+    // A journal that stays would undo a finished application at the next run: it is marked done.
+    const std::unique_ptr<CVELK_xFile> file = m_files.Open(m_path.data(), kModeReadWriteExisting, kShareRead);
+    return file && RewriteJournalState(*file, m_header, velk_journal::State::kDone);
+}
+
+bool CVELK_UndoJournal::RollBack(CVELK_xFile& target)
+{
+    m_writer.reset();
+    m_sealed = false;
+    if (!m_file) return false;
+    CVELK_JournalPlayer player(*m_file);
+    if (player.Examine() != JournalVerdict::kPlayable || !player.PlayBack(target)) {
+        m_file.reset();
+        return false;
+    }
+    return RemoveFile();
+}
+
+// Closes the journal (Windows cannot remove a file it holds open), removes it and makes the
+// removal durable. Where the folder cannot be synced, a journal that comes back after a power cut
+// restores the file to its state before the application: whole, never mixed.
+bool CVELK_UndoJournal::RemoveFile()
+{
+    m_file.reset();
+    if (!m_files.Remove(m_path.data())) return false;
+    m_files.SyncFolderOf(m_path.data());
+    return true;
+}

@@ -1,0 +1,228 @@
+#include "maker/patch_builder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "crc/crc32.h"
+#include "format/payload_format.h"
+
+namespace {
+
+using velk_format::kMaxRecordData;
+
+// An equal gap shorter than a record's overhead is cheaper to carry inside the record than to
+// close the record and open a new one after it.
+constexpr uint32_t kMergeGap = velk_format::kRelativeRecordOverhead;
+// Bytes of the previous block kept in front of the current one, so that a merged gap that
+// started in the previous block can still be copied from the modified buffer.
+constexpr uint32_t kGuardBytes = 8;
+static_assert(kGuardBytes >= kMergeGap - 1, "the guard must hold the longest merged gap");
+
+// Equal stretches are skipped a stride at a time; memcmp on a few KiB is vectorised by libc.
+constexpr size_t kSkipStride = 4096;
+
+size_t FindMismatch(const uint8_t* a, const uint8_t* b, size_t i, size_t n)
+{
+    while (n - i >= kSkipStride && std::memcmp(a + i, b + i, kSkipStride) == 0) i += kSkipStride;
+    while (n - i >= 8) {
+        uint64_t x, y;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        if (x != y) break;
+        i += 8;
+    }
+    while (i < n && a[i] == b[i]) ++i;
+    return i;
+}
+
+size_t FindMatch(const uint8_t* a, const uint8_t* b, size_t i, size_t n)
+{
+    while (i < n && a[i] != b[i]) ++i;
+    return i;
+}
+
+}  // namespace
+
+// Turns changed runs, in increasing position, into records: a run that follows the open record
+// after a gap shorter than kMergeGap joins it (the gap's bytes are carried along), and no record
+// grows beyond the format's 65535 data bytes.
+class CVELK_PatchBuilder::RecordPlanner {
+public:
+    RecordPlanner(CVELK_PayloadWriter& writer, VelkBuildStats& stats, uint8_t* buffer)
+        : m_writer(writer), m_stats(stats), m_data(buffer)
+    {
+    }
+
+    // `data` holds the modified bytes of the run; the kMergeGap - 1 bytes before it must be
+    // readable too (they are the gap a merge carries).
+    bool Add(uint64_t position, const uint8_t* data, uint32_t length)
+    {
+        m_stats.changedBytes += length;
+        if (m_open) {
+            const uint64_t gap = position - (m_start + m_length);
+            if (gap >= kMergeGap || m_length + gap >= kMaxRecordData) {
+                // A full record is closed rather than split inside an equal gap.
+                if (!Close()) return false;
+            } else {
+                Append(data - gap, static_cast<uint32_t>(gap));
+            }
+        }
+        if (!m_open) Open(position);
+        while (length > 0) {
+            const uint32_t take = std::min(length, kMaxRecordData - m_length);
+            Append(data, take);
+            data += take;
+            length -= take;
+            if (m_length == kMaxRecordData) {
+                const uint64_t next = m_start + m_length;
+                if (!Close()) return false;
+                if (length > 0) Open(next);
+            }
+        }
+        return true;
+    }
+
+    bool Close()
+    {
+        if (!m_open || m_length == 0) {
+            m_open = false;
+            return true;
+        }
+        m_open = false;
+        ++m_stats.records;
+        m_stats.recordDataBytes += m_length;
+        return m_writer.AddRecord(m_start, m_data, m_length);
+    }
+
+private:
+    void Open(uint64_t position)
+    {
+        m_open = true;
+        m_start = position;
+        m_length = 0;
+    }
+    void Append(const uint8_t* data, uint32_t length)
+    {
+        std::memcpy(m_data + m_length, data, length);
+        m_length += length;
+    }
+
+    CVELK_PayloadWriter& m_writer;
+    VelkBuildStats& m_stats;
+    uint8_t* m_data;  // kMaxRecordData bytes
+    bool m_open = false;
+    uint64_t m_start = 0;
+    uint32_t m_length = 0;
+};
+
+CVELK_PatchBuilder::CVELK_PatchBuilder(CVELK_xFile& original, CVELK_xFile& modified, uint32_t blockBytes)
+    : m_original(original), m_modified(modified), m_blockBytes(std::max<uint32_t>(blockBytes, 4096))
+{
+}
+
+CVELK_PatchBuilder::~CVELK_PatchBuilder() = default;
+
+bool CVELK_PatchBuilder::ReportProgress(int64_t done, int64_t total)
+{
+    return m_progress == nullptr || m_progress->OnProgress(done, total);
+}
+
+VelkBuildStatus CVELK_PatchBuilder::CheckEnd(CVELK_xFile& input, int64_t size, VelkBuildStatus readFailed,
+                                             VelkBuildStatus changed)
+{
+    uint8_t byte;
+    if (!input.Seek(size)) return readFailed;
+    return input.Read(&byte, 1) == 0 ? VelkBuildStatus::kOk : changed;
+}
+
+bool CVELK_PatchBuilder::CompareBlock(uint64_t base, const uint8_t* original, const uint8_t* modified,
+                                      uint32_t length, RecordPlanner& planner)
+{
+    size_t i = 0;
+    for (;;) {
+        i = FindMismatch(original, modified, i, length);
+        if (i == length) return true;
+        const size_t end = FindMatch(original, modified, i, length);
+        if (!planner.Add(base + i, modified + i, static_cast<uint32_t>(end - i))) return false;
+        i = end;
+    }
+}
+
+VelkBuildStatus CVELK_PatchBuilder::Build(CVELK_xFile& output)
+{
+    m_stats = VelkBuildStats();
+    const int64_t originalSize = m_original.GetSize();
+    const int64_t modifiedSize = m_modified.GetSize();
+    if (originalSize < 0 || !m_original.Seek(0)) return VelkBuildStatus::kOriginalReadFailed;
+    if (modifiedSize < 0 || !m_modified.Seek(0)) return VelkBuildStatus::kModifiedReadFailed;
+
+    std::unique_ptr<uint8_t[]> originalBlock(new (std::nothrow) uint8_t[m_blockBytes]);
+    std::unique_ptr<uint8_t[]> modifiedBlock(new (std::nothrow) uint8_t[kGuardBytes + m_blockBytes]);
+    std::unique_ptr<uint8_t[]> recordData(new (std::nothrow) uint8_t[kMaxRecordData]);
+    if (!originalBlock || !modifiedBlock || !recordData) return VelkBuildStatus::kNoMemory;
+    uint8_t* const modifiedData = modifiedBlock.get() + kGuardBytes;
+    std::memset(modifiedBlock.get(), 0, kGuardBytes);
+
+    CVELK_PayloadWriter writer(output);
+    if (!writer.Begin(modifiedSize, 0) || !writer.ReserveExtensionBlock())
+        return VelkBuildStatus::kOutputWriteFailed;
+    RecordPlanner planner(writer, m_stats, recordData.get());
+    _m_CRC32 crc, modifiedCrc;
+    uint32_t originalCrc = 0;
+    VelkResultIdentity identity;
+    identity.originalSize = static_cast<uint64_t>(originalSize);
+
+    // Bytes of the original past its end read as zeros: that is what the resize leaves there,
+    // so zero bytes of the modified file past that point need no record.
+    const uint64_t common = static_cast<uint64_t>(std::min(originalSize, modifiedSize));
+    const int64_t total = m_checkCrc ? std::max(originalSize, modifiedSize) : modifiedSize;
+    uint64_t position = 0;
+    while (position < static_cast<uint64_t>(modifiedSize)) {
+        if (!ReportProgress(static_cast<int64_t>(position), total)) return VelkBuildStatus::kCancelled;
+        const uint32_t length =
+            static_cast<uint32_t>(std::min<uint64_t>(m_blockBytes, static_cast<uint64_t>(modifiedSize) - position));
+        if (velk_format::ReadFully(m_modified, modifiedData, length) != length) return VelkBuildStatus::kModifiedReadFailed;
+        identity.resultCrc = modifiedCrc.Update(modifiedData, length);
+        const uint32_t fromOriginal =
+            position < common ? static_cast<uint32_t>(std::min<uint64_t>(length, common - position)) : 0;
+        if (fromOriginal > 0 && velk_format::ReadFully(m_original, originalBlock.get(), fromOriginal) != fromOriginal)
+            return VelkBuildStatus::kOriginalReadFailed;
+        if (fromOriginal < length) std::memset(originalBlock.get() + fromOriginal, 0, length - fromOriginal);
+        if (m_checkCrc && fromOriginal > 0) originalCrc = crc.Update(originalBlock.get(), fromOriginal);
+
+        if (!CompareBlock(position, originalBlock.get(), modifiedData, length, planner))
+            return VelkBuildStatus::kOutputWriteFailed;
+        // Every block but the last is at least kGuardBytes long.
+        if (length >= kGuardBytes) std::memcpy(modifiedBlock.get(), modifiedData + length - kGuardBytes, kGuardBytes);
+        position += length;
+    }
+    if (!planner.Close()) return VelkBuildStatus::kOutputWriteFailed;
+
+    // The part of a longer original that the modified file drops still counts in its CRC.
+    if (m_checkCrc) {
+        for (uint64_t at = common; at < static_cast<uint64_t>(originalSize);) {
+            if (!ReportProgress(static_cast<int64_t>(at), total)) return VelkBuildStatus::kCancelled;
+            const uint32_t length =
+                static_cast<uint32_t>(std::min<uint64_t>(m_blockBytes, static_cast<uint64_t>(originalSize) - at));
+            if (velk_format::ReadFully(m_original, originalBlock.get(), length) != length)
+                return VelkBuildStatus::kOriginalReadFailed;
+            originalCrc = crc.Update(originalBlock.get(), length);
+            at += length;
+        }
+    }
+
+    // A size that did not tell the whole file leaves records and the CRC short of it.
+    VelkBuildStatus end = CheckEnd(m_original, originalSize, VelkBuildStatus::kOriginalReadFailed,
+                                   VelkBuildStatus::kOriginalChanged);
+    if (end == VelkBuildStatus::kOk)
+        end = CheckEnd(m_modified, modifiedSize, VelkBuildStatus::kModifiedReadFailed, VelkBuildStatus::kModifiedChanged);
+    if (end != VelkBuildStatus::kOk) return end;
+
+    writer.SetTargetCrc(originalCrc);
+    writer.SetResultIdentity(identity);
+    if (!writer.Finish(m_description)) return VelkBuildStatus::kOutputWriteFailed;
+    m_stats.payloadBytes = writer.Size();
+    ReportProgress(total, total);
+    return VelkBuildStatus::kOk;
+}
