@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
-#include "file/velk_file.h"
-#include "format/payload_format.h"
 #include "apply/messages.h"
-#include "format/record_stream.h"
 #include "apply/result_check.h"
 #include "apply/target_writer.h"
+#include "file/io.h"
+#include "file/velk_file.h"
+#include "format/payload_format.h"
+#include "format/record_stream.h"
 
 using namespace velk_messages;
 
@@ -257,7 +258,7 @@ bool CVELK_IPS_IN::ReadHeader(CVELK_xFile& source, int64_t payloadOffset, Header
 
     // Cleared first: a magic text cut short must not be completed by an earlier application's data.
     std::memset(m_work, 0, velk_format::kMagicBytes + 1);
-    if (velk_format::ReadFully(source, m_work, velk_format::kMagicBytes) == 0) return Fail(kInvalidPatch);
+    if (velk_io::ReadFully(source, m_work, velk_format::kMagicBytes) == 0) return Fail(kInvalidPatch);
     m_work[velk_format::kMagicBytes] = 0;
     switch (velk_format::ClassifyMagic(m_work, velk_format::kMagicBytes)) {
     case velk_format::VersionVerdict::kInvalid: return Fail(kInvalidPatch);
@@ -424,17 +425,6 @@ const char16_t* CVELK_IPS_IN::ReserveRecords(CVELK_ReadAhead& input, CVELK_xFile
         to = end;
     }
     return from < to && !target.Reserve(from, to - from) ? kResizeFailed : nullptr;
-}
-
-bool CVELK_IPS_IN::ApplyRecords(CVELK_xFile& source, CVELK_xFile& target)
-{
-    const int64_t streamStart = source.Tell();
-    const int64_t streamBytes = streamStart < 0 ? 0 : source.GetSize() - streamStart;
-    CVELK_ReadAhead input(source);
-    m_recordPass = 0;
-    m_recordPasses = 1;
-    const Written written = WriteRecords(input, target, streamBytes, false);
-    return written.fault ? Fail(written.fault) : true;
 }
 
 CVELK_IPS_IN::Written CVELK_IPS_IN::WriteRecords(CVELK_ReadAhead& input, CVELK_xFile& target, int64_t streamBytes,

@@ -7,12 +7,12 @@
 #include <cstdint>
 #include <memory>
 
+#include "apply/message_owner.h"
+#include "apply/result_check.h"
 #include "file/file_system.h"
 #include "file/native_path.h"
 #include "file/velk_xfile.h"
 #include "format/extension_block.h"
-#include "apply/message_owner.h"
-#include "apply/result_check.h"
 #include "journal/undo_journal.h"
 
 class CVELK_ReadAhead;
@@ -61,9 +61,6 @@ public:
     // target's name is not known.
     bool ApplyOpened(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset);
 
-    // Writes the records from the source's current position until the end record. True on the
-    // end record; false after having shown a message.
-    bool ApplyRecords(CVELK_xFile& source, CVELK_xFile& target);
 
     // True when the last application ended because the message owner asked it to stop, with the
     // target as it was. It then showed no message.

@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <new>
 
+#include "apply/target_writer.h"
 #include "crc/chunked_crc.h"
 #include "crc/crc32.h"
 #include "crc/crc32_combine.h"
-#include "format/payload_format.h"
-#include "apply/target_writer.h"
+#include "file/io.h"
 
 namespace {
 
@@ -127,7 +127,7 @@ bool CVELK_ResultCheck::RangeRegister(CVELK_xFile& target, const Range& range, u
     const int64_t to = std::min(range.to, m_kept);
     for (int64_t from = range.from; from < to;) {
         const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(to - from, m_bufferBytes));
-        if (velk_format::ReadFullyAt(target, from, m_buffer.get(), n) != n) return false;
+        if (velk_io::ReadFullyAt(target, from, m_buffer.get(), n) != n) return false;
         state = extend(state, m_buffer.get(), n);
         from += n;
     }
@@ -158,7 +158,7 @@ StretchCrcVerdict StretchCrc(CVELK_xFile& file, int64_t from, int64_t to, CVELK_
     while (!chunked.Done()) {
         if (owner && mayStop && owner->StopRequested()) return StretchCrcVerdict::kStopped;
         const bool read =
-            chunked.Next([&file](uint8_t* buffer, uint32_t n) { return velk_format::ReadFully(file, buffer, n) == n; });
+            chunked.Next([&file](uint8_t* buffer, uint32_t n) { return velk_io::ReadFully(file, buffer, n) == n; });
         if (!read) return StretchCrcVerdict::kReadFailed;
         if (owner) owner->ReportProgress(VelkProgressStage::kCrc, chunked.BytesDone(), to - from);
     }

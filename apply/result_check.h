@@ -17,8 +17,8 @@
 #include <memory>
 #include <vector>
 
-#include "file/velk_xfile.h"
 #include "apply/message_owner.h"
+#include "file/velk_xfile.h"
 
 enum class StretchCrcVerdict { kComputed, kReadFailed, kStopped };
 

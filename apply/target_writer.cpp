@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "file/io.h"
+
 namespace {
 
 // Records beyond this position are written straight through: the platform may refuse such
@@ -89,14 +91,8 @@ bool CVELK_TargetWriter::FillFromFile(int64_t from, int64_t to)
     if (m_knownSize < 0) return false;
     uint8_t* out = m_window.get() + (from - m_base);
     const int64_t stored = std::max<int64_t>(0, std::min(to, m_knownSize) - from);
-    if (stored > 0) {
-        if (!m_target.Seek(from)) return false;
-        for (int64_t done = 0; done < stored;) {
-            const uint32_t n = m_target.Read(out + done, static_cast<uint32_t>(stored - done));
-            if (n == 0) return false;
-            done += n;
-        }
-    }
+    const auto count = static_cast<uint32_t>(stored);
+    if (count > 0 && velk_io::ReadFullyAt(m_target, from, out, count) != count) return false;
     std::memset(out + stored, 0, static_cast<size_t>(to - from - stored));
     return true;
 }
@@ -107,12 +103,8 @@ TargetWriteStatus CVELK_TargetWriter::Flush()
     const int64_t lo = m_dirtyLo, hi = m_dirtyHi;
     m_dirtyLo = m_dirtyHi = 0;  // whatever happens, the window is spent
     if (!m_target.Seek(lo)) return TargetWriteStatus::kSeekFailed;
-    const uint8_t* data = m_window.get() + (lo - m_base);
-    for (int64_t done = 0; done < hi - lo;) {
-        const uint32_t n = m_target.Write(data + done, static_cast<uint32_t>(hi - lo - done));
-        if (n == 0) return TargetWriteStatus::kWriteFailed;
-        done += n;
-    }
+    if (!velk_io::WriteFully(m_target, m_window.get() + (lo - m_base), static_cast<uint32_t>(hi - lo)))
+        return TargetWriteStatus::kWriteFailed;
     NoteWritten(hi);
     return TargetWriteStatus::kOk;
 }

@@ -16,15 +16,16 @@
 #include <random>
 #include <string>
 
+#include "apply/application.h"
+#include "apply/messages.h"
 #include "bench/bench_engine.h"
 #include "bench/bench_harness.h"
 #include "crc/crc32.h"
+#include "file/io.h"
 #include "file/velk_file.h"
 #include "format/payload_format.h"
-#include "apply/application.h"
-#include "apply/messages.h"
-#include "maker/payload_writer.h"
 #include "format/record_stream.h"
+#include "maker/payload_writer.h"
 #include "support/test_support.h"
 
 namespace {
@@ -73,8 +74,8 @@ bool OpenResizedAtStream(const NativeString& sourcePath, const NativeString& tar
     if (!target.OpenFile(targetPath.c_str(), kModeReadWriteExisting, kShareRead)) return false;
     uint8_t header[velk_format::kHeaderBytes];
     if (source.Read(header, sizeof header) != sizeof header) return false;
-    const auto patchedSize = static_cast<int64_t>(velk_format::LoadLE(header + 16, 8));
-    const int64_t dataOffset = static_cast<int64_t>(velk_format::LoadLE(header + 28, 4));
+    const auto patchedSize = static_cast<int64_t>(velk_io::LoadLE(header + 16, 8));
+    const int64_t dataOffset = static_cast<int64_t>(velk_io::LoadLE(header + 28, 4));
     if (!target.SetSize(patchedSize) || !source.Seek(dataOffset)) return false;
     return true;
 }
@@ -92,13 +93,13 @@ bool ApplyLiterally(const NativeString& sourcePath, const NativeString& targetPa
         if (type == 0xFF) return true;
         if (type == 0x01) {
             if (source.Read(field, 4) == 0) return false;
-            position += velk_format::LoadLE(field, 4);
+            position += velk_io::LoadLE(field, 4);
         } else {
             if (source.Read(field, 8) == 0) return false;
-            position = velk_format::LoadLE(field, 8);
+            position = velk_io::LoadLE(field, 8);
         }
         if (source.Read(length, 2) == 0) return false;
-        const auto n = static_cast<uint32_t>(velk_format::LoadLE(length, 2));
+        const auto n = static_cast<uint32_t>(velk_io::LoadLE(length, 2));
         if (source.Read(work, n) == 0) return false;
         if (!target.Seek(static_cast<int64_t>(position))) return false;
         if (target.Write(work, n) != n) return false;

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "file/native_path.h"
-#include "file/velk_file.h"
 #include "apply/application.h"
 #include "apply/messages.h"
+#include "file/native_path.h"
+#include "file/velk_file.h"
 #include "maker/payload_writer.h"
 
 namespace velk_bench {

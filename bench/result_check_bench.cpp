@@ -14,15 +14,15 @@
 #include <cstdio>
 #include <string>
 
+#include "apply/application.h"
+#include "apply/messages.h"
+#include "apply/result_check.h"
 #include "bench/bench_engine.h"
 #include "bench/bench_harness.h"
 #include "crc/crc32.h"
 #include "file/velk_file.h"
 #include "format/extension_block.h"
-#include "apply/application.h"
-#include "apply/messages.h"
 #include "maker/payload_writer.h"
-#include "apply/result_check.h"
 #include "support/test_support.h"
 
 namespace {

@@ -5,9 +5,9 @@
 
 #include <string>
 
+#include "apply/message_owner.h"
 #include "cli/platform.h"
 #include "cli/progress_line.h"
-#include "apply/message_owner.h"
 
 namespace velk_cli {
 

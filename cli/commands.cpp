@@ -4,19 +4,19 @@
 #include <memory>
 #include <new>
 
+#include "apply/application.h"
+#include "apply/messages.h"
 #include "cli/check_owner.h"
 #include "cli/description.h"
 #include "cli/pending_output.h"
 #include "cli/platform.h"
 #include "cli/terminal_escape.h"
 #include "cli/terminal_owner.h"
+#include "file/io.h"
 #include "file/velk_file.h"
-#include "format/summary.h"
-#include "format/payload_format.h"
-#include "apply/application.h"
-#include "apply/messages.h"
-#include "maker/patch_builder.h"
 #include "format/payload_locator.h"
+#include "format/summary.h"
+#include "maker/patch_builder.h"
 #include "maker/pe_signature.h"
 
 #ifndef VELK_VERSION
@@ -88,7 +88,7 @@ CopyResult CopyStub(CVELK_File& stub, int64_t length, CVELK_xFile& output)
     if (!buffer || !stub.Seek(0)) return CopyResult::kStubReadFailed;
     for (int64_t left = length; left > 0;) {
         const uint32_t n = left < kChunk ? static_cast<uint32_t>(left) : kChunk;
-        if (velk_format::ReadFully(stub, buffer.get(), n) != n) return CopyResult::kStubReadFailed;
+        if (velk_io::ReadFully(stub, buffer.get(), n) != n) return CopyResult::kStubReadFailed;
         if (output.Write(buffer.get(), n) != n) return CopyResult::kOutputWriteFailed;
         left -= n;
     }

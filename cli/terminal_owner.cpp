@@ -1,7 +1,7 @@
 #include "cli/terminal_owner.h"
 
-#include "cli/platform.h"
 #include "apply/messages.h"
+#include "cli/platform.h"
 #include "format/payload_text.h"
 
 namespace velk_cli {

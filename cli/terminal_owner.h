@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "cli/progress_line.h"
 #include "apply/message_owner.h"
+#include "cli/progress_line.h"
 
 namespace velk_cli {
 

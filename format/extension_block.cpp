@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "crc/crc32.h"
+#include "file/io.h"
 
 namespace velk_extension {
 
@@ -12,12 +13,12 @@ void Encode(const VelkResultIdentity& identity, uint8_t (&block)[kBlockBytes])
 {
     std::memset(block, 0, kBlockBytes);
     std::memcpy(block, kTag, kTagBytes);
-    velk_format::StoreLE(block + kLengthAt, kBlockBytes, 4);
-    velk_format::StoreLE(block + kResultCrcAt, identity.resultCrc, 4);
-    velk_format::StoreLE(block + kOriginalSizeAt, identity.originalSize, 8);
-    velk_format::StoreLE(block + kFlagsAt, 0, 4);
+    velk_io::StoreLE(block + kLengthAt, kBlockBytes, 4);
+    velk_io::StoreLE(block + kResultCrcAt, identity.resultCrc, 4);
+    velk_io::StoreLE(block + kOriginalSizeAt, identity.originalSize, 8);
+    velk_io::StoreLE(block + kFlagsAt, 0, 4);
     _m_CRC32 crc;
-    velk_format::StoreLE(block + kBlockBytes - 4, crc.Update(block, kBlockBytes - 4), 4);
+    velk_io::StoreLE(block + kBlockBytes - 4, crc.Update(block, kBlockBytes - 4), 4);
 }
 
 bool Read(CVELK_xFile& source, int64_t payloadOffset, uint64_t dataOffset, VelkResultIdentity* identity)
@@ -25,8 +26,8 @@ bool Read(CVELK_xFile& source, int64_t payloadOffset, uint64_t dataOffset, VelkR
     if (payloadOffset < 0 || payloadOffset > INT64_MAX - kBlockAt || dataOffset < kDataOffsetWithBlock) return false;
     if (!source.Seek(payloadOffset + kBlockAt)) return false;
     uint8_t known[kBlockBytes];
-    if (velk_format::ReadFully(source, known, kBlockBytes) != kBlockBytes) return false;
-    const uint64_t length = velk_format::LoadLE(known + kLengthAt, 4);
+    if (velk_io::ReadFully(source, known, kBlockBytes) != kBlockBytes) return false;
+    const uint64_t length = velk_io::LoadLE(known + kLengthAt, 4);
     if (std::memcmp(known, kTag, kTagBytes) != 0 || length < kBlockBytes || kBlockAt + length > dataOffset)
         return false;
 
@@ -45,13 +46,13 @@ bool Read(CVELK_xFile& source, int64_t payloadOffset, uint64_t dataOffset, VelkR
     uint8_t piece[4096];
     for (uint64_t at = kBlockBytes; at < length;) {
         const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(length - at, sizeof piece));
-        if (velk_format::ReadFully(source, piece, n) != n) return false;
+        if (velk_io::ReadFully(source, piece, n) != n) return false;
         take(piece, at, n);
         at += n;
     }
-    if (velk_format::LoadLE(stored, 4) != ownCrc) return false;
-    identity->resultCrc = static_cast<uint32_t>(velk_format::LoadLE(known + kResultCrcAt, 4));
-    identity->originalSize = velk_format::LoadLE(known + kOriginalSizeAt, 8);
+    if (velk_io::LoadLE(stored, 4) != ownCrc) return false;
+    identity->resultCrc = static_cast<uint32_t>(velk_io::LoadLE(known + kResultCrcAt, 4));
+    identity->originalSize = velk_io::LoadLE(known + kOriginalSizeAt, 8);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "file/io.h"
 #include "file/velk_xfile.h"
 
 namespace velk_format {
@@ -39,53 +40,13 @@ enum class VersionVerdict { kCurrent, kOlder, kUnknown, kInvalid };
 // Classifies the 16 magic bytes (not necessarily NUL-terminated).
 VersionVerdict ClassifyMagic(const uint8_t* magic, size_t length);
 
-inline uint64_t LoadLE(const uint8_t* p, int bytes)
-{
-    uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i) value = value << 8 | p[i];
-    return value;
-}
-
-inline void StoreLE(uint8_t* p, uint64_t value, int bytes)
-{
-    for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-// Reads until `count` bytes have arrived or a read delivers none, so that a read the platform
-// splits (a pipe, a network share, an interrupted call) still counts whole. Returns the bytes
-// got; 0 is the failed read of the format's rules, fewer than `count` means the file ended.
-inline uint32_t ReadFully(CVELK_xFile& file, void* buffer, uint32_t count)
-{
-    auto* out = static_cast<uint8_t*>(buffer);
-    uint32_t done = 0;
-    while (done < count) {
-        const uint32_t got = file.Read(out + done, count - done);
-        if (got == 0) break;
-        done += got;
-    }
-    return done;
-}
-
-// ReadFully at a position (CVELK_xFile::ReadAt).
-inline uint32_t ReadFullyAt(CVELK_xFile& file, int64_t position, void* buffer, uint32_t count)
-{
-    auto* out = static_cast<uint8_t*>(buffer);
-    uint32_t done = 0;
-    while (done < count) {
-        const uint32_t got = file.ReadAt(position + done, out + done, count - done);
-        if (got == 0) break;
-        done += got;
-    }
-    return done;
-}
-
 // Reads a little-endian field of `bytes` bytes. Like every payload read, it fails only when the
 // file delivers no byte at all; a field cut off by the end of the file keeps the bytes it got.
 inline bool ReadField(CVELK_xFile& file, uint64_t* value, int bytes)
 {
     uint8_t raw[8] = {};
-    if (ReadFully(file, raw, static_cast<uint32_t>(bytes)) == 0) return false;
-    *value = LoadLE(raw, bytes);
+    if (velk_io::ReadFully(file, raw, static_cast<uint32_t>(bytes)) == 0) return false;
+    *value = velk_io::LoadLE(raw, bytes);
     return true;
 }
 

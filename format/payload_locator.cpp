@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "file/io.h"
 #include "file/velk_file.h"
-#include "format/payload_format.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ bool ReadAt(CVELK_xFile& file, uint64_t position, void* buffer, uint32_t count)
 {
     // Header fields can point anywhere: past 2^63 there is no file position to read at.
     return position <= static_cast<uint64_t>(INT64_MAX) &&
-           velk_format::ReadFullyAt(file, static_cast<int64_t>(position), buffer, count) == count;
+           velk_io::ReadFullyAt(file, static_cast<int64_t>(position), buffer, count) == count;
 }
 
 // PE: the furthest end of the headers, of every section's raw data, and of a COFF symbol and
@@ -23,30 +23,30 @@ int64_t PeImageEnd(CVELK_xFile& file, uint32_t peOffset)
 {
     uint8_t coff[24];
     if (!ReadAt(file, peOffset, coff, sizeof coff) || std::memcmp(coff, "PE\0\0", 4) != 0) return 0;
-    const uint32_t sections = static_cast<uint32_t>(velk_format::LoadLE(coff + 6, 2));
-    const uint64_t symbolTable = velk_format::LoadLE(coff + 12, 4);
-    const uint64_t symbols = velk_format::LoadLE(coff + 16, 4);
-    const uint32_t optionalSize = static_cast<uint32_t>(velk_format::LoadLE(coff + 20, 2));
+    const uint32_t sections = static_cast<uint32_t>(velk_io::LoadLE(coff + 6, 2));
+    const uint64_t symbolTable = velk_io::LoadLE(coff + 12, 4);
+    const uint64_t symbols = velk_io::LoadLE(coff + 16, 4);
+    const uint32_t optionalSize = static_cast<uint32_t>(velk_io::LoadLE(coff + 20, 2));
     const uint64_t optionalStart = uint64_t(peOffset) + 24;
 
     uint8_t optional[64];
     if (optionalSize < sizeof optional || !ReadAt(file, optionalStart, optional, sizeof optional)) return 0;
-    const uint32_t magic = static_cast<uint32_t>(velk_format::LoadLE(optional, 2));
+    const uint32_t magic = static_cast<uint32_t>(velk_io::LoadLE(optional, 2));
     if (magic != 0x10B && magic != 0x20B) return 0;
-    uint64_t end = velk_format::LoadLE(optional + 60, 4);  // SizeOfHeaders
+    uint64_t end = velk_io::LoadLE(optional + 60, 4);  // SizeOfHeaders
 
     const uint64_t sectionTable = optionalStart + optionalSize;
     for (uint32_t i = 0; i < sections; ++i) {
         uint8_t section[40];
         if (!ReadAt(file, sectionTable + 40ull * i, section, sizeof section)) return 0;
-        const uint64_t rawSize = velk_format::LoadLE(section + 16, 4);
-        const uint64_t rawPointer = velk_format::LoadLE(section + 20, 4);
+        const uint64_t rawSize = velk_io::LoadLE(section + 16, 4);
+        const uint64_t rawPointer = velk_io::LoadLE(section + 20, 4);
         if (rawSize != 0) end = std::max(end, rawPointer + rawSize);
     }
     if (symbolTable != 0) {
         const uint64_t stringTable = symbolTable + symbols * 18;
         uint8_t length[4];
-        const uint64_t stringBytes = ReadAt(file, stringTable, length, 4) ? velk_format::LoadLE(length, 4) : 0;
+        const uint64_t stringBytes = ReadAt(file, stringTable, length, 4) ? velk_io::LoadLE(length, 4) : 0;
         end = std::max(end, stringTable + std::max<uint64_t>(stringBytes, 4));
     }
     PeSignatureFields signature;
@@ -101,9 +101,9 @@ int64_t FindPayloadOffset(CVELK_xFile& file)
 {
     uint8_t start[64] = {};
     if (!file.Seek(0)) return -1;
-    const uint32_t got = velk_format::ReadFully(file, start, sizeof start);
+    const uint32_t got = velk_io::ReadFully(file, start, sizeof start);
     if (got == sizeof start && start[0] == 'M' && start[1] == 'Z') {
-        const int64_t end = PeImageEnd(file, static_cast<uint32_t>(velk_format::LoadLE(start + 0x3C, 4)));
+        const int64_t end = PeImageEnd(file, static_cast<uint32_t>(velk_io::LoadLE(start + 0x3C, 4)));
         return end;
     }
     if (got >= 16 && std::memcmp(start, "\x7F" "ELF", 4) == 0) return ElfImageEnd(file, start);
@@ -114,25 +114,25 @@ bool FindPeSignatureFields(CVELK_xFile& file, PeSignatureFields* fields)
 {
     uint8_t dos[64];
     if (!ReadAt(file, 0, dos, sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
-    const uint64_t peOffset = velk_format::LoadLE(dos + 0x3C, 4);
+    const uint64_t peOffset = velk_io::LoadLE(dos + 0x3C, 4);
     uint8_t coff[24];
     if (!ReadAt(file, peOffset, coff, sizeof coff) || std::memcmp(coff, "PE\0\0", 4) != 0) return false;
-    const uint32_t optionalSize = static_cast<uint32_t>(velk_format::LoadLE(coff + 20, 2));
+    const uint32_t optionalSize = static_cast<uint32_t>(velk_io::LoadLE(coff + 20, 2));
     const uint64_t optionalStart = peOffset + 24;
     uint8_t optional[152] = {};  // through the certificate entry of a PE32+ header
     if (optionalSize < 2 || !ReadAt(file, optionalStart, optional, std::min<uint32_t>(optionalSize, sizeof optional)))
         return false;
-    const uint32_t magic = static_cast<uint32_t>(velk_format::LoadLE(optional, 2));
+    const uint32_t magic = static_cast<uint32_t>(velk_io::LoadLE(optional, 2));
     if (magic != 0x10B && magic != 0x20B) return false;
     // The directory count comes right before the directories; the certificate table is the
     // fifth, and its entry holds a file offset rather than an address.
     const uint32_t countAt = magic == 0x20B ? 108 : 92;
     const uint32_t entry = countAt + 4 + 4 * 8;
-    if (optionalSize < entry + 8 || velk_format::LoadLE(optional + countAt, 4) < 5) return false;
+    if (optionalSize < entry + 8 || velk_io::LoadLE(optional + countAt, 4) < 5) return false;
     fields->checksumAt = optionalStart + 64;
     fields->entryAt = optionalStart + entry;
-    fields->tableOffset = velk_format::LoadLE(optional + entry, 4);
-    fields->tableSize = velk_format::LoadLE(optional + entry + 4, 4);
+    fields->tableOffset = velk_io::LoadLE(optional + entry, 4);
+    fields->tableSize = velk_io::LoadLE(optional + entry + 4, 4);
     return true;
 }
 

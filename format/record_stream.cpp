@@ -3,8 +3,9 @@
 #include <cstring>
 #include <new>
 
-#include "format/payload_format.h"
 #include "apply/messages.h"
+#include "file/io.h"
+#include "format/payload_format.h"
 
 CVELK_ReadAhead::CVELK_ReadAhead(CVELK_xFile& file, uint32_t capacity)
     : m_file(file), m_heap(new (std::nothrow) uint8_t[capacity]), m_buffer(m_heap.get()),
@@ -62,13 +63,13 @@ RecordStatus CVELK_RecordReader::Next(bool keepData)
         // A short read keeps the bytes it got; the stream then fails at its next field anyway.
         uint8_t delta[4] = {};
         if (m_input.Read(delta, 4) == 0) return Fail(kDamaged6_1);
-        m_position += velk_format::LoadLE(delta, 4);
+        m_position += velk_io::LoadLE(delta, 4);
         break;
     }
     case velk_format::kRecordAbsolute: {
         uint8_t position[8] = {};
         if (m_input.Read(position, 8) == 0) return Fail(kDamaged6_2);
-        m_position = velk_format::LoadLE(position, 8);
+        m_position = velk_io::LoadLE(position, 8);
         break;
     }
     case velk_format::kRecordEnd:
@@ -78,9 +79,9 @@ RecordStatus CVELK_RecordReader::Next(bool keepData)
     }
     uint8_t length[2] = {};
     if (m_input.Read(length, 2) == 0) return Fail(kDamaged7);
-    m_length = static_cast<uint32_t>(velk_format::LoadLE(length, 2));
+    const auto count = static_cast<uint32_t>(velk_io::LoadLE(length, 2));
     // A zero length reads nothing, which is a failed read like any other.
-    m_delivered = m_length == 0 ? 0 : keepData ? m_input.Read(m_work, m_length) : m_input.Skip(m_length);
+    m_delivered = count == 0 ? 0 : keepData ? m_input.Read(m_work, count) : m_input.Skip(count);
     if (m_delivered == 0) return Fail(kDamaged8);
     return RecordStatus::kRecord;
 }

@@ -76,8 +76,8 @@ public:
     RecordStatus Next(bool keepData);
 
     uint64_t Position() const { return m_position; }
-    uint32_t Length() const { return m_length; }
-    // Data bytes actually delivered: fewer than Length() only when the payload ends inside them.
+    // Data bytes actually delivered: fewer than the record's length only when the payload ends
+    // inside them.
     uint32_t Delivered() const { return m_delivered; }
     const char16_t* Fault() const { return m_fault; }
 
@@ -91,7 +91,6 @@ private:
     CVELK_ReadAhead& m_input;
     uint8_t* m_work;
     uint64_t m_position = 0;
-    uint32_t m_length = 0;
     uint32_t m_delivered = 0;
     const char16_t* m_fault = nullptr;
 };

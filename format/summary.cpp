@@ -4,9 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "apply/messages.h"
+#include "file/io.h"
 #include "file/velk_file.h"
 #include "format/payload_format.h"
-#include "apply/messages.h"
 #include "format/payload_text.h"
 
 void CQM_DravInfo::Clear()
@@ -35,7 +36,7 @@ bool CQM_DravInfo::ReadInfoFrom(CVELK_xFile& file, int64_t payloadOffset)
     if (!file.Seek(payloadOffset)) return false;
 
     char magic[velk_format::kMagicBytes + 1] = {};
-    if (velk_format::ReadFully(file, magic, velk_format::kMagicBytes) == 0) return false;
+    if (velk_io::ReadFully(file, magic, velk_format::kMagicBytes) == 0) return false;
     int major = 0, minor = 0;
     if (velk_format::ScanVersion(magic, &major, &minor) != 2) return false;
     const std::u16string version = AnsiToUtf16(magic, velk_format::kMagicBytes);
@@ -63,7 +64,7 @@ bool CQM_DravInfo::ReadInfoFrom(CVELK_xFile& file, int64_t payloadOffset)
                            descriptionOffset <= static_cast<uint64_t>(INT64_MAX - payloadOffset);
     if (reachable && file.Seek(payloadOffset + static_cast<int64_t>(descriptionOffset))) {
         uint8_t* bytes = reinterpret_cast<uint8_t*>(m_description);
-        const uint32_t got = velk_format::ReadFully(file, bytes, velk_format::kMaxDescriptionBytes);
+        const uint32_t got = velk_io::ReadFully(file, bytes, velk_format::kMaxDescriptionBytes);
         const uint32_t units = got / 2;
         // The payload is little-endian; decode rather than assume the host's order.
         for (uint32_t i = 0; i < units; ++i)

@@ -10,13 +10,14 @@
 #include <cstring>
 #include <string>
 
-#include "crc/crc32.h"
-#include "support/fault_file.h"
-#include "file/memory_file.h"
-#include "fuzz/fuzz_support.h"
-#include "format/payload_format.h"
 #include "apply/application.h"
 #include "apply/messages.h"
+#include "crc/crc32.h"
+#include "file/io.h"
+#include "file/memory_file.h"
+#include "format/payload_format.h"
+#include "fuzz/fuzz_support.h"
+#include "support/fault_file.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ public:
         uint8_t raw[8] = {};
         std::memcpy(raw, m_bytes.data() + m_at, static_cast<size_t>(got));
         m_at += got;
-        *value = velk_format::LoadLE(raw, bytes);
+        *value = velk_io::LoadLE(raw, bytes);
         return true;
     }
     uint64_t Skip(uint64_t count)

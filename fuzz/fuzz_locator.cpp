@@ -2,8 +2,8 @@
 // section and segment tables that may point anywhere; and taking the signature off the image
 // found, as create does with a signed patch as its stub.
 #include "file/memory_file.h"
-#include "fuzz/fuzz_support.h"
 #include "format/payload_locator.h"
+#include "fuzz/fuzz_support.h"
 #include "maker/pe_signature.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

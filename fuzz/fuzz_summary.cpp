@@ -4,10 +4,11 @@
 #include <memory>
 #include <string>
 
+#include "file/io.h"
 #include "file/memory_file.h"
-#include "fuzz/fuzz_support.h"
-#include "format/summary.h"
 #include "format/payload_format.h"
+#include "format/summary.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
 
@@ -35,9 +36,9 @@ void ReadAt(const std::vector<uint8_t>& bytes, int64_t offset)
     const uint8_t* header = bytes.data() + offset;
     VELK_FUZZ_CHECK(bytes.size() >= static_cast<uint64_t>(offset) + 32);
     VELK_FUZZ_CHECK(velk_format::ClassifyMagic(header, 16) == velk_format::VersionVerdict::kCurrent);
-    VELK_FUZZ_CHECK(info->PatchedSize() == static_cast<int64_t>(velk_format::LoadLE(header + 16, 8)));
-    VELK_FUZZ_CHECK(info->TargetCrc() == velk_format::LoadLE(header + 24, 4));
-    const uint64_t dataOffset = velk_format::LoadLE(header + 28, 4);
+    VELK_FUZZ_CHECK(info->PatchedSize() == static_cast<int64_t>(velk_io::LoadLE(header + 16, 8)));
+    VELK_FUZZ_CHECK(info->TargetCrc() == velk_io::LoadLE(header + 24, 4));
+    const uint64_t dataOffset = velk_io::LoadLE(header + 28, 4);
     VELK_FUZZ_CHECK(dataOffset >= 40 && dataOffset < bytes.size());
     // The result's CRC-32 is there exactly when the extension block counts.
     uint32_t resultCrc = 0;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "crc/crc32.h"
-#include "format/payload_format.h"
+#include "file/io.h"
 
 #define VELK_FUZZ_CHECK(condition)                                                                \
     do {                                                                                          \
@@ -56,10 +56,10 @@ inline bool ModelExtensionBlock(const std::vector<uint8_t>& file, uint64_t paylo
 {
     const uint64_t at = payloadOffset + 40;
     if (at + 12 > file.size() || std::memcmp(&file[at], "VELKEXT1", 8) != 0) return false;
-    const uint64_t length = velk_format::LoadLE(&file[at + 8], 4);
+    const uint64_t length = velk_io::LoadLE(&file[at + 8], 4);
     if (length < 32 || 40 + length > dataOffset || at + length > file.size()) return false;
     const uint32_t own = ~velk_crc32::ExtendBytewise(0xFFFFFFFFu, &file[at], length - 4);
-    if (own != velk_format::LoadLE(&file[at + length - 4], 4)) return false;
-    *resultCrc = static_cast<uint32_t>(velk_format::LoadLE(&file[at + 12], 4));
+    if (own != velk_io::LoadLE(&file[at + length - 4], 4)) return false;
+    *resultCrc = static_cast<uint32_t>(velk_io::LoadLE(&file[at + 12], 4));
     return true;
 }

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "fuzz/fuzz_support.h"
 #include "format/payload_format.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
 

@@ -13,7 +13,6 @@
 #include "crc/crc32.h"
 #include "file/memory_file.h"
 #include "format/extension_block.h"
-#include "format/payload_format.h"
 #include "journal/journal_writer.h"
 #include "maker/payload_writer.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "crc/crc32.h"
-#include "format/payload_format.h"
+#include "file/io.h"
 
 namespace velk_journal {
 
@@ -20,25 +20,25 @@ uint32_t Crc(const uint8_t* bytes, uint32_t length)
 
 void Put(uint8_t*& out, uint64_t value, int bytes)
 {
-    velk_format::StoreLE(out, value, bytes);
+    velk_io::StoreLE(out, value, bytes);
     out += bytes;
 }
 
 uint64_t Get(const uint8_t*& in, int bytes)
 {
-    const uint64_t value = velk_format::LoadLE(in, bytes);
+    const uint64_t value = velk_io::LoadLE(in, bytes);
     in += bytes;
     return value;
 }
 
 void SealWithCrc(uint8_t* bytes, uint32_t length)
 {
-    velk_format::StoreLE(bytes + length - 4, Crc(bytes, length - 4), 4);
+    velk_io::StoreLE(bytes + length - 4, Crc(bytes, length - 4), 4);
 }
 
 bool CrcHolds(const uint8_t* bytes, uint32_t length)
 {
-    return velk_format::LoadLE(bytes + length - 4, 4) == Crc(bytes, length - 4);
+    return velk_io::LoadLE(bytes + length - 4, 4) == Crc(bytes, length - 4);
 }
 
 }  // namespace

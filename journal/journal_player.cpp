@@ -4,7 +4,7 @@
 #include <new>
 
 #include "crc/crc32.h"
-#include "format/payload_format.h"
+#include "file/io.h"
 #include "journal/journal_samples.h"
 
 using namespace velk_journal;
@@ -13,7 +13,7 @@ CVELK_JournalPlayer::CVELK_JournalPlayer(CVELK_xFile& journal) : m_journal(journ
 
 bool CVELK_JournalPlayer::ReadJournal(int64_t position, uint8_t* buffer, uint32_t count)
 {
-    return velk_format::ReadFullyAt(m_journal, position, buffer, count) == count;
+    return velk_io::ReadFullyAt(m_journal, position, buffer, count) == count;
 }
 
 JournalVerdict CVELK_JournalPlayer::Examine()
@@ -93,11 +93,11 @@ bool CVELK_JournalPlayer::WalkBlocks(CVELK_xFile* target)
     for (int64_t at = kHeaderBytes; at < end; ++blocks) {
         uint8_t head[kBlockHeaderBytes];
         if (end - at < kBlockHeaderBytes || !ReadJournal(at, head, kBlockHeaderBytes)) return false;
-        const auto length = static_cast<uint32_t>(velk_format::LoadLE(head, 4));
+        const auto length = static_cast<uint32_t>(velk_io::LoadLE(head, 4));
         if (length == 0 || length > kBlockBytes || length > end - at - kBlockHeaderBytes) return false;
         if (!ReadJournal(at + kBlockHeaderBytes, m_block.get(), length)) return false;
         _m_CRC32 crc;
-        if (crc.Update(m_block.get(), length) != velk_format::LoadLE(head + 4, 4)) return false;
+        if (crc.Update(m_block.get(), length) != velk_io::LoadLE(head + 4, 4)) return false;
         all.Update(head, kBlockHeaderBytes);
         allCrc = all.Update(m_block.get(), length);
         at += kBlockHeaderBytes + length;
@@ -105,18 +105,13 @@ bool CVELK_JournalPlayer::WalkBlocks(CVELK_xFile* target)
         for (uint32_t offset = 0; offset < length;) {
             if (length - offset < kEntryHeaderBytes) return false;
             const uint8_t* entry = m_block.get() + offset;
-            const auto position = static_cast<int64_t>(velk_format::LoadLE(entry, 8));
-            const auto bytes = static_cast<uint32_t>(velk_format::LoadLE(entry + 8, 4));
+            const auto position = static_cast<int64_t>(velk_io::LoadLE(entry, 8));
+            const auto bytes = static_cast<uint32_t>(velk_io::LoadLE(entry + 8, 4));
             offset += kEntryHeaderBytes;
             if (bytes > length - offset || position < 0 || position > m_header.oldSize - bytes) return false;
             if (target) {
                 const uint8_t* data = entry + kEntryHeaderBytes;
-                if (!target->Seek(position)) return false;
-                for (uint32_t done = 0; done < bytes;) {
-                    const uint32_t n = target->Write(data + done, bytes - done);
-                    if (n == 0) return false;
-                    done += n;
-                }
+                if (!target->Seek(position) || !velk_io::WriteFully(*target, data, bytes)) return false;
             }
             offset += bytes;
         }

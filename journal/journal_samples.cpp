@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "format/payload_format.h"
+#include "file/io.h"
+
 
 using namespace velk_journal;
 
@@ -55,7 +56,7 @@ bool CVELK_JournalSamples::Choose(CVELK_xFile& target, Trailer* trailer)
         s.length = c.length;
         const int64_t stored = std::max<int64_t>(0, std::min<int64_t>(c.length, m_header.oldSize - c.position));
         const auto count = static_cast<uint32_t>(stored);
-        if (count > 0 && velk_format::ReadFullyAt(target, c.position, s.before, count) != count) return false;
+        if (count > 0 && velk_io::ReadFullyAt(target, c.position, s.before, count) != count) return false;
         for (uint32_t b = 0; b < c.length; ++b) {
             // What a byte no record writes ends as: its old value where the resize keeps it,
             // otherwise a zero or nothing.
@@ -101,7 +102,7 @@ CVELK_JournalSamples::Agreement CVELK_JournalSamples::Check(const Sample& sample
     uint8_t bytes[kSampleBytes];
     const auto present =
         static_cast<uint32_t>(std::max<int64_t>(0, std::min<int64_t>(sample.length, size - sample.position)));
-    if (present > 0 && velk_format::ReadFullyAt(target, sample.position, bytes, present) != present)
+    if (present > 0 && velk_io::ReadFullyAt(target, sample.position, bytes, present) != present)
         return Agreement::kReadFailed;
     for (uint32_t b = 0; b < sample.length; ++b) {
         const int64_t x = sample.position + b;

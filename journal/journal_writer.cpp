@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "format/payload_format.h"
+#include "file/io.h"
 
 using namespace velk_journal;
 
@@ -45,7 +45,7 @@ JournalStatus CVELK_JournalWriter::Begin()
     // has either no whole header yet or this one (undo_journal.h).
     uint8_t header[kHeaderBytes];
     EncodeHeader(m_header, header);
-    return WriteAll(header, kHeaderBytes) && m_journal.Flush() ? JournalStatus::kOk : JournalStatus::kJournalFailed;
+    return velk_io::WriteFully(m_journal, header, kHeaderBytes) && m_journal.Flush() ? JournalStatus::kOk : JournalStatus::kJournalFailed;
 }
 
 JournalStatus CVELK_JournalWriter::Note(int64_t position, const uint8_t* data, uint32_t length)
@@ -94,8 +94,8 @@ JournalStatus CVELK_JournalWriter::SaveNow(int64_t from, int64_t to)
         const uint32_t room = m_blockCapacity - m_blockUsed - kEntryHeaderBytes;
         const auto length = static_cast<uint32_t>(std::min<int64_t>({to - from, m_readTo - from, room}));
         uint8_t* entry = m_block.get() + m_blockUsed;
-        velk_format::StoreLE(entry, static_cast<uint64_t>(from), 8);
-        velk_format::StoreLE(entry + 8, length, 4);
+        velk_io::StoreLE(entry, static_cast<uint64_t>(from), 8);
+        velk_io::StoreLE(entry + 8, length, 4);
         std::memcpy(entry + kEntryHeaderBytes, m_read.get() + (from - m_readFrom), length);
         m_blockUsed += kEntryHeaderBytes + length;
         from += length;
@@ -112,7 +112,7 @@ bool CVELK_JournalWriter::Fill(int64_t from, int64_t need)
     const int64_t length =
         std::min<int64_t>({std::max<int64_t>(need, m_readAhead), m_readCapacity, m_header.oldSize - from});
     const auto count = static_cast<uint32_t>(length);
-    if (velk_format::ReadFullyAt(m_target, from, m_read.get(), count) != count) return false;
+    if (velk_io::ReadFullyAt(m_target, from, m_read.get(), count) != count) return false;
     m_readFrom = from;
     m_readTo = from + length;
     return true;
@@ -124,23 +124,13 @@ bool CVELK_JournalWriter::CloseBlock()
     if (payload == 0) return true;
     uint8_t* block = m_block.get();
     _m_CRC32 crc;
-    velk_format::StoreLE(block, payload, 4);
-    velk_format::StoreLE(block + 4, crc.Update(block + kBlockHeaderBytes, payload), 4);
-    if (!WriteAll(block, m_blockUsed)) return false;
+    velk_io::StoreLE(block, payload, 4);
+    velk_io::StoreLE(block + 4, crc.Update(block + kBlockHeaderBytes, payload), 4);
+    if (!velk_io::WriteFully(m_journal, block, m_blockUsed)) return false;
     m_trailer.blocksCrc = m_blocksCrc.Update(block, m_blockUsed);
     m_trailer.blocks += 1;
     m_trailer.blockBytes += m_blockUsed;
     m_blockUsed = kBlockHeaderBytes;
-    return true;
-}
-
-bool CVELK_JournalWriter::WriteAll(const uint8_t* data, uint32_t length)
-{
-    for (uint32_t done = 0; done < length;) {
-        const uint32_t n = m_journal.Write(data + done, length - done);
-        if (n == 0) return false;
-        done += n;
-    }
     return true;
 }
 
@@ -152,6 +142,6 @@ JournalStatus CVELK_JournalWriter::MarkComplete()
     if (!m_journal.Flush()) return JournalStatus::kJournalFailed;
     uint8_t trailer[kTrailerBytes];
     EncodeTrailer(m_trailer, trailer);
-    if (!WriteAll(trailer, kTrailerBytes) || !m_journal.Flush()) return JournalStatus::kJournalFailed;
+    if (!velk_io::WriteFully(m_journal, trailer, kTrailerBytes) || !m_journal.Flush()) return JournalStatus::kJournalFailed;
     return RewriteJournalState(m_journal, m_header, State::kSealed) ? JournalStatus::kOk : JournalStatus::kJournalFailed;
 }

@@ -51,7 +51,6 @@ private:
     JournalStatus SaveNow(int64_t from, int64_t to);
     bool Fill(int64_t from, int64_t need);
     bool CloseBlock();
-    bool WriteAll(const uint8_t* data, uint32_t length);
     JournalStatus MarkComplete();
 
     CVELK_xFile& m_journal;

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "crc/crc32.h"
+#include "file/io.h"
 #include "format/payload_format.h"
 
 namespace {
@@ -182,11 +183,11 @@ VelkBuildStatus CVELK_PatchBuilder::Build(CVELK_xFile& output)
         if (!ReportProgress(static_cast<int64_t>(position), total)) return VelkBuildStatus::kCancelled;
         const uint32_t length =
             static_cast<uint32_t>(std::min<uint64_t>(m_blockBytes, static_cast<uint64_t>(modifiedSize) - position));
-        if (velk_format::ReadFully(m_modified, modifiedData, length) != length) return VelkBuildStatus::kModifiedReadFailed;
+        if (velk_io::ReadFully(m_modified, modifiedData, length) != length) return VelkBuildStatus::kModifiedReadFailed;
         identity.resultCrc = modifiedCrc.Update(modifiedData, length);
         const uint32_t fromOriginal =
             position < common ? static_cast<uint32_t>(std::min<uint64_t>(length, common - position)) : 0;
-        if (fromOriginal > 0 && velk_format::ReadFully(m_original, originalBlock.get(), fromOriginal) != fromOriginal)
+        if (fromOriginal > 0 && velk_io::ReadFully(m_original, originalBlock.get(), fromOriginal) != fromOriginal)
             return VelkBuildStatus::kOriginalReadFailed;
         if (fromOriginal < length) std::memset(originalBlock.get() + fromOriginal, 0, length - fromOriginal);
         if (m_checkCrc && fromOriginal > 0) originalCrc = crc.Update(originalBlock.get(), fromOriginal);
@@ -205,7 +206,7 @@ VelkBuildStatus CVELK_PatchBuilder::Build(CVELK_xFile& output)
             if (!ReportProgress(static_cast<int64_t>(at), total)) return VelkBuildStatus::kCancelled;
             const uint32_t length =
                 static_cast<uint32_t>(std::min<uint64_t>(m_blockBytes, static_cast<uint64_t>(originalSize) - at));
-            if (velk_format::ReadFully(m_original, originalBlock.get(), length) != length)
+            if (velk_io::ReadFully(m_original, originalBlock.get(), length) != length)
                 return VelkBuildStatus::kOriginalReadFailed;
             originalCrc = crc.Update(originalBlock.get(), length);
             at += length;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "file/io.h"
 #include "file/memory_file.h"
 
 namespace {
@@ -19,9 +20,9 @@ bool CVELK_PayloadWriter::Begin(int64_t patchedSize, uint32_t targetCrc, const c
     if (m_start < 0) return m_ok = false;
     std::memset(m_header, 0, sizeof m_header);
     std::strncpy(reinterpret_cast<char*>(m_header), magic, velk_format::kMagicBytes);
-    velk_format::StoreLE(m_header + velk_format::kPatchedSizeOffset, static_cast<uint64_t>(patchedSize), 8);
-    velk_format::StoreLE(m_header + velk_format::kTargetCrcOffset, targetCrc, 4);
-    velk_format::StoreLE(m_header + velk_format::kDataOffsetOffset, velk_format::kHeaderBytes, 4);
+    velk_io::StoreLE(m_header + velk_format::kPatchedSizeOffset, static_cast<uint64_t>(patchedSize), 8);
+    velk_io::StoreLE(m_header + velk_format::kTargetCrcOffset, targetCrc, 4);
+    velk_io::StoreLE(m_header + velk_format::kDataOffsetOffset, velk_format::kHeaderBytes, 4);
     m_headerBytes = velk_format::kHeaderBytes;
     return Put(m_header, m_headerBytes);
 }
@@ -30,14 +31,14 @@ bool CVELK_PayloadWriter::ReserveExtensionBlock()
 {
     if (!m_ok || Size() != velk_format::kHeaderBytes) return m_ok = false;
     m_headerBytes = velk_extension::kDataOffsetWithBlock;
-    velk_format::StoreLE(m_header + velk_format::kDataOffsetOffset, m_headerBytes, 4);
+    velk_io::StoreLE(m_header + velk_format::kDataOffsetOffset, m_headerBytes, 4);
     m_buffer.assign(m_header, m_header + m_headerBytes);
     return true;
 }
 
 void CVELK_PayloadWriter::SetTargetCrc(uint32_t crc)
 {
-    velk_format::StoreLE(m_header + velk_format::kTargetCrcOffset, crc, 4);
+    velk_io::StoreLE(m_header + velk_format::kTargetCrcOffset, crc, 4);
 }
 
 void CVELK_PayloadWriter::SetResultIdentity(const VelkResultIdentity& identity)
@@ -58,8 +59,8 @@ bool CVELK_PayloadWriter::AddRelative(uint32_t delta, const uint8_t* data, uint3
 {
     uint8_t head[velk_format::kRelativeRecordOverhead];
     head[0] = velk_format::kRecordRelative;
-    velk_format::StoreLE(head + 1, delta, 4);
-    velk_format::StoreLE(head + 5, length, 2);
+    velk_io::StoreLE(head + 1, delta, 4);
+    velk_io::StoreLE(head + 5, length, 2);
     m_position += delta;
     return Put(head, sizeof head) && Put(data, length);
 }
@@ -68,8 +69,8 @@ bool CVELK_PayloadWriter::AddAbsolute(uint64_t position, const uint8_t* data, ui
 {
     uint8_t head[velk_format::kAbsoluteRecordOverhead];
     head[0] = velk_format::kRecordAbsolute;
-    velk_format::StoreLE(head + 1, position, 8);
-    velk_format::StoreLE(head + 9, length, 2);
+    velk_io::StoreLE(head + 1, position, 8);
+    velk_io::StoreLE(head + 9, length, 2);
     m_position = position;
     return Put(head, sizeof head) && Put(data, length);
 }
@@ -83,11 +84,11 @@ bool CVELK_PayloadWriter::Finish(const std::u16string& description)
         descriptionOffset = Size();
         std::vector<uint8_t> bytes((description.size() + 1) * 2, 0);
         for (size_t i = 0; i < description.size(); ++i)
-            velk_format::StoreLE(&bytes[2 * i], description[i], 2);
+            velk_io::StoreLE(&bytes[2 * i], description[i], 2);
         if (!Put(bytes.data(), bytes.size())) return false;
     }
     if (!Flush()) return false;
-    velk_format::StoreLE(m_header + velk_format::kDescriptionOffsetOffset, descriptionOffset, 8);
+    velk_io::StoreLE(m_header + velk_format::kDescriptionOffsetOffset, descriptionOffset, 8);
     if (m_headerBytes == velk_extension::kDataOffsetWithBlock && m_hasIdentity) {
         uint8_t block[velk_extension::kBlockBytes];
         velk_extension::Encode(m_identity, block);

@@ -30,8 +30,6 @@ public:
     // The two record types as they are, for payloads built by hand (length may be 0 here).
     bool AddRelative(uint32_t delta, const uint8_t* data, uint32_t length);
     bool AddAbsolute(uint64_t position, const uint8_t* data, uint32_t length);
-    // Any bytes, for damaged payloads in tests.
-    bool AddRaw(const uint8_t* data, size_t length) { return Put(data, length); }
     // End record, then the description (UTF-16LE with a terminating NUL) unless it is empty.
     bool Finish(const std::u16string& description);
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "format/payload_format.h"
+#include "file/io.h"
 #include "format/payload_locator.h"
 
 namespace {
@@ -19,7 +19,7 @@ bool ComputeChecksum(CVELK_xFile& file, uint64_t length, uint64_t checksumAt, ui
     uint64_t sum = 0;
     for (uint64_t at = 0; at < length;) {
         const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kChunk, length - at));
-        if (velk_format::ReadFully(file, buffer.get(), n) != n) return false;
+        if (velk_io::ReadFully(file, buffer.get(), n) != n) return false;
         for (uint64_t i = std::max(at, checksumAt); i < std::min(at + n, checksumAt + 4); ++i) buffer[i - at] = 0;
         for (uint32_t i = 0; i < n; i += 2) {
             sum += buffer[i] | (i + 1 < n ? uint32_t(buffer[i + 1]) << 8 : 0u);
@@ -51,7 +51,7 @@ int64_t RemovePeSignature(CVELK_xFile& file, int64_t length)
     if ((image != end && !file.SetSize(static_cast<int64_t>(image))) || !file.Seek(static_cast<int64_t>(fields.entryAt)) ||
         file.Write(noEntry, sizeof noEntry) != sizeof noEntry || !ComputeChecksum(file, image, fields.checksumAt, &checksum))
         return -1;
-    velk_format::StoreLE(field, checksum, 4);
+    velk_io::StoreLE(field, checksum, 4);
     if (!file.Seek(static_cast<int64_t>(fields.checksumAt)) || file.Write(field, 4) != 4 ||
         !file.Seek(static_cast<int64_t>(image)))
         return -1;

@@ -8,16 +8,16 @@
 #include <filesystem>
 #include <functional>
 
+#include "apply/application.h"
+#include "apply/messages.h"
 #include "crc/chunked_crc.h"
 #include "crc/crc32.h"
-#include "support/fault_file.h"
 #include "file/memory_file.h"
 #include "file/velk_file.h"
-#include "apply/application.h"
 #include "journal/journal_format.h"
-#include "apply/messages.h"
 #include "maker/payload_writer.h"
 #include "support/crash_disk.h"
+#include "support/fault_file.h"
 #include "support/payload_builder.h"
 #include "support/test_support.h"
 

@@ -4,10 +4,10 @@
 
 #include <filesystem>
 
-#include "crc/crc32.h"
-#include "file/velk_file.h"
 #include "apply/application.h"
 #include "apply/messages.h"
+#include "crc/crc32.h"
+#include "file/velk_file.h"
 #include "maker/payload_writer.h"
 #include "support/payload_builder.h"
 #include "support/test_support.h"

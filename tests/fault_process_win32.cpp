@@ -11,9 +11,9 @@
 #include <string>
 #include <thread>
 
-#include "file/velk_file.h"
 #include "apply/application.h"
 #include "apply/messages.h"
+#include "file/velk_file.h"
 #include "maker/payload_writer.h"
 #include "support/test_support.h"
 

@@ -20,12 +20,12 @@
 #include <functional>
 #include <string>
 
-#include "file/velk_file.h"
-#include "format/summary.h"
 #include "apply/application.h"
 #include "apply/messages.h"
-#include "maker/payload_writer.h"
+#include "file/velk_file.h"
 #include "format/payload_text.h"
+#include "format/summary.h"
+#include "maker/payload_writer.h"
 #include "support/test_support.h"
 
 namespace {

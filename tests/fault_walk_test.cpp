@@ -11,15 +11,15 @@
 #include <algorithm>
 #include <sstream>
 
+#include "apply/application.h"
+#include "apply/messages.h"
 #include "crc/crc32.h"
-#include "support/fault_file.h"
 #include "file/memory_file.h"
 #include "file/velk_file.h"
 #include "format/summary.h"
-#include "apply/application.h"
-#include "apply/messages.h"
 #include "maker/payload_writer.h"
 #include "support/crash_disk.h"
+#include "support/fault_file.h"
 #include "support/test_support.h"
 
 namespace {

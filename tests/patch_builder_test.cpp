@@ -4,14 +4,15 @@
 #include <deque>
 #include <functional>
 
-#include "crc/crc32.h"
-#include "file/memory_file.h"
-#include "file/velk_file.h"
-#include "format/summary.h"
-#include "format/extension_block.h"
-#include "format/payload_format.h"
 #include "apply/application.h"
 #include "apply/messages.h"
+#include "crc/crc32.h"
+#include "file/io.h"
+#include "file/memory_file.h"
+#include "file/velk_file.h"
+#include "format/extension_block.h"
+#include "format/payload_format.h"
+#include "format/summary.h"
 #include "maker/patch_builder.h"
 #include "support/test_support.h"
 
@@ -420,8 +421,8 @@ TEST(PatchBuilderOnDisk, SparsePairBeyondFourGiB)
         const uint32_t length = static_cast<uint32_t>(c.data.size()) + 8192;
         Bytes expected(length), actual(length);
         ASSERT_TRUE(target.Seek(from) && modified.Seek(from));
-        const uint32_t got = velk_format::ReadFully(modified, expected.data(), length);
-        ASSERT_EQ(velk_format::ReadFully(target, actual.data(), length), got);
+        const uint32_t got = velk_io::ReadFully(modified, expected.data(), length);
+        ASSERT_EQ(velk_io::ReadFully(target, actual.data(), length), got);
         EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + got, actual.begin())) << c.position;
     }
 }

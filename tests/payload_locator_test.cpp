@@ -2,11 +2,11 @@
 
 #include <filesystem>
 
-#include "support/fault_file.h"
+#include "file/io.h"
 #include "file/memory_file.h"
-#include "format/payload_format.h"
 #include "format/payload_locator.h"
 #include "maker/pe_signature.h"
+#include "support/fault_file.h"
 #include "support/payload_builder.h"
 #include "support/test_support.h"
 
@@ -16,7 +16,7 @@
 
 namespace {
 
-using velk_format::StoreLE;
+using velk_io::StoreLE;
 
 // A minimal PE image: DOS header, PE signature, COFF header, a PE32+ optional header and a
 // section table, with the raw data of each section where the table says.
@@ -143,7 +143,7 @@ std::vector<uint8_t> UnsignedImageOf(const std::vector<uint8_t>& signedPatch)
 
 uint32_t ChecksumOf(const std::vector<uint8_t>& file)
 {
-    return static_cast<uint32_t>(velk_format::LoadLE(&file[0x98 + 64], 4));
+    return static_cast<uint32_t>(velk_io::LoadLE(&file[0x98 + 64], 4));
 }
 
 TEST(PeSignature, SignedPatchGivesBackItsImage)
@@ -225,7 +225,7 @@ TEST(PeSignature, RealExecutableComesBackAsLinked)
     PeSignatureFields fields;
     if (!FindPeSignatureFields(probe, &fields)) GTEST_SKIP() << "not a PE file";
     ASSERT_EQ(fields.tableSize, 0u);
-    ASSERT_NE(velk_format::LoadLE(&self[fields.checksumAt], 4), 0u) << "the linker wrote no checksum";
+    ASSERT_NE(velk_io::LoadLE(&self[fields.checksumAt], 4), 0u) << "the linker wrote no checksum";
     EXPECT_EQ(UnsignedImageOf(Signed(WithPayload(self))), self);
 }
 

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "file/memory_file.h"
-#include "format/summary.h"
 #include "apply/application.h"
 #include "apply/messages.h"
+#include "file/memory_file.h"
+#include "format/summary.h"
 #include "maker/payload_writer.h"
 #include "support/payload_builder.h"
 #include "support/test_support.h"

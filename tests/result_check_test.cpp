@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "crc/crc32.h"
-#include "support/fault_file.h"
-#include "file/memory_file.h"
 #include "apply/result_check.h"
+#include "crc/crc32.h"
+#include "file/memory_file.h"
+#include "support/fault_file.h"
 #include "support/test_support.h"
 
 namespace {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "apply/target_writer.h"
 #include "file/memory_file.h"
 #include "file/velk_file.h"
-#include "apply/target_writer.h"
 #include "support/test_support.h"
 
 #ifndef _WIN32

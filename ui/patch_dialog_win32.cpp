@@ -1,9 +1,9 @@
 #include "ui/patch_dialog_win32.h"
 
-#include "format/summary.h"
 #include "apply/application.h"
 #include "apply/messages.h"
 #include "format/payload_locator.h"
+#include "format/summary.h"
 #include "resources/resource_ids.h"
 #include "ui/line_breaks.h"
 #include "ui/message_box_owner_win32.h"

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "crc/crc32.h"
-#include "format/payload_format.h"
 
 class PayloadBytes {
 public:

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "file/native_path.h"
 #include "apply/message_owner.h"
+#include "file/native_path.h"
 
 struct ProgressReport {
     VelkProgressStage stage;

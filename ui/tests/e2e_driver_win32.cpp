@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "apply/messages.h"
 #include "crc/crc32.h"
 #include "file/velk_file.h"
-#include "apply/messages.h"
 #include "format/payload_locator.h"
 #include "maker/payload_writer.h"
 #include "resources/resource_ids.h"
