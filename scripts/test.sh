@@ -4,7 +4,7 @@
 # replays included, under ASan and UBSan; the fuzz preset is built so that the libFuzzer
 # programs keep linking (they run by hand, docs/fuzzing.md). The release packages are made,
 # checked, and built once more from a copy of the sources in another folder, which must give the
-# same bytes, and the same velkstub.exe the tests ran.
+# same bytes, and the same patch programs, x64 and x86, that the tests ran.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,7 +19,8 @@ done
 echo "== release: packages, checked and built a second time elsewhere"
 scripts/release.sh
 bash tests/release/package_test.sh dist
-bash tests/release/reproducible_test.sh dist build/win64/bin/velkstub.exe build/native/bin/velkstub.exe
+bash tests/release/reproducible_test.sh dist build/win64/bin/velkstub.exe build/native/bin/velkstub.exe \
+  build/win32/bin/velkstub-x86.exe build/native/bin/velkstub-x86.exe
 
 echo "== test: native"
 ctest --preset native
