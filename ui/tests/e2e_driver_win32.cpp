@@ -635,7 +635,7 @@ private:
         m_patched = m_original;
         m_patched.resize(310002, 0);
         for (const VelkRecord& r : m_records)
-            for (size_t i = 0; i < r.data.size(); ++i) m_patched[r.position + i] = r.data[i];
+            for (size_t i = 0; i < r.data.size(); ++i) m_patched[static_cast<size_t>(r.position + i)] = r.data[i];
 
         const uint32_t crc = Crc(m_original);
         const int64_t patchedSize = static_cast<int64_t>(m_patched.size());
