@@ -7,7 +7,7 @@ namespace velk_cli {
 const char kUsage[] =
     "Usage:\n"
     "  velkpatch create ORIGINAL MODIFIED -o OUTPUT [--description FILE] [--no-crc]\n"
-    "                   [--stub FILE | --payload-only]\n"
+    "                   [--stub FILE | --x86 | --payload-only]\n"
     "  velkpatch info PATCH\n"
     "  velkpatch apply PATCH TARGET [--yes | --no]\n"
     "  velkpatch check PATCH TARGET\n"
@@ -22,7 +22,11 @@ const char kUsage[] =
     "  check    tell whether PATCH applies to TARGET, without changing it\n"
     "  recover  undo an interrupted apply to TARGET, patching nothing\n"
     "\n"
-    "Run 'velkpatch COMMAND --help' for the options of a command.\n"
+    "Options:\n"
+    "  -h, --help     show this text; after a command, as in 'velkpatch create --help', the\n"
+    "                 options of that command\n"
+    "  -V, --version  show the version\n"
+    "\n"
     "Exit codes: 0 success, 1 failure, 2 usage error, 3 declined at the CRC question, 130\n"
     "interrupted (TARGET left as it was); check: 4 already patched, 5 not the expected file.\n"
     "A closed or broken output stream changes neither what is done to files nor the exit code;\n"
@@ -41,7 +45,9 @@ const char kCreateUsage[] =
     "  --description FILE    UTF-8 text shown to the user before patching (a pipe will do)\n"
     "  --no-crc              do not check the target's CRC-32 before patching\n"
     "  --stub FILE           the Windows patcher to put in front of the payload\n"
-    "                        (default: velkstub.exe beside velkpatch)\n"
+    "                        (default: velkstub.exe beside velkpatch, the x64 patcher)\n"
+    "  --x86                 put the x86 patcher in front instead, velkstub-x86.exe beside\n"
+    "                        velkpatch: its patch also runs on 32-bit Windows\n"
     "  --payload-only        write the bare payload, without the patcher\n";
 
 const char kInfoUsage[] =
@@ -183,6 +189,8 @@ bool ParseArguments(const std::vector<NativeString>& args, CommandLine* command,
             command->hasStub = true;
         } else if (create && arg == "--no-crc" && !hasInlineValue) {
             command->noCrc = true;
+        } else if (create && arg == "--x86" && !hasInlineValue) {
+            command->stubArchitecture = StubArchitecture::kX86;
         } else if (create && arg == "--payload-only" && !hasInlineValue) {
             command->payloadOnly = true;
         } else if (apply && (arg == "--yes" || arg == "-y") && !hasInlineValue) {
@@ -203,6 +211,10 @@ bool ParseArguments(const std::vector<NativeString>& args, CommandLine* command,
         if (command->output.empty()) return Fail(error, "create needs -o OUTPUT");
         if (command->hasStub && command->payloadOnly)
             return Fail(error, "--stub and --payload-only exclude each other");
+        if (command->stubArchitecture == StubArchitecture::kX86 && command->hasStub)
+            return Fail(error, "--stub and --x86 exclude each other");
+        if (command->stubArchitecture == StubArchitecture::kX86 && command->payloadOnly)
+            return Fail(error, "--x86 and --payload-only exclude each other");
         command->original = positional[0];
         command->modified = positional[1];
         return true;

@@ -11,6 +11,10 @@ namespace velk_cli {
 
 enum class CommandKind { kHelp, kVersion, kCreate, kInfo, kApply, kCheck, kRecover };
 
+// The Windows patchers that velkpatch ships: x64 (the default) and x86, which runs on 32-bit
+// Windows as well.
+enum class StubArchitecture { kX64, kX86 };
+
 struct CommandLine {
     CommandKind kind = CommandKind::kHelp;
     std::string helpTopic;  // the command whose help was asked for, empty for the overview
@@ -20,6 +24,7 @@ struct CommandLine {
     bool noCrc = false;
     bool payloadOnly = false;
     bool hasStub = false;
+    StubArchitecture stubArchitecture = StubArchitecture::kX64;  // of the patcher found, without --stub
     // info, apply, check, recover
     NativeString patch, target;
     CrcAnswer answer = CrcAnswer::kAsk;

@@ -27,7 +27,11 @@ namespace velk_cli {
 
 namespace {
 
-constexpr const char kStubName[] = "velkstub.exe";
+// The patcher's file name, as the builds and the packages place it.
+const char* StubName(StubArchitecture architecture)
+{
+    return architecture == StubArchitecture::kX86 ? "velkstub-x86.exe" : "velkstub.exe";
+}
 
 int Failure(const std::string& text)
 {
@@ -147,14 +151,14 @@ std::string FindStub(const CommandLine& command, NativeString* stubPath)
         return std::string();
     }
     if (command.payloadOnly) return std::string();
-    const std::vector<NativeString> candidates = StubCandidates(ExecutableFolder());
+    const std::vector<NativeString> candidates = StubCandidates(ExecutableFolder(), command.stubArchitecture);
     for (const NativeString& candidate : candidates) {
         if (FileExists(candidate)) {
             *stubPath = candidate;
             return std::string();
         }
     }
-    return std::string("no patcher found (looked for ") + kStubName +
+    return std::string("no patcher found (looked for ") + StubName(command.stubArchitecture) +
            (candidates.empty() ? std::string() : " at " + Quoted(candidates[0])) +
            "); name one with --stub FILE or write a bare payload with --payload-only";
 }
@@ -241,10 +245,11 @@ std::string DescribeBuildError(VelkBuildStatus status, const CommandLine& comman
 
 }  // namespace
 
-std::vector<NativeString> StubCandidates(const NativeString& executableFolder)
+std::vector<NativeString> StubCandidates(const NativeString& executableFolder, StubArchitecture architecture)
 {
     if (executableFolder.empty()) return {};
-    return {Join(executableFolder, kStubName), Join(executableFolder, std::string("../share/velkpatch/") + kStubName)};
+    const std::string name = StubName(architecture);
+    return {Join(executableFolder, name), Join(executableFolder, "../share/velkpatch/" + name)};
 }
 
 int RunCreate(const CommandLine& command)

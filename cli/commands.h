@@ -30,8 +30,9 @@ int RunApply(const CommandLine& command);
 int RunCheck(const CommandLine& command);
 int RunRecover(const CommandLine& command);
 
-// Where create looks for the patcher when --stub is not given: beside the program, then in the
-// installed share folder.
-std::vector<NativeString> StubCandidates(const NativeString& executableFolder);
+// Where create looks for the patcher of an architecture when --stub is not given: beside the
+// program, then in the installed share folder.
+std::vector<NativeString> StubCandidates(const NativeString& executableFolder,
+                                         StubArchitecture architecture = StubArchitecture::kX64);
 
 }  // namespace velk_cli

@@ -12,7 +12,7 @@ if(WIN32)
 else()
   set(velk_doc_destination ${CMAKE_INSTALL_DOCDIR})
 endif()
-install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/NOTICE.md
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/NOTICE.md ${PROJECT_SOURCE_DIR}/LICENSE
   DESTINATION ${velk_doc_destination})
 
 set(CPACK_PACKAGE_NAME velkpatch)

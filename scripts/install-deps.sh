@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-x86-64 g++-mingw-w64-i686
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine64 fonts-wine xvfb xauth fonts-wqy-microhei imagemagick
+  wine32:i386  # the x86 programs run under 32-bit Wine, from Debian's i386 architecture
   python3 groff-base gzip fakeroot dpkg-dev unzip openssl osslsigncode
   hyperfine
 )
@@ -25,5 +26,9 @@ sudo=""
 [[ $(id -u) -eq 0 ]] || sudo="sudo"
 echo "Installing: ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
+# apt finds i386 packages only once dpkg takes that architecture; the update below lists them.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the release packages into dist/, with their SHA-256 sums in dist/SHA256SUMS:
-#   velkpatch-VERSION-linux-x86_64.tar.gz  velkpatch, velkstub.exe, the manual page, README, notices
+#   velkpatch-VERSION-linux-x86_64.tar.gz  velkpatch, the patch programs velkstub.exe (x64) and
+#                                          velkstub-x86.exe, the manual page, README, LICENSE, notices
 #   velkpatch_VERSION_amd64.deb            the same, installed under /usr
-#   velkpatch-VERSION-win64.zip            velkpatch.exe, velkstub.exe, README, notices
+#   velkpatch-VERSION-win64.zip            velkpatch.exe, velkstub.exe, velkstub-x86.exe, README,
+#                                          LICENSE, notices
 # The version is the one in CMakeLists.txt. The release presets link the programs stripped, so
 # the packages carry them exactly as built. Every date in the packages is SOURCE_DATE_EPOCH, by
 # default the time of the last commit, so two runs on the same commit give the same bytes.
@@ -25,7 +27,7 @@ presets=(release)
 if command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
   presets+=(release-win64)
 else
-  echo "release: no mingw-w64: no velkstub.exe in the Linux packages and no Windows package" >&2
+  echo "release: no mingw-w64: no patch programs in the Linux packages and no Windows package" >&2
 fi
 
 staging=build/release-packages

@@ -42,6 +42,29 @@ namespace __gnu_cxx {
 void __verbose_terminate_handler() { EndProgram(); }
 }  // namespace __gnu_cxx
 
+// The runtime's operator new throws std::bad_alloc and its nothrow forms catch it, which would
+// bring in the whole exception machinery that the program, compiled without exceptions, has
+// no use for. These allocate from the same heap (delete frees with free()), and a failure of
+// the throwing forms ends the program as the uncaught exception would.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    return std::malloc(size != 0 ? size : 1);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& nothrow) noexcept
+{
+    return operator new(size, nothrow);
+}
+void* operator new(std::size_t size)
+{
+    void* block = operator new(size, std::nothrow);
+    if (block == nullptr) EndProgram();
+    return block;
+}
+void* operator new[](std::size_t size)
+{
+    return operator new(size);
+}
+
 extern "C" {
 
 // Function-local statics (the CRC path chosen once, the short path entry points) may be first

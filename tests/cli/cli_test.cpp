@@ -39,6 +39,9 @@ TEST(Arguments, CreateWithEveryOption)
     EXPECT_EQ(command.description, Native("notes.txt"));
     EXPECT_EQ(command.stub, Native("s.exe"));
     EXPECT_TRUE(command.noCrc && command.hasStub && command.hasDescription && !command.payloadOnly);
+    EXPECT_EQ(command.stubArchitecture, StubArchitecture::kX64);
+    ASSERT_TRUE(ParseArguments(Args({"create", "a.iso", "b.iso", "-o", "out.exe", "--x86"}), &command, &error)) << error;
+    EXPECT_EQ(command.stubArchitecture, StubArchitecture::kX86);
 
     // After "--" everything is a file name, even what looks like an option.
     ASSERT_TRUE(ParseArguments(Args({"create", "-o", "p.bin", "--payload-only", "--", "-a", "--b"}), &command, &error));
@@ -80,6 +83,10 @@ TEST(Arguments, MalformedCommandLines)
         {"create", "a", "b", "-o", ""},
         {"create", "a", "b", "-o", "c", "--output", "d"},
         {"create", "a", "b", "-o", "c", "--stub", "s", "--payload-only"},
+        {"create", "a", "b", "-o", "c", "--x86", "--stub", "s"},
+        {"create", "a", "b", "-o", "c", "--payload-only", "--x86"},
+        {"create", "a", "b", "-o", "c", "--x86=1"},
+        {"apply", "a", "b", "--x86"},
         {"create", "a", "b", "-o", "c", "--no-crc=1"},
         {"create", "a", "b", "-o", "c", "--stub", ""},
         {"create", "a", "b", "-o", "c", "--stub="},
@@ -281,15 +288,22 @@ TEST(ConsoleEvents, CloseWaitsUntilTheCleanupIsDone)
 
 TEST(StubCandidates, BesideTheProgramThenTheSharedFolder)
 {
-    const std::vector<NativeString> candidates = StubCandidates(Native("/opt/velk/bin"));
-    ASSERT_EQ(candidates.size(), 2u);
+    const std::pair<StubArchitecture, std::string> patchers[] = {
+        {StubArchitecture::kX64, "velkstub.exe"},
+        {StubArchitecture::kX86, "velkstub-x86.exe"},
+    };
+    for (const auto& [architecture, name] : patchers) {
+        const std::vector<NativeString> candidates = StubCandidates(Native("/opt/velk/bin"), architecture);
+        ASSERT_EQ(candidates.size(), 2u);
 #ifdef _WIN32
-    EXPECT_EQ(candidates[0], Native("/opt/velk/bin\\velkstub.exe"));
-    EXPECT_EQ(candidates[1], Native("/opt/velk/bin\\..\\share\\velkpatch\\velkstub.exe"));
+        EXPECT_EQ(candidates[0], Native("/opt/velk/bin\\" + name));
+        EXPECT_EQ(candidates[1], Native("/opt/velk/bin\\..\\share\\velkpatch\\" + name));
 #else
-    EXPECT_EQ(candidates[0], Native("/opt/velk/bin/velkstub.exe"));
-    EXPECT_EQ(candidates[1], Native("/opt/velk/bin/../share/velkpatch/velkstub.exe"));
+        EXPECT_EQ(candidates[0], Native("/opt/velk/bin/" + name));
+        EXPECT_EQ(candidates[1], Native("/opt/velk/bin/../share/velkpatch/" + name));
 #endif
+    }
+    EXPECT_EQ(StubCandidates(Native("/opt/velk/bin")), StubCandidates(Native("/opt/velk/bin"), StubArchitecture::kX64));
     EXPECT_TRUE(StubCandidates(NativeString()).empty());
 }
 

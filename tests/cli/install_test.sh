@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # `cmake --install` into a fresh prefix, then the installed velkpatch creates a patch without
-# --stub: it must find the installed patcher on its own. With --installed, the same for a tree
-# laid out already (an unpacked package), with the program in BINDIR of it.
+# --stub, and one with --x86: it must find the installed patcher of each architecture on its
+# own. With --installed, the same for a tree laid out already (an unpacked package), with the
+# program in BINDIR of it.
 #   install_test.sh BUILD_DIR PROGRAM_NAME [EMULATOR...]
 #   install_test.sh --installed PREFIX BINDIR PROGRAM_NAME [EMULATOR...]
 set -eu
+pe_machine=$(cd "$(dirname "$0")/../../scripts" && pwd)/pe-machine.sh
 if [[ $1 == --installed ]]; then
   prefix=$(cd "$2" && pwd)
   program="$prefix/$3/$4"
@@ -18,6 +20,7 @@ else
   cmake --install "$build" --prefix "$prefix" >/dev/null
   program="$prefix/bin/$program"
 fi
+emulator=("$@")
 [[ -f "$program" ]] || { echo "not installed: $program"; exit 1; }
 # Natively the manual page comes along.
 if [[ $# -eq 0 ]] && ! gzip -t "$prefix/share/man/man1/velkpatch.1.gz"; then
@@ -33,9 +36,18 @@ cd "$prefix"
 yes "installed velkpatch" | head -c 20000 > original.bin
 cp original.bin modified.bin
 printf 'changed' | dd of=modified.bin bs=1 seek=999 conv=notrunc status=none
-"$@" "$program" create original.bin modified.bin -o patch.exe
-[[ "$(head -c 2 patch.exe)" == MZ ]] || { echo "the patch does not start with the patcher"; exit 1; }
-"$@" "$program" info patch.exe
-"$@" "$program" apply patch.exe original.bin
-cmp original.bin modified.bin
-echo "installed velkpatch found its patcher"
+# Each patch starts with the patcher of the architecture asked for, and applies.
+roundtrip() {
+  local architecture=$1
+  shift
+  cp original.bin target.bin
+  "${emulator[@]}" "$program" create original.bin modified.bin -o patch.exe "$@"
+  [[ "$("$pe_machine" patch.exe)" == "$architecture" ]] ||
+    { echo "the patch does not start with the $architecture patcher"; exit 1; }
+  "${emulator[@]}" "$program" info patch.exe
+  "${emulator[@]}" "$program" apply patch.exe target.bin
+  cmp target.bin modified.bin
+  echo "installed velkpatch found its $architecture patcher"
+}
+roundtrip x64
+roundtrip x86 --x86

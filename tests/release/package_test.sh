@@ -2,9 +2,9 @@
 # The packages scripts/release.sh made, listed and checked: each holds exactly the files a release
 # should, owned by root; the version of CMakeLists.txt is in their names, in the .deb's control
 # fields, in the manual page and in `velkpatch --version`; the .deb depends on what the program
-# links; the patch program is the same bytes in all three; nothing names the build's folders;
-# the sums check out; and unpacked, each velkpatch makes, shows and applies a patch with the
-# patcher it ships.
+# links; each patch program (x64 and x86) is the same bytes in all three, and so is the licence;
+# nothing names the build's folders; the sums check out; and unpacked, each velkpatch makes,
+# shows and applies a patch with each patcher it ships.
 #   package_test.sh DIST_DIR
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -35,9 +35,11 @@ echo "== $tgz ($(stat -c %s "$dist/$tgz") bytes)"
 tar tvzf "$dist/$tgz"
 top=velkpatch-$version-linux-$(uname -m)
 same_files "$tgz" "$top/bin/velkpatch
+$top/share/doc/velkpatch/LICENSE
 $top/share/doc/velkpatch/NOTICE.md
 $top/share/doc/velkpatch/README.md
 $top/share/man/man1/velkpatch.1.gz
+$top/share/velkpatch/velkstub-x86.exe
 $top/share/velkpatch/velkstub.exe" < <(tar tzf "$dist/$tgz")
 tar tvzf "$dist/$tgz" | awk '$2 != "root/root" {exit 1}' || fail "$tgz has files not owned by root"
 
@@ -45,9 +47,11 @@ echo "== $deb ($(stat -c %s "$dist/$deb") bytes)"
 dpkg-deb --info "$dist/$deb"
 dpkg-deb --contents "$dist/$deb"
 same_files "$deb" "usr/bin/velkpatch
+usr/share/doc/velkpatch/LICENSE
 usr/share/doc/velkpatch/NOTICE.md
 usr/share/doc/velkpatch/README.md
 usr/share/man/man1/velkpatch.1.gz
+usr/share/velkpatch/velkstub-x86.exe
 usr/share/velkpatch/velkstub.exe" < <(dpkg-deb --fsys-tarfile "$dist/$deb" | tar t)
 [[ "$(dpkg-deb --field "$dist/$deb" Package Version)" == "Package: velkpatch"$'\n'"Version: $version" ]] ||
   fail "$deb control fields: $(dpkg-deb --field "$dist/$deb" Package Version)"
@@ -55,9 +59,11 @@ grep -q 'libstdc++6' <<<"$(dpkg-deb --field "$dist/$deb" Depends)" || fail "$deb
 
 echo "== $zip ($(stat -c %s "$dist/$zip") bytes)"
 unzip -lv "$dist/$zip"
-same_files "$zip" "velkpatch-$version-win64/NOTICE.md
+same_files "$zip" "velkpatch-$version-win64/LICENSE
+velkpatch-$version-win64/NOTICE.md
 velkpatch-$version-win64/README.md
 velkpatch-$version-win64/velkpatch.exe
+velkpatch-$version-win64/velkstub-x86.exe
 velkpatch-$version-win64/velkstub.exe" < <(unzip -Z1 "$dist/$zip")
 
 mkdir "$work/tgz" "$work/deb" "$work/zip"
@@ -66,9 +72,11 @@ dpkg-deb --extract "$dist/$deb" "$work/deb"
 unzip -q "$dist/$zip" -d "$work/zip"
 linux="$work/tgz/$top"
 windows="$work/zip/velkpatch-$version-win64"
-cmp "$linux/share/velkpatch/velkstub.exe" "$work/deb/usr/share/velkpatch/velkstub.exe" &&
-  cmp "$linux/share/velkpatch/velkstub.exe" "$windows/velkstub.exe" ||
-  fail "the packages carry different velkstub.exe files"
+for file in velkpatch/velkstub.exe velkpatch/velkstub-x86.exe doc/velkpatch/LICENSE; do
+  cmp "$linux/share/$file" "$work/deb/usr/share/$file" && cmp "$linux/share/$file" "$windows/$(basename "$file")" ||
+    fail "the packages carry different $(basename "$file") files"
+done
+cmp "$root/LICENSE" "$windows/LICENSE" || fail "the packages' LICENSE is not the project's"
 grep -rlaF "$root" "$work" && fail "files above name the source or build folder $root"
 [[ "$("$linux/bin/velkpatch" --version)" == "velkpatch $version" ]] || fail "velkpatch --version is not $version"
 [[ "$("$root/scripts/wine-run.sh" "$windows/velkpatch.exe" --version | tr -d '\r')" == "velkpatch $version" ]] ||

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the release a second time, from a copy of the sources in another folder and so at a
 # later time, and compares it with the first byte for byte: the packages, and when they differ
-# the files in them. Every velkstub.exe given after the packages' folder (builds of the same
-# sources elsewhere, such as the one the end-to-end test ran) must be the released one too.
-#   reproducible_test.sh DIST_DIR [VELKSTUB.EXE...]
+# the files in them. Every patch program given after the packages' folder (builds of the same
+# sources elsewhere, such as those the end-to-end tests ran), velkstub.exe or velkstub-x86.exe,
+# must be the released one of that name too.
+#   reproducible_test.sh DIST_DIR [VELKSTUB.EXE | VELKSTUB-X86.EXE...]
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 dist=$(cd "$1" && pwd)
@@ -36,15 +37,16 @@ if ! diff -u --label "$dist/SHA256SUMS" --label "rebuilt" "$dist/SHA256SUMS" "$w
   diff -rq "$work/first" "$work/again"
 fi
 zip=$(ls "$dist"/velkpatch-*-win64.zip)
-unzip -q -o "$zip" '*/velkstub.exe' -d "$work/released"
-released=$(ls "$work"/released/*/velkstub.exe)
+unzip -q -o "$zip" '*/velkstub*.exe' -d "$work/released"
 for stub in "$@"; do
-  cmp "$released" "$stub" || { echo "reproducible_test: $stub is not the released velkstub.exe"; failures=1; }
+  released=$(ls "$work"/released/*/"$(basename "$stub")")
+  cmp "$released" "$stub" || { echo "reproducible_test: $stub is not the released $(basename "$stub")"; failures=1; }
 done
 
 if [[ $failures -ne 0 ]]; then
   echo "reproducible_test: the second build differs"
   exit 1
 fi
-echo "reproducible_test: built twice, byte-identical (velkstub.exe $(sha256sum < "$released" | cut -c1-16)...):"
+echo "reproducible_test: built twice, byte-identical, with the patch programs"
+(cd "$work"/released/*/ && sha256sum velkstub*.exe) | sed 's/^/  /'
 sed 's/^/  /' "$dist/SHA256SUMS"

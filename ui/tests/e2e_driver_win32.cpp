@@ -599,11 +599,18 @@ public:
             {"exit while writing", &Driver::ExitWhileWriting},
             {"ended by force while writing, then applied again", &Driver::KilledThenAppliedAgain},
         };
-        // VELK_E2E_ONLY=text runs only the scenarios whose names hold the text.
+        // VELK_E2E_ONLY=text runs only the scenarios whose names hold the text, VELK_E2E_SKIP=text
+        // all the others.
         char only[64] = {};
+        char skip[64] = {};
         GetEnvironmentVariableA("VELK_E2E_ONLY", only, sizeof only);
+        GetEnvironmentVariableA("VELK_E2E_SKIP", skip, sizeof skip);
         for (const auto& scenario : scenarios) {
             if (only[0] != 0 && std::strstr(scenario.first, only) == nullptr) continue;
+            if (skip[0] != 0 && std::strstr(scenario.first, skip) != nullptr) {
+                Log("SKIP: %s", scenario.first);
+                continue;
+            }
             const ULONGLONG start = GetTickCount64();
             const bool ok = (this->*scenario.second)();
             Log("%s: %s (%.1f s)", ok ? "PASS" : "FAIL", scenario.first, static_cast<double>(GetTickCount64() - start) / 1000.0);
@@ -628,7 +635,7 @@ private:
         m_patched = m_original;
         m_patched.resize(310002, 0);
         for (const VelkRecord& r : m_records)
-            for (size_t i = 0; i < r.data.size(); ++i) m_patched[r.position + i] = r.data[i];
+            for (size_t i = 0; i < r.data.size(); ++i) m_patched[static_cast<size_t>(r.position + i)] = r.data[i];
 
         const uint32_t crc = Crc(m_original);
         const int64_t patchedSize = static_cast<int64_t>(m_patched.size());

@@ -14,12 +14,10 @@ stub=$(realpath "$2")
 out=$(mkdir -p "$3" && realpath "$3")
 here=$(cd "$(dirname "$0")" && pwd)
 
+# The prefix is of the stub's kind, 32- or 64-bit; each build has its own output folder.
 export WINEPREFIX="$out/wineprefix"
-export WINEARCH=win64
 unset DISPLAY
-source "$here/../../scripts/wine-env.sh"
-wineserver=/usr/lib/wine/wineserver64
-[ -x "$wineserver" ] || wineserver=$(command -v wineserver64 || command -v wineserver)
+source "$here/../../scripts/wine-env.sh" "$stub"
 export VELK_WINE="$wine" VELK_WINESERVER="$wineserver"
 
 for tool in xvfb-run timeout openssl osslsigncode; do

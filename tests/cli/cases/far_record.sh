@@ -13,4 +13,20 @@ velkpatch apply far.bin target.bin 2> stderr.txt; echo "exit=$?"
 head -1 stderr.txt
 wc -l < stderr.txt
 cmp target.bin original.bin && echo "target as it was"
+# Records past 4 GiB, by an absolute position and by a delta across the 4 GiB line, grow a small
+# target to past 4 GiB (a 32-bit build needs 64-bit positions all the way to the file).
+{
+  printf 'VELK-PATCH3.0\0\0\0'; le64 4294967306; printf '\0\0\0\0\x28\0\0\0'; le64 0
+  printf '\x02'; le64 4294967295; printf '\x02\0@@'                 # at 2^32 - 1, across the line
+  printf '\x01\x07\0\0\0\x04\0tail'                                  # +7: the last 4 bytes
+  printf '\xff'
+} > past4g.bin
+velkpatch info past4g.bin | tail -1
+cp original.bin grown.bin
+velkpatch apply past4g.bin grown.bin; echo "exit=$?"
+stat -c %s grown.bin
+od -An -c -j4294967294 -N4 grown.bin
+od -An -c -j4294967302 grown.bin
+cmp -n 3000 grown.bin original.bin && echo "the first 3000 bytes as they were"
+rm grown.bin
 ls

@@ -7,3 +7,7 @@ velkpatch apply --help
 echo "exit=$?"
 velkpatch recover --help
 echo "exit=$?"
+# The short forms, as --help lists them.
+velkpatch -V
+echo "exit=$?"
+velkpatch create -h | head -1
