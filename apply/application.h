@@ -7,15 +7,15 @@
 #include <cstdint>
 #include <memory>
 
+#include "apply/application_steps.h"
 #include "apply/message_owner.h"
+#include "apply/outcome.h"
 #include "apply/result_check.h"
 #include "file/file_system.h"
 #include "file/native_path.h"
 #include "file/velk_xfile.h"
 #include "format/extension_block.h"
 #include "journal/undo_journal.h"
-
-class CVELK_ReadAhead;
 
 // What an application would find, learnt without changing anything (CVELK_IPS_IN::Examine).
 struct VelkExamination {
@@ -61,7 +61,6 @@ public:
     // target's name is not known.
     bool ApplyOpened(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset);
 
-
     // True when the last application ended because the message owner asked it to stop, with the
     // target as it was. It then showed no message.
     bool Stopped() const { return m_stopped; }
@@ -70,7 +69,7 @@ public:
     void UseFileSystem(CVELK_FileSystem& files) { m_files = &files; }
     // Applications without a journal and without flushing the target, as before journals
     // existed; for benchmarks that measure what the journal costs.
-    void SetUndoJournal(bool enabled) { m_journalEnabled = enabled; }
+    void SetUndoJournal(bool enabled) { m_settings.journalEnabled = enabled; }
 
     static constexpr uint32_t kWorkBufferBytes = 65536;
     // A record stream up to this long is read from the patch source once and written from
@@ -82,96 +81,21 @@ protected:
     // Opens one of ApplyPatch's two files; null when the open fails. The file is closed when the
     // pointer goes. Tests override it to watch the files or make their operations fail.
     virtual std::unique_ptr<CVELK_xFile> OpenFile(const NativeChar* path, int mode, int share);
-    void SetStreamMemoryLimit(uint32_t bytes) { m_streamMemoryBytes = bytes; }
+    void SetStreamMemoryLimit(uint32_t bytes) { m_settings.streamMemoryBytes = bytes; }
     // What the result check counts a range as costing (CVELK_ResultCheck); 0 makes it read the
     // changed ranges of the smallest file, instead of the whole file.
-    void SetResultRangeCost(int64_t bytes) { m_resultRangeCost = bytes; }
+    void SetResultRangeCost(int64_t bytes) { m_settings.resultRangeCost = bytes; }
 
 private:
-    struct Header {
-        int64_t patchedSize = 0;
-        uint32_t targetCrc = 0;
-        bool dataOffsetRead = false;
-        uint64_t dataOffset = 0;
-        bool hasIdentity = false;
-        VelkResultIdentity identity;
-        int64_t streamStart = 0;
-        int64_t streamSpan = 0;  // from the stream's start to the end of the source
-    };
-    struct StreamCheck {
-        const char16_t* fault = nullptr;
-        int64_t bytes = 0;       // the stream, end record included
-        int64_t largestEnd = 0;  // the furthest byte any record reaches
-    };
-    enum class Prepared { kWrite, kAlreadyPatched, kEnded };
-    // What the steps before the first change have learnt.
-    struct Plan {
-        Plan();
-        ~Plan();
-        Header header;
-        int64_t oldSize = -1;  // the target's size before the application
-        bool targetCrcKnown = false;
-        uint32_t targetCrc = 0;
-        std::unique_ptr<CVELK_ReadAhead> checked;  // the stream, as the checking pass read it
-        StreamCheck stream;
-        // Set when the result is to be verified: the target passed the CRC check and the payload
-        // records the result's CRC-32.
-        std::unique_ptr<CVELK_ResultCheck> result;
-    };
-    // What the writing pass came to: nothing (done), a fault's message, or a stop.
-    struct Written {
-        const char16_t* fault = nullptr;
-        bool stopped = false;
-    };
-
+    // The steps of an application, in their order, until one of them ends it.
     bool Apply(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset, CVELK_UndoJournal* journal);
-    // Every step before the target changes; kEnded after a message, a declined question or a stop.
-    Prepared Prepare(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset, Plan* plan);
-    // From the magic text to the data offset, and the extension block. Only the failures that
-    // come before the CRC step are reported here.
-    bool ReadHeader(CVELK_xFile& source, int64_t payloadOffset, Header* header);
-    // Message (3) or (4) when the data offset is not usable; otherwise the stream's place is set.
-    const char16_t* CheckDataOffset(CVELK_xFile& source, int64_t payloadOffset, Header* header);
-    // The CRC step: the CRC question, or "already patched", or a result to verify.
-    Prepared CheckTarget(CVELK_xFile& target, Plan* plan);
-    StretchCrcVerdict TargetCrc(CVELK_xFile& target, int64_t size, uint32_t* crc);
-    // Reads the stream once without writing: the message of the first fault the writing pass
-    // would meet, or none. Each record's range goes to `result` when there is one.
-    StreamCheck CheckRecords(CVELK_ReadAhead& input, CVELK_ResultCheck* result);
-    // The stream from its first byte again: from memory when the checking pass held it whole.
-    CVELK_ReadAhead* Restart(CVELK_ReadAhead& checked, std::unique_ptr<CVELK_ReadAhead>& again,
-                             CVELK_xFile& source, int64_t streamStart);
-    // Saves what the records will overwrite. False after a message or a stop; true with
-    // `journaled` false when no journal could be written and the application goes on without.
-    bool WriteJournal(CVELK_ReadAhead& input, int64_t streamBytes, CVELK_xFile& target,
-                      const velk_journal::Header& plan, CVELK_UndoJournal& journal, bool* journaled);
-    // Makes sure the space every record writes is there; the fault's message otherwise.
-    const char16_t* ReserveRecords(CVELK_ReadAhead& input, CVELK_xFile& target);
-    Written WriteRecords(CVELK_ReadAhead& input, CVELK_xFile& target, int64_t streamBytes, bool stoppable);
-    // With a journal the stream is gone through twice, to save what the records overwrite and
-    // then to write them; each pass shows as its share of the one records stage, so that the
-    // percentage neither stalls through the first pass nor runs back at the second.
-    void ReportRecords(int64_t done, int64_t streamBytes);
-    // Before record number `count` of a pass: the progress now and then and, where the pass may
-    // stop, a look at the stop request now and then. True: stop.
-    bool BetweenRecords(uint32_t count, int64_t done, int64_t streamBytes, bool stoppable);
-    bool Recovered(RecoveryOutcome outcome);
-    // Ends an application whose target has changed; with a journal, the target is put back first.
-    // A null message: the owner asked to stop. `restoredMessage`, where given, is shown instead
-    // of `message` once the target is back as it was.
-    bool Undo(CVELK_UndoJournal* journal, CVELK_xFile& target, const char16_t* message,
-              const char16_t* restoredMessage = nullptr);
-    bool Fail(const char16_t* message);
-    bool Fail(const char16_t* message, const char16_t* lastLine);
-    Prepared End(const char16_t* message);
-    bool Stop();
+    // The one place an outcome becomes what the user sees: one message, or none. True for the
+    // outcomes that leave the target patched.
+    bool Tell(VelkOutcome outcome, VelkTargetFate fate = VelkTargetFate::kAsItWas);
 
     CVELK_MessageOwner& m_owner;
     CVELK_FileSystem* m_files = &DiskFileSystem();
-    uint32_t m_streamMemoryBytes = kStreamMemoryBytes;
-    int64_t m_resultRangeCost = CVELK_ResultCheck::kRangeCostBytes;
-    bool m_journalEnabled = true;
+    VelkApplicationSettings m_settings = {kStreamMemoryBytes, CVELK_ResultCheck::kRangeCostBytes, true};
     bool m_stopped = false;
-    int m_recordPass = 0, m_recordPasses = 1;
     uint8_t m_work[kWorkBufferBytes] = {};
 };

@@ -46,7 +46,6 @@ constexpr const char16_t* kJournalDamaged =
 constexpr const char16_t* kTargetBusy = u"目标文件正在被另一个程序打补丁,没有改动任何文件";
 constexpr const char16_t* kInitFailed = u"初始化失败";
 // What a payload that records its result says about it.
-constexpr const char16_t* kResultCrcLabel = u"打补丁后的文件的CRC32验证: ";
 constexpr const char16_t* kAlreadyPatched = u"目标文件已经打过此补丁";
 constexpr const char16_t* kResultCrcFailed = u"打补丁失败\n打补丁后的文件没有通过CRC32验证,已恢复原文件";
 // The same where no journal could put the original back (with kRestoreNextTime where it will).

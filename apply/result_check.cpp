@@ -138,7 +138,7 @@ bool CVELK_ResultCheck::RangeRegister(CVELK_xFile& target, const Range& range, u
 
 bool CVELK_ResultCheck::StretchCrc(CVELK_xFile& target, int64_t from, int64_t to, uint32_t* crc)
 {
-    switch (::StretchCrc(target, from, to, m_owner, m_mayStop, crc)) {
+    switch (::StretchCrc(target, from, to, m_pacer, crc)) {
     case StretchCrcVerdict::kComputed: break;
     case StretchCrcVerdict::kStopped: m_stopped = true; return false;
     case StretchCrcVerdict::kReadFailed: return false;
@@ -147,8 +147,7 @@ bool CVELK_ResultCheck::StretchCrc(CVELK_xFile& target, int64_t from, int64_t to
     return true;
 }
 
-StretchCrcVerdict StretchCrc(CVELK_xFile& file, int64_t from, int64_t to, CVELK_MessageOwner* owner, bool mayStop,
-                             uint32_t* crc)
+StretchCrcVerdict StretchCrc(CVELK_xFile& file, int64_t from, int64_t to, CVELK_Pacer* pacer, uint32_t* crc)
 {
     *crc = 0;
     if (from >= to) return StretchCrcVerdict::kComputed;
@@ -156,11 +155,11 @@ StretchCrcVerdict StretchCrc(CVELK_xFile& file, int64_t from, int64_t to, CVELK_
     CVELK_ChunkedCrc chunked(to - from);
     if (!chunked.HasBuffer()) return StretchCrcVerdict::kReadFailed;
     while (!chunked.Done()) {
-        if (owner && mayStop && owner->StopRequested()) return StretchCrcVerdict::kStopped;
+        if (pacer && pacer->StopRequested()) return StretchCrcVerdict::kStopped;
         const bool read =
             chunked.Next([&file](uint8_t* buffer, uint32_t n) { return velk_io::ReadFully(file, buffer, n) == n; });
         if (!read) return StretchCrcVerdict::kReadFailed;
-        if (owner) owner->ReportProgress(VelkProgressStage::kCrc, chunked.BytesDone(), to - from);
+        if (pacer) pacer->Progress(chunked.BytesDone(), to - from);
     }
     *crc = chunked.Crc();
     return StretchCrcVerdict::kComputed;

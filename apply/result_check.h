@@ -17,15 +17,14 @@
 #include <memory>
 #include <vector>
 
-#include "apply/message_owner.h"
+#include "file/pacer.h"
 #include "file/velk_xfile.h"
 
 enum class StretchCrcVerdict { kComputed, kReadFailed, kStopped };
 
-// The CRC-32 of the file's bytes [from, to), read chunk by chunk; after each chunk `owner` (when
-// there is one) sees the progress as CRC work and, where `mayStop`, is asked whether to stop.
-StretchCrcVerdict StretchCrc(CVELK_xFile& file, int64_t from, int64_t to, CVELK_MessageOwner* owner, bool mayStop,
-                             uint32_t* crc);
+// The CRC-32 of the file's bytes [from, to), read chunk by chunk; before each chunk `pacer` (when
+// there is one) is asked whether to stop, and after each it is told the progress.
+StretchCrcVerdict StretchCrc(CVELK_xFile& file, int64_t from, int64_t to, CVELK_Pacer* pacer, uint32_t* crc);
 
 class CVELK_ResultCheck {
 public:
@@ -54,12 +53,9 @@ public:
     // the target cannot be read; otherwise `crc` is the CRC-32 of the target as it now stands.
     bool ReadAfter(CVELK_xFile& target, uint32_t* crc);
 
-    // Long reads (the whole file, a cut-off tail, a grown part) report progress to `owner` as
-    // CRC work and look at its stop request between chunks.
-    void Watch(CVELK_MessageOwner* owner) { m_owner = owner; }
-    // Whether those reads look at the stop request (they do unless told otherwise).
-    void AllowStop(bool allowed) { m_mayStop = allowed; }
-    // True when a read pass ended because the owner asked to stop.
+    // Long reads (the whole file, a cut-off tail, a grown part) go through `pacer`.
+    void Pace(CVELK_Pacer* pacer) { m_pacer = pacer; }
+    // True when a read pass ended because the pacer said to stop.
     bool Stopped() const { return m_stopped; }
 
     // Bytes read by the two passes, for the benchmarks.
@@ -88,7 +84,6 @@ private:
     std::unique_ptr<uint8_t[]> m_buffer;
     uint32_t m_bufferBytes = 0;
     int64_t m_bytesRead = 0;
-    CVELK_MessageOwner* m_owner = nullptr;
-    bool m_mayStop = true;
+    CVELK_Pacer* m_pacer = nullptr;
     bool m_stopped = false;
 };

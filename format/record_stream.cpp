@@ -3,7 +3,6 @@
 #include <cstring>
 #include <new>
 
-#include "apply/messages.h"
 #include "file/io.h"
 #include "format/payload_format.h"
 
@@ -55,33 +54,32 @@ uint32_t CVELK_ReadAhead::ReadAcross(uint8_t* out, uint32_t count)
 
 RecordStatus CVELK_RecordReader::Next(bool keepData)
 {
-    using namespace velk_messages;
     uint8_t field[8] = {};
-    if (m_input.Read(field, 1) == 0) return Fail(kDamaged5);
+    if (m_input.Read(field, 1) == 0) return Fail(RecordFault::kType);
     switch (field[0]) {
     case velk_format::kRecordRelative: {
         // A short read keeps the bytes it got; the stream then fails at its next field anyway.
         uint8_t delta[4] = {};
-        if (m_input.Read(delta, 4) == 0) return Fail(kDamaged6_1);
+        if (m_input.Read(delta, 4) == 0) return Fail(RecordFault::kDelta);
         m_position += velk_io::LoadLE(delta, 4);
         break;
     }
     case velk_format::kRecordAbsolute: {
         uint8_t position[8] = {};
-        if (m_input.Read(position, 8) == 0) return Fail(kDamaged6_2);
+        if (m_input.Read(position, 8) == 0) return Fail(RecordFault::kPosition);
         m_position = velk_io::LoadLE(position, 8);
         break;
     }
     case velk_format::kRecordEnd:
         return RecordStatus::kEnd;
     default:
-        return Fail(kInvalidRecordType);
+        return Fail(RecordFault::kUnknownType);
     }
     uint8_t length[2] = {};
-    if (m_input.Read(length, 2) == 0) return Fail(kDamaged7);
+    if (m_input.Read(length, 2) == 0) return Fail(RecordFault::kLength);
     const auto count = static_cast<uint32_t>(velk_io::LoadLE(length, 2));
     // A zero length reads nothing, which is a failed read like any other.
     m_delivered = count == 0 ? 0 : keepData ? m_input.Read(m_work, count) : m_input.Skip(count);
-    if (m_delivered == 0) return Fail(kDamaged8);
+    if (m_delivered == 0) return Fail(RecordFault::kData);
     return RecordStatus::kRecord;
 }

@@ -66,25 +66,28 @@ private:
 
 enum class RecordStatus { kRecord, kEnd, kFault };
 
+// Where a record could not be read: the field that delivered nothing, or a type byte of no record.
+enum class RecordFault { kNone, kType, kDelta, kPosition, kUnknownType, kLength, kData };
+
 class CVELK_RecordReader {
 public:
     // `work` receives each record's data and must hold 65535 bytes.
     CVELK_RecordReader(CVELK_ReadAhead& input, uint8_t* work) : m_input(input), m_work(work) {}
 
     // Reads the next record. With `keepData` its data lands in the work buffer, otherwise it is
-    // skipped. kFault leaves the message of the failed step in Fault().
+    // skipped. kFault leaves what failed in Fault().
     RecordStatus Next(bool keepData);
 
     uint64_t Position() const { return m_position; }
     // Data bytes actually delivered: fewer than the record's length only when the payload ends
     // inside them.
     uint32_t Delivered() const { return m_delivered; }
-    const char16_t* Fault() const { return m_fault; }
+    RecordFault Fault() const { return m_fault; }
 
 private:
-    RecordStatus Fail(const char16_t* message)
+    RecordStatus Fail(RecordFault fault)
     {
-        m_fault = message;
+        m_fault = fault;
         return RecordStatus::kFault;
     }
 
@@ -92,5 +95,5 @@ private:
     uint8_t* m_work;
     uint64_t m_position = 0;
     uint32_t m_delivered = 0;
-    const char16_t* m_fault = nullptr;
+    RecordFault m_fault = RecordFault::kNone;
 };

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "apply/messages.h"
 #include "file/io.h"
 #include "file/velk_file.h"
 #include "format/payload_format.h"
@@ -113,5 +112,5 @@ std::u16string CQM_DravInfo::FormatSummary() const
 
 std::u16string CQM_DravInfo::FormatResultLine() const
 {
-    return m_hasResult ? velk_messages::kResultCrcLabel + UpperHex8(m_result.resultCrc) : std::u16string();
+    return m_hasResult ? u"打补丁后的文件的CRC32验证: " + UpperHex8(m_result.resultCrc) : std::u16string();
 }

@@ -1,5 +1,6 @@
 #include "journal/undo_journal.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "file/velk_file.h"
@@ -99,8 +100,13 @@ bool CVELK_UndoJournal::Trusted(CVELK_xFile& target)
     return m_files.OwnerSpeaksForAll(journal.owner);
 }
 
-JournalStatus CVELK_UndoJournal::Begin(CVELK_xFile& target, velk_journal::Header header, CVELK_Pacer& pacer)
+JournalStatus CVELK_UndoJournal::Begin(CVELK_xFile& target, int64_t oldSize, int64_t patchedSize, int64_t largestSize,
+                                       CVELK_Pacer& pacer)
 {
+    velk_journal::Header header;
+    header.oldSize = oldSize;
+    header.patchedSize = patchedSize;
+    header.largestSize = std::max(patchedSize, largestSize);
     VelkFileFacts facts;
     const bool known = target.Describe(&facts);
     // The journal holds the target's bytes: it lets others read no more than the target does,

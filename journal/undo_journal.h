@@ -104,10 +104,12 @@ public:
     // held open so that no other application can be writing it.
     RecoveryOutcome Recover(CVELK_xFile& target);
 
-    // Starts a new journal for an application described by `header` (the nonce and the target's
-    // identity are filled in). kJournalFailed when none can be made here (the application may go
-    // on without one); kTaken when something has its name.
-    JournalStatus Begin(CVELK_xFile& target, velk_journal::Header header, CVELK_Pacer& pacer);
+    // Starts a new journal for an application that finds the target `oldSize` bytes long, sets it
+    // to `patchedSize` and whose records reach as far as `largestSize`. kJournalFailed when none
+    // can be made here (the application may go on without one); kTaken when something has its
+    // name. `pacer` is asked about stopping as the journal grows.
+    JournalStatus Begin(CVELK_xFile& target, int64_t oldSize, int64_t patchedSize, int64_t largestSize,
+                        CVELK_Pacer& pacer);
     JournalStatus Note(int64_t position, const uint8_t* data, uint32_t length)
     {
         return m_writer->Note(position, data, length);

@@ -20,7 +20,8 @@ bool ComputeChecksum(CVELK_xFile& file, uint64_t length, uint64_t checksumAt, ui
     for (uint64_t at = 0; at < length;) {
         const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kChunk, length - at));
         if (velk_io::ReadFully(file, buffer.get(), n) != n) return false;
-        for (uint64_t i = std::max(at, checksumAt); i < std::min(at + n, checksumAt + 4); ++i) buffer[i - at] = 0;
+        for (uint64_t i = std::max(at, checksumAt); i < std::min(at + n, checksumAt + 4); ++i)
+            buffer[static_cast<size_t>(i - at)] = 0;
         for (uint32_t i = 0; i < n; i += 2) {
             sum += buffer[i] | (i + 1 < n ? uint32_t(buffer[i + 1]) << 8 : 0u);
             sum = (sum & 0xFFFF) + (sum >> 16);

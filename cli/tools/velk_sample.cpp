@@ -27,7 +27,8 @@ public:
         m_state ^= m_state << 17;
         return m_state;
     }
-    uint64_t Below(uint64_t n) { return n == 0 ? 0 : Next() % n; }
+    // Below a size of this machine: it fits a size_t.
+    size_t Below(size_t n) { return n == 0 ? 0 : static_cast<size_t>(Next() % n); }
 
 private:
     uint64_t m_state;

@@ -37,8 +37,11 @@ inner=$(cat <<'INNER'
 set -u
 cleanup() { "$VELK_WINESERVER" -k >/dev/null 2>&1 || true; }
 trap cleanup EXIT
-if [ ! -f "$WINEPREFIX/.velk-ready" ]; then
+# The mark names the prefix's kind: a prefix of the other kind (left by a run of a program that
+# was not there to say its kind) is made again.
+if [ ! -f "$WINEPREFIX/.velk-ready-$WINEARCH" ]; then
   start=$(date +%s)
+  rm -rf "$WINEPREFIX"
   timeout 240 "$VELK_WINE" wineboot -i >/dev/null 2>&1 || { echo "run_e2e: wineboot failed" >&2; exit 1; }
   timeout 60 "$VELK_WINE" regedit /S "$(winepath -w "$VELK_REG" 2>/dev/null || echo "$VELK_REG")" >/dev/null 2>&1 ||
     { echo "run_e2e: registry import failed" >&2; exit 1; }
@@ -48,7 +51,7 @@ if [ ! -f "$WINEPREFIX/.velk-ready" ]; then
     [ -f "$font" ] && cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
   done
   timeout 60 "$VELK_WINESERVER" -w || "$VELK_WINESERVER" -k
-  touch "$WINEPREFIX/.velk-ready"
+  touch "$WINEPREFIX/.velk-ready-$WINEARCH"
   echo "run_e2e: Wine prefix made in $(( $(date +%s) - start )) s"
 fi
 # The driver asks for screenshots by leaving "<name>.request" files (width height x y) in the

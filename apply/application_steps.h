@@ -1,0 +1,96 @@
+// The steps of one application of a payload to a target, and what they learn on the way.
+// CVELK_IPS_IN runs them in order until one of them ends the application; every step returns a
+// VelkOutcome, and Conclude puts back what a failed application changed.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "apply/message_owner.h"
+#include "apply/outcome.h"
+#include "apply/pacer.h"
+#include "apply/result_check.h"
+#include "file/velk_xfile.h"
+#include "format/extension_block.h"
+#include "format/record_stream.h"
+#include "journal/undo_journal.h"
+
+// How CVELK_IPS_IN's users set its applications up.
+struct VelkApplicationSettings {
+    uint32_t streamMemoryBytes;
+    int64_t resultRangeCost;
+    bool journalEnabled;
+};
+
+// The payload's header as an application reads it.
+struct VelkPayloadHeader {
+    int64_t patchedSize = 0;
+    uint32_t targetCrc = 0;
+    bool dataOffsetRead = false;
+    uint64_t dataOffset = 0;
+    bool hasIdentity = false;
+    VelkResultIdentity identity;
+    int64_t streamStart = 0;
+    int64_t streamSpan = 0;  // from the stream's start to the end of the source
+};
+
+class CVELK_ApplicationSteps {
+public:
+    CVELK_ApplicationSteps(CVELK_MessageOwner& owner, const VelkApplicationSettings& settings, CVELK_xFile& source,
+                           CVELK_xFile& target, int64_t payloadOffset, CVELK_UndoJournal* journal, uint8_t* work);
+    ~CVELK_ApplicationSteps();
+    CVELK_ApplicationSteps(const CVELK_ApplicationSteps&) = delete;
+    CVELK_ApplicationSteps& operator=(const CVELK_ApplicationSteps&) = delete;
+
+    // The steps, in their order.
+    VelkOutcome Recover();         // what an interrupted application left beside the target
+    VelkOutcome Prepare();         // header, the target's CRC-32 and the question, the stream read once
+    VelkOutcome ReadBefore();      // what the result check needs of the target before it changes
+    VelkOutcome SaveUndo();        // the journal: what the records overwrite, durable
+    VelkOutcome ReserveSpace();    // without a journal: the space the records write
+    VelkOutcome ResizeAndWrite();  // the first change: the size, then the records
+    VelkOutcome VerifyResult();    // the result's CRC-32, where the payload records it
+    VelkOutcome FlushAndCommit();  // the target on the disk, then the journal gone: kPatched
+    // After the last step that ran: puts back what an application that did not succeed changed,
+    // and tells what became of the target.
+    VelkTargetFate Conclude(VelkOutcome outcome);
+
+    // What Prepare learnt.
+    const VelkPayloadHeader& Header() const { return m_header; }
+    int64_t TargetSize() const { return m_oldSize; }
+    bool TargetCrcKnown() const { return m_targetCrcKnown; }
+    uint32_t TargetCrc() const { return m_targetCrc; }
+
+private:
+    VelkOutcome ReadHeader();
+    VelkOutcome CheckDataOffset();
+    VelkOutcome CheckTarget();
+    VelkOutcome CheckRecords();
+    // The stream from its first byte again: from memory when the checking pass held it whole.
+    CVELK_ReadAhead* Restart();
+    VelkOutcome WriteJournal(CVELK_ReadAhead& input);
+
+    CVELK_MessageOwner& m_owner;
+    const VelkApplicationSettings& m_settings;
+    CVELK_xFile& m_source;
+    CVELK_xFile& m_target;
+    int64_t m_payloadOffset;
+    CVELK_UndoJournal* m_journal;  // null: no journal is tried
+    uint8_t* m_work;               // a record's data: 65535 bytes
+    CVELK_StagePacer m_pacer;
+
+    VelkPayloadHeader m_header;
+    int64_t m_oldSize = -1;  // the target's size before the application
+    bool m_targetCrcKnown = false;
+    uint32_t m_targetCrc = 0;
+    std::unique_ptr<CVELK_ReadAhead> m_checked;  // the stream, as the checking pass read it
+    std::unique_ptr<CVELK_ReadAhead> m_again;    // the stream read anew, where it did not fit
+    int64_t m_streamBytes = 0;  // the stream, end record included
+    int64_t m_largestEnd = 0;   // the furthest byte any record reaches
+    // Set when the result is to be verified: the target passed the CRC check and the payload
+    // records the result's CRC-32.
+    std::unique_ptr<CVELK_ResultCheck> m_result;
+    int m_recordPasses = 1;    // passes over the records: 2 where the journal pass ran
+    bool m_journaled = false;  // a sealed journal stands behind every change
+    bool m_changed = false;    // the target may have changed
+};

@@ -1,0 +1,81 @@
+// What an application, or any step of it, comes to. Every step returns an outcome: kGoOn lets
+// the next step run; anything else ends the application, and CVELK_IPS_IN turns it into the one
+// message the user sees (or none), after the target has been put back where it changed.
+#pragma once
+
+#include "format/record_stream.h"
+#include "journal/undo_journal.h"
+
+enum class VelkOutcome {
+    kGoOn,
+    // Endings without a message.
+    kSilent,    // nothing to apply from (a negative payload offset)
+    kDeclined,  // the CRC question was answered Cancel
+    kStopped,   // the owner asked to stop
+    // Endings with a message of their own.
+    kPatched,
+    kAlreadyPatched,
+    kPatchOpenFailed,
+    kTargetOpenFailed,
+    kInvalidPatch,
+    kOlderVersion,
+    kUnknownVersion,
+    kHeaderDamaged1,  // the patched size cannot be read
+    kHeaderDamaged2,  // the target CRC
+    kHeaderDamaged3,  // the data offset
+    kHeaderDamaged4,  // a data offset outside the payload
+    kSourceSeekFailed,
+    kTargetReadFailed,
+    kResizeFailed,
+    kRecordDamaged5,  // the record faults, in the order of the record's fields (RecordFault)
+    kRecordDamaged6_1,
+    kRecordDamaged6_2,
+    kRecordUnknownType,
+    kRecordDamaged7,
+    kRecordDamaged8,
+    kTargetSeekFailed,
+    kWriteFailed,
+    kFlushFailed,    // the target's flush: what reached the disk is unknown, the journal stays
+    kCommitFailed,   // the journal could not be removed: it stays, and undoes the application
+    kResultMismatch,
+    kJournalUnusable,
+    kJournalDamaged,
+    kRecoveryFailed,
+    kTargetBusy,
+};
+
+inline VelkOutcome OutcomeOf(RecordFault fault)
+{
+    switch (fault) {
+    case RecordFault::kType: return VelkOutcome::kRecordDamaged5;
+    case RecordFault::kDelta: return VelkOutcome::kRecordDamaged6_1;
+    case RecordFault::kPosition: return VelkOutcome::kRecordDamaged6_2;
+    case RecordFault::kUnknownType: return VelkOutcome::kRecordUnknownType;
+    case RecordFault::kLength: return VelkOutcome::kRecordDamaged7;
+    case RecordFault::kData: return VelkOutcome::kRecordDamaged8;
+    case RecordFault::kNone: break;
+    }
+    return VelkOutcome::kGoOn;
+}
+
+// What a recovery came to: go on (nothing pending, or the target put back), or the ending.
+inline VelkOutcome OutcomeOf(RecoveryOutcome recovery)
+{
+    switch (recovery) {
+    case RecoveryOutcome::kNothingPending:
+    case RecoveryOutcome::kDiscarded:
+    case RecoveryOutcome::kRestored: return VelkOutcome::kGoOn;
+    case RecoveryOutcome::kUnusable: return VelkOutcome::kJournalUnusable;
+    case RecoveryOutcome::kDamaged: return VelkOutcome::kJournalDamaged;
+    case RecoveryOutcome::kFailed: break;
+    }
+    return VelkOutcome::kRecoveryFailed;
+}
+
+// What became of the target by the end of an application that did not succeed.
+enum class VelkTargetFate {
+    kAsItWas,          // never changed
+    kRestored,         // changed, and put back by the journal
+    kRestoreNextTime,  // changed, and the journal that restores it stays beside it
+    kLeftChanged,      // changed, with no journal to put it back
+};
