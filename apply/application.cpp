@@ -1,7 +1,9 @@
 #include "apply/application.h"
 
 #include "apply/messages.h"
+#include "apply/set_application.h"
 #include "file/velk_file.h"
+#include "format/set_format.h"
 
 namespace {
 
@@ -39,6 +41,11 @@ const char16_t* TextOf(VelkOutcome outcome)
     case VelkOutcome::kJournalDamaged: return kJournalDamaged;
     case VelkOutcome::kRecoveryFailed: return kRecoveryFailed;
     case VelkOutcome::kTargetBusy: return kTargetBusy;
+    case VelkOutcome::kSetMemberJournal: return kSetMemberJournal;
+    case VelkOutcome::kSetDamaged: return kSetDamaged;
+    case VelkOutcome::kSetMissingFiles: return kSetMissingFiles;
+    case VelkOutcome::kSetBlockedFiles: return kSetBlockedFiles;
+    case VelkOutcome::kNoUndoFile: return kNoUndoFile;
     case VelkOutcome::kStopped: return kStoppedUnfinished;
     case VelkOutcome::kGoOn:
     case VelkOutcome::kSilent:
@@ -61,6 +68,12 @@ bool CVELK_IPS_IN::ApplyPatch(const NativeChar* sourcePath, const NativeChar* ta
     // Both files are closed when they go out of scope, after the message has been dismissed.
     const std::unique_ptr<CVELK_xFile> source = OpenFile(sourcePath, kModeReadExisting, kShareRead);
     if (!source) return Tell(VelkOutcome::kPatchOpenFailed);
+    // A set's target is its anchor, the file the user picked among its files.
+    if (velk_set::IsSet(*source, payloadOffset)) {
+        CVELK_SetApplication set(m_owner, *m_files, m_settings, m_work);
+        const VelkOutcome outcome = set.Apply(*source, payloadOffset, targetPath);
+        return Tell(outcome, set.Fate(), set.About().c_str());
+    }
     const std::unique_ptr<CVELK_xFile> target = OpenFile(targetPath, kModeReadWriteExisting, kShareRead);
     if (!target) return Tell(VelkOutcome::kTargetOpenFailed);
     CVELK_UndoJournal journal(*m_files, targetPath);
@@ -75,19 +88,8 @@ bool CVELK_IPS_IN::ApplyOpened(CVELK_xFile& source, CVELK_xFile& target, int64_t
 
 bool CVELK_IPS_IN::Apply(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset, CVELK_UndoJournal* journal)
 {
-    using Step = VelkOutcome (CVELK_ApplicationSteps::*)();
-    static const Step kSteps[] = {
-        &CVELK_ApplicationSteps::Recover,        &CVELK_ApplicationSteps::Prepare,
-        &CVELK_ApplicationSteps::ReadBefore,     &CVELK_ApplicationSteps::SaveUndo,
-        &CVELK_ApplicationSteps::ReserveSpace,   &CVELK_ApplicationSteps::ResizeAndWrite,
-        &CVELK_ApplicationSteps::VerifyResult,   &CVELK_ApplicationSteps::FlushAndCommit,
-    };
     CVELK_ApplicationSteps steps(m_owner, m_settings, source, target, payloadOffset, journal, m_work);
-    VelkOutcome outcome = VelkOutcome::kGoOn;
-    for (const Step step : kSteps) {
-        outcome = (steps.*step)();
-        if (outcome != VelkOutcome::kGoOn) break;
-    }
+    const VelkOutcome outcome = steps.Run();
     return Tell(outcome, steps.Conclude(outcome));
 }
 
@@ -137,7 +139,7 @@ RecoveryOutcome CVELK_IPS_IN::RecoverTarget(const NativeChar* targetPath)
     return outcome;
 }
 
-bool CVELK_IPS_IN::Tell(VelkOutcome outcome, VelkTargetFate fate)
+bool CVELK_IPS_IN::Tell(VelkOutcome outcome, VelkTargetFate fate, const char16_t* about)
 {
     using namespace velk_messages;
     const char16_t* text = TextOf(outcome);
@@ -159,18 +161,14 @@ bool CVELK_IPS_IN::Tell(VelkOutcome outcome, VelkTargetFate fate)
     default: break;
     }
     if (!text) return false;
-    if (!lastLine) {
+    if (!lastLine && !*about) {
         m_owner.ShowMessage(text);
     } else {
-        // Every message and line is far shorter; a fixed buffer keeps the string classes out of
-        // the patch program.
-        char16_t joined[256];
-        size_t n = 0;
-        for (const char16_t* part : {text, u"\n", lastLine}) {
-            for (; *part != 0 && n + 1 < sizeof joined / sizeof joined[0]; ++part) joined[n++] = *part;
-        }
-        joined[n] = 0;
-        m_owner.ShowMessage(joined);
+        // The files a set's outcome names follow its message; the one file it is about comes first.
+        const bool list = outcome == VelkOutcome::kSetMissingFiles || outcome == VelkOutcome::kSetBlockedFiles;
+        std::u16string shown = list ? text + std::u16string(about) : *about ? about + (u"\n" + std::u16string(text)) : text;
+        if (lastLine) shown += u"\n" + std::u16string(lastLine);
+        m_owner.ShowMessage(shown.c_str());
     }
     return outcome == VelkOutcome::kPatched || outcome == VelkOutcome::kAlreadyPatched;
 }

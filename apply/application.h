@@ -91,7 +91,8 @@ private:
     bool Apply(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset, CVELK_UndoJournal* journal);
     // The one place an outcome becomes what the user sees: one message, or none. True for the
     // outcomes that leave the target patched.
-    bool Tell(VelkOutcome outcome, VelkTargetFate fate = VelkTargetFate::kAsItWas);
+    // `about` is the file (or the list of files) the outcome concerns, where it names any.
+    bool Tell(VelkOutcome outcome, VelkTargetFate fate = VelkTargetFate::kAsItWas, const char16_t* about = u"");
 
     CVELK_MessageOwner& m_owner;
     CVELK_FileSystem* m_files = &DiskFileSystem();

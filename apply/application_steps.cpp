@@ -51,14 +51,40 @@ CVELK_ApplicationSteps::CVELK_ApplicationSteps(CVELK_MessageOwner& owner, const 
 
 CVELK_ApplicationSteps::~CVELK_ApplicationSteps() = default;
 
+VelkOutcome CVELK_ApplicationSteps::Run()
+{
+    using Step = VelkOutcome (CVELK_ApplicationSteps::*)();
+    static const Step kSteps[] = {
+        &CVELK_ApplicationSteps::Recover,      &CVELK_ApplicationSteps::Prepare,
+        &CVELK_ApplicationSteps::ReadBefore,   &CVELK_ApplicationSteps::SaveUndo,
+        &CVELK_ApplicationSteps::ReserveSpace, &CVELK_ApplicationSteps::ResizeAndWrite,
+        &CVELK_ApplicationSteps::VerifyResult, &CVELK_ApplicationSteps::FlushAndCommit,
+    };
+    VelkOutcome outcome = VelkOutcome::kGoOn;
+    for (const Step step : kSteps) {
+        outcome = (this->*step)();
+        if (outcome != VelkOutcome::kGoOn) break;
+    }
+    return outcome;
+}
+
 // The target is held now, so no other application is writing it: what a journal beside it says
 // is left from one that was interrupted.
 VelkOutcome CVELK_ApplicationSteps::Recover()
 {
-    if (!m_journal) return VelkOutcome::kGoOn;
+    // A set's member was recovered with its set.
+    if (!m_journal || m_member) return VelkOutcome::kGoOn;
     const RecoveryOutcome recovery = m_journal->Recover(m_target);
     if (recovery == RecoveryOutcome::kRestored) m_owner.Notice(VelkNotice::kRestoredInterrupted);
     return OutcomeOf(recovery);
+}
+
+VelkOutcome CVELK_ApplicationSteps::CheckPayload()
+{
+    VelkOutcome outcome = ReadHeader();
+    if (outcome == VelkOutcome::kGoOn) outcome = CheckDataOffset();
+    if (outcome == VelkOutcome::kGoOn) outcome = CheckRecords();
+    return outcome;
 }
 
 VelkOutcome CVELK_ApplicationSteps::Prepare()
@@ -123,17 +149,24 @@ VelkOutcome CVELK_ApplicationSteps::CheckTarget()
     const bool mayBePatched = m_header.hasIdentity && m_oldSize == m_header.patchedSize;
     if (m_header.targetCrc == 0 && !mayBePatched) return VelkOutcome::kGoOn;
     if (m_oldSize < 0) return VelkOutcome::kTargetReadFailed;
-    // Nothing has changed yet: a stop is honoured between any two chunks.
-    m_pacer.Begin(VelkProgressStage::kCrc, true);
-    m_pacer.Progress(0, m_oldSize);
-    const VelkOutcome read = OutcomeOf(StretchCrc(m_target, 0, m_oldSize, &m_pacer, &m_targetCrc));
-    if (read != VelkOutcome::kGoOn) return read;
+    if (m_member) {
+        m_targetCrc = m_memberCrc;
+    } else {
+        // Nothing has changed yet: a stop is honoured between any two chunks.
+        m_pacer.Begin(VelkProgressStage::kCrc, true);
+        m_pacer.Progress(0, m_oldSize);
+        const VelkOutcome read = OutcomeOf(StretchCrc(m_target, 0, m_oldSize, &m_pacer, &m_targetCrc));
+        if (read != VelkOutcome::kGoOn) return read;
+    }
     m_targetCrcKnown = true;
     // Also where the original and the result are one file: nothing would change.
     if (mayBePatched && m_targetCrc == m_header.identity.resultCrc) return VelkOutcome::kAlreadyPatched;
     if (m_header.targetCrc == 0) return VelkOutcome::kGoOn;
-    if (m_targetCrc != m_header.targetCrc)
+    // A set asks once for all its members.
+    if (m_targetCrc != m_header.targetCrc) {
+        if (m_member) return VelkOutcome::kGoOn;
         return m_owner.AskOkCancel(velk_messages::kCrcQuestion) ? VelkOutcome::kGoOn : VelkOutcome::kDeclined;
+    }
     // The target is the original the publisher patched: the result must be the file they made.
     // Where the user chose to go on with another file, or no CRC is recorded, it is not checked.
     if (m_header.hasIdentity && m_header.patchedSize >= 0) {
@@ -190,7 +223,10 @@ VelkOutcome CVELK_ApplicationSteps::SaveUndo()
     CVELK_ReadAhead* input = Restart();
     if (!input) return VelkOutcome::kSourceSeekFailed;
     const VelkOutcome outcome = WriteJournal(*input);
-    if (outcome == VelkOutcome::kGoOn && !m_journaled) m_owner.Notice(VelkNotice::kNoUndoJournal);
+    if (outcome != VelkOutcome::kGoOn || m_journaled) return outcome;
+    // A set is all or nothing only while every member has its journal.
+    if (m_member) return VelkOutcome::kNoUndoFile;
+    m_owner.Notice(VelkNotice::kNoUndoJournal);
     return outcome;
 }
 
@@ -303,7 +339,8 @@ VelkOutcome CVELK_ApplicationSteps::VerifyResult()
 VelkOutcome CVELK_ApplicationSteps::FlushAndCommit()
 {
     if (m_settings.journalEnabled && !m_target.Flush()) return VelkOutcome::kFlushFailed;
-    if (m_journaled && !m_journal->Commit()) return VelkOutcome::kCommitFailed;
+    // A member's journal waits for the set's commit.
+    if (m_journaled && !m_member && !m_journal->Commit()) return VelkOutcome::kCommitFailed;
     return VelkOutcome::kPatched;
 }
 

@@ -42,6 +42,9 @@ public:
     CVELK_ApplicationSteps(const CVELK_ApplicationSteps&) = delete;
     CVELK_ApplicationSteps& operator=(const CVELK_ApplicationSteps&) = delete;
 
+    // Runs the steps below in their order until one of them ends the application.
+    VelkOutcome Run();
+
     // The steps, in their order.
     VelkOutcome Recover();         // what an interrupted application left beside the target
     VelkOutcome Prepare();         // header, the target's CRC-32 and the question, the stream read once
@@ -54,6 +57,14 @@ public:
     // After the last step that ran: puts back what an application that did not succeed changed,
     // and tells what became of the target.
     VelkTargetFate Conclude(VelkOutcome outcome);
+
+    // Applies the payload to one member of a set: the set has computed the target's CRC-32 and,
+    // where it did not match, asked the question; the member's journal must be written (no
+    // member goes without one), and it stays when the member is done, for the set to commit.
+    void ApplyAsSetMember(uint32_t targetCrc) { m_memberCrc = targetCrc, m_member = true; }
+    // Reads the payload through as Prepare does, without a target: its header, its data offset
+    // and its record stream.
+    VelkOutcome CheckPayload();
 
     // What Prepare learnt.
     const VelkPayloadHeader& Header() const { return m_header; }
@@ -92,5 +103,7 @@ private:
     std::unique_ptr<CVELK_ResultCheck> m_result;
     int m_recordPasses = 1;    // passes over the records: 2 where the journal pass ran
     bool m_journaled = false;  // a sealed journal stands behind every change
+    bool m_member = false;     // a member of a set (ApplyAsSetMember)
+    uint32_t m_memberCrc = 0;
     bool m_changed = false;    // the target may have changed
 };

@@ -42,6 +42,10 @@ constexpr const char16_t* kJournalUnusable =
 // after it was complete, so the target, possibly part-patched, cannot be put back from it.
 constexpr const char16_t* kJournalDamaged =
     u"目标文件旁的撤销文件(.velk-undo)已损坏,无法恢复目标文件,没有改动任何文件\n目标文件可能只打了一部分补丁,请从备份恢复它";
+// Before an application: beside the target lies the undo file of a file of a set whose
+// application was interrupted; only the set puts its files back, all together.
+constexpr const char16_t* kSetMemberJournal =
+    u"目标文件旁的撤销文件(.velk-undo)属于一个未完成的多文件补丁,没有改动任何文件\n请用那个补丁再打一次补丁,以恢复它的全部文件";
 // Something took the journal's name while the target was held: another program is patching it.
 constexpr const char16_t* kTargetBusy = u"目标文件正在被另一个程序打补丁,没有改动任何文件";
 constexpr const char16_t* kInitFailed = u"初始化失败";
@@ -50,6 +54,18 @@ constexpr const char16_t* kAlreadyPatched = u"目标文件已经打过此补丁"
 constexpr const char16_t* kResultCrcFailed = u"打补丁失败\n打补丁后的文件没有通过CRC32验证,已恢复原文件";
 // The same where no journal could put the original back (with kRestoreNextTime where it will).
 constexpr const char16_t* kResultCrcFailedKept = u"打补丁失败\n打补丁后的文件没有通过CRC32验证";
+// Sets of files. A set whose directory or payloads do not check out is refused whole.
+constexpr const char16_t* kSetDamaged = u"补丁文件已损坏(9)";
+// Followed by the names, one a line, at most ten, and kSetMore with the count where there are more.
+constexpr const char16_t* kSetCrcQuestion = u"以下文件没有通过CRC32验证,要继续吗?";
+constexpr const char16_t* kSetMissingFiles = u"以下文件不存在,没有改动任何文件";
+constexpr const char16_t* kSetBlockedFiles =
+    u"以下文件不能打补丁(经过链接,不是普通文件,或旁边有未处理的撤销文件),没有改动任何文件";
+// "等" + the number of files + "个文件".
+constexpr const char16_t* kSetMoreBefore = u"等";
+constexpr const char16_t* kSetMoreAfter = u"个文件";
+// A set's undo file, or a member's, could not be written: nothing is changed without them.
+constexpr const char16_t* kNoUndoFile = u"无法写入撤销文件,没有改动任何文件";
 constexpr const char16_t* kExitQuestion = u"要退出?";
 // The stage the patch program's title shows after the caption while it works.
 constexpr const char16_t* kProgressChecking = u"校验";

@@ -42,6 +42,12 @@ enum class VelkOutcome {
     kJournalDamaged,
     kRecoveryFailed,
     kTargetBusy,
+    kSetMemberJournal,  // beside the target, the journal of a member of an unfinished set
+    // Endings of sets.
+    kSetDamaged,        // a set that does not check out, refused whole
+    kSetMissingFiles,   // files the set modifies are not there (named)
+    kSetBlockedFiles,   // files the set cannot touch: through a link, not a plain file (named)
+    kNoUndoFile,        // no undo file could be written: a set is not applied without
 };
 
 inline VelkOutcome OutcomeOf(RecordFault fault)
@@ -67,6 +73,7 @@ inline VelkOutcome OutcomeOf(RecoveryOutcome recovery)
     case RecoveryOutcome::kRestored: return VelkOutcome::kGoOn;
     case RecoveryOutcome::kUnusable: return VelkOutcome::kJournalUnusable;
     case RecoveryOutcome::kDamaged: return VelkOutcome::kJournalDamaged;
+    case RecoveryOutcome::kSetMember: return VelkOutcome::kSetMemberJournal;
     case RecoveryOutcome::kFailed: break;
     }
     return VelkOutcome::kRecoveryFailed;

@@ -424,6 +424,7 @@ int RunRecover(const CommandLine& command)
         return kExitOk;
     case RecoveryOutcome::kUnusable:
     case RecoveryOutcome::kDamaged:
+    case RecoveryOutcome::kSetMember:
     case RecoveryOutcome::kFailed: break;
     }
     return kExitFailure;

@@ -6,21 +6,24 @@ namespace velk_crc32 {
 namespace {
 
 // Tables for slicing-by-8: kSlices[k][b] is the register contribution of byte b followed by k
-// zero bytes.
+// zero bytes. Computed as the program starts, from the one table: 8 KiB that the patch program's
+// file does not have to carry.
 struct SliceTables {
+    SliceTables()
+    {
+        for (int b = 0; b < 256; ++b) t[0][b] = kTable[b];
+        for (int k = 1; k < 8; ++k)
+            for (int b = 0; b < 256; ++b) t[k][b] = (t[k - 1][b] >> 8) ^ kTable[t[k - 1][b] & 0xFF];
+    }
     uint32_t t[8][256];
 };
 
-constexpr SliceTables MakeSlices()
+// On first use, so that no start-up code of another file can find it empty.
+const SliceTables& Slices()
 {
-    SliceTables s{};
-    for (int b = 0; b < 256; ++b) s.t[0][b] = kTable[b];
-    for (int k = 1; k < 8; ++k)
-        for (int b = 0; b < 256; ++b) s.t[k][b] = (s.t[k - 1][b] >> 8) ^ kTable[s.t[k - 1][b] & 0xFF];
-    return s;
+    static const SliceTables tables;
+    return tables;
 }
-
-constexpr SliceTables kSlices = MakeSlices();
 
 inline uint32_t LoadLE32(const uint8_t* p)
 {
@@ -37,6 +40,7 @@ uint32_t ExtendBytewise(uint32_t state, const uint8_t* data, size_t length)
 
 uint32_t ExtendSlicing8(uint32_t state, const uint8_t* data, size_t length)
 {
+    const SliceTables& kSlices = Slices();
     while (length >= 8) {
         uint32_t lo = LoadLE32(data) ^ state;
         uint32_t hi = LoadLE32(data + 4);

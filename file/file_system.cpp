@@ -38,3 +38,80 @@ CVELK_FileSystem& DiskFileSystem()
     static CVELK_DiskFileSystem disk;
     return disk;
 }
+
+void AppendUtf8Path(VelkPath* path, const char* utf8, size_t bytes)
+{
+#ifdef _WIN32
+    // UTF-16, a code point at a time.
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8);
+    for (size_t i = 0; i < bytes;) {
+        uint32_t code = p[i];
+        size_t extra = code >= 0xF0 ? 3 : code >= 0xE0 ? 2 : code >= 0xC0 ? 1 : 0;
+        if (i + extra >= bytes) extra = bytes - i - 1;
+        if (extra > 0) code &= 0x3F >> extra;
+        for (size_t k = 1; k <= extra; ++k) code = code << 6 | (p[i + k] & 0x3F);
+        i += extra + 1;
+        if (code == '/') {
+            path->push_back(kPathSeparator);
+        } else if (code >= 0x10000) {
+            code -= 0x10000;
+            path->push_back(static_cast<wchar_t>(0xD800 | code >> 10));
+            path->push_back(static_cast<wchar_t>(0xDC00 | (code & 0x3FF)));
+        } else {
+            path->push_back(static_cast<wchar_t>(code));
+        }
+    }
+#else
+    path->insert(path->end(), utf8, utf8 + bytes);
+#endif
+}
+
+VelkPath PathBeside(CVELK_FileSystem& files, const NativeChar* path, const NativeChar* suffix)
+{
+    VelkPath beside;
+    if (!files.ResolveLinks(path, &beside)) {
+        for (const NativeChar* c = path; *c != 0; ++c) beside.push_back(*c);
+        beside.push_back(0);
+    }
+    beside.pop_back();
+    for (const NativeChar* c = suffix; *c != 0; ++c) beside.push_back(*c);
+    beside.push_back(0);
+    return beside;
+}
+
+namespace {
+
+bool IsSeparator(NativeChar c)
+{
+#ifdef _WIN32
+    return c == L'\\' || c == L'/';
+#else
+    return c == '/';
+#endif
+}
+
+}  // namespace
+
+bool FolderAbove(const NativeChar* path, uint32_t levels, VelkPath* folder)
+{
+    size_t end = 0;  // the folder is path[0, end)
+    for (size_t i = 0; path[i] != 0; ++i)
+        if (IsSeparator(path[i])) end = i + 1;
+    for (uint32_t level = 0; level < levels; ++level) {
+        // The folder's own name, without the separator that ends it.
+        size_t nameEnd = end;
+        while (nameEnd > 0 && IsSeparator(path[nameEnd - 1])) --nameEnd;
+        size_t nameStart = nameEnd;
+        while (nameStart > 0 && !IsSeparator(path[nameStart - 1])) --nameStart;
+        const size_t name = nameEnd - nameStart;
+        // No name to leave: the root, or "." or ".." whose parent this cannot know.
+        if (name == 0 || (path[nameStart] == '.' && (name == 1 || (name == 2 && path[nameStart + 1] == '.'))))
+            return false;
+#ifdef _WIN32
+        if (name == 2 && path[nameStart + 1] == L':') return false;  // a drive
+#endif
+        end = nameStart;
+    }
+    folder->assign(path, path + end);
+    return true;
+}

@@ -14,6 +14,23 @@
 // engine's own code would bring the wide string class into the patch program.)
 using VelkPath = std::vector<NativeChar>;
 
+// Appends a path given in UTF-8 with '/' between its parts, in the platform's own text and with
+// its separator (the path itself is not NUL-terminated, nor is the result).
+void AppendUtf8Path(VelkPath* path, const char* utf8, size_t bytes);
+// The separator of the platform's paths.
+#ifdef _WIN32
+constexpr NativeChar kPathSeparator = L'\\';
+#else
+constexpr NativeChar kPathSeparator = '/';
+#endif
+
+// The folder `levels` folders above the one `path` lies in, ending in a separator (empty: the
+// current folder). False where the path does not have that many folders above it.
+bool FolderAbove(const NativeChar* path, uint32_t levels, VelkPath* folder);
+
+// What a name stands for, links not followed.
+enum class VelkPathKind { kMissing, kFile, kFolder, kLink, kOther };
+
 class CVELK_FileSystem {
 public:
     virtual ~CVELK_FileSystem() {}
@@ -39,7 +56,19 @@ public:
     // Whether a file of this owner speaks for anyone's files: the superuser's or the
     // administrators', and the user this program runs as (who may write whatever it opens).
     virtual bool OwnerSpeaksForAll(const VelkFileOwner& owner) = 0;
+
+    // For the members of a set. A folder that cannot be examined counts as kOther.
+    virtual VelkPathKind KindOf(const NativeChar* path) = 0;
+    virtual bool CreateFolder(const NativeChar* path) = 0;
+    // Only an empty folder.
+    virtual bool RemoveFolder(const NativeChar* path) = 0;
+    // Gives a file another name in the same folder, never over a name that is taken.
+    virtual bool MoveAside(const NativeChar* from, const NativeChar* to) = 0;
 };
+
+// The path of a file that lies beside `path` and is named after it with `suffix`: beside the
+// file itself where `path` is a link. NUL-terminated.
+VelkPath PathBeside(CVELK_FileSystem& files, const NativeChar* path, const NativeChar* suffix);
 
 // The real disk, through CVELK_File; the platform's part (Exists, Remove, SyncFolderOf,
 // ResolveLinks, OwnerSpeaksForAll) is in file_system_posix.cpp and file_system_win32.cpp.
@@ -53,6 +82,10 @@ public:
     bool SyncFolderOf(const NativeChar* path) override;
     bool ResolveLinks(const NativeChar* path, VelkPath* resolved) override;
     bool OwnerSpeaksForAll(const VelkFileOwner& owner) override;
+    VelkPathKind KindOf(const NativeChar* path) override;
+    bool CreateFolder(const NativeChar* path) override;
+    bool RemoveFolder(const NativeChar* path) override;
+    bool MoveAside(const NativeChar* from, const NativeChar* to) override;
 };
 
 CVELK_FileSystem& DiskFileSystem();

@@ -3,8 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -62,4 +63,37 @@ bool CVELK_DiskFileSystem::OwnerSpeaksForAll(const VelkFileOwner& owner)
     if (owner.length != sizeof uid) return false;
     std::memcpy(&uid, owner.id, sizeof uid);
     return uid == 0 || uid == static_cast<uint32_t>(::geteuid());
+}
+
+VelkPathKind CVELK_DiskFileSystem::KindOf(const char* path)
+{
+    struct stat info;
+    if (::lstat(path, &info) != 0) return errno == ENOENT ? VelkPathKind::kMissing : VelkPathKind::kOther;
+    if (S_ISLNK(info.st_mode)) return VelkPathKind::kLink;
+    if (S_ISREG(info.st_mode)) return VelkPathKind::kFile;
+    return S_ISDIR(info.st_mode) ? VelkPathKind::kFolder : VelkPathKind::kOther;
+}
+
+bool CVELK_DiskFileSystem::CreateFolder(const char* path)
+{
+    return ::mkdir(path, 0777) == 0;
+}
+
+bool CVELK_DiskFileSystem::RemoveFolder(const char* path)
+{
+    return ::rmdir(path) == 0;
+}
+
+bool CVELK_DiskFileSystem::MoveAside(const char* from, const char* to)
+{
+#if defined(__linux__) && defined(RENAME_NOREPLACE)
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+#endif
+    // Where the file system cannot refuse to replace in the rename itself: a second name that
+    // cannot be made over a taken one, then the first name goes.
+    if (::link(from, to) == 0) return ::unlink(from) == 0;
+    if (errno == EEXIST) return false;
+    struct stat info;
+    return ::lstat(to, &info) != 0 && errno == ENOENT && ::rename(from, to) == 0;
 }

@@ -61,3 +61,31 @@ bool CVELK_DiskFileSystem::OwnerSpeaksForAll(const VelkFileOwner& owner)
     CloseHandle(token);
     return mine;
 }
+
+VelkPathKind CVELK_DiskFileSystem::KindOf(const wchar_t* path)
+{
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? VelkPathKind::kMissing
+                                                                                : VelkPathKind::kOther;
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return VelkPathKind::kLink;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? VelkPathKind::kFolder : VelkPathKind::kFile;
+}
+
+bool CVELK_DiskFileSystem::CreateFolder(const wchar_t* path)
+{
+    return CreateDirectoryW(path, nullptr) != 0;
+}
+
+bool CVELK_DiskFileSystem::RemoveFolder(const wchar_t* path)
+{
+    return RemoveDirectoryW(path) != 0;
+}
+
+// Without MOVEFILE_REPLACE_EXISTING the move fails where the new name is taken.
+bool CVELK_DiskFileSystem::MoveAside(const wchar_t* from, const wchar_t* to)
+{
+    return MoveFileExW(from, to, MOVEFILE_WRITE_THROUGH) != 0;
+}

@@ -8,6 +8,8 @@
 // Ill-formed input (a lone surrogate, a bad UTF-8 sequence) becomes U+FFFD.
 std::string Utf16ToUtf8(const std::u16string& text);
 std::u16string Utf8ToUtf16(const std::string& text);
+// The same, appended to `text`, without a std::string (whose code the patch program does without).
+void AppendUtf8(std::u16string* text, const char* utf8, size_t bytes);
 
 // The magic text up to its first NUL, from the system's ANSI code page to UTF-16. ASCII maps to
 // itself everywhere; other bytes follow the platform (Windows: the ANSI code page; elsewhere

@@ -56,6 +56,7 @@ void EncodeHeader(const Header& header, uint8_t out[kHeaderBytes])
     at += 4;
     Put(at, header.volume, 8);
     Put(at, header.index, 8);
+    Put(at, header.setNonce, 8);
     SealWithCrc(out, kHeaderBytes);
 }
 
@@ -72,6 +73,7 @@ bool DecodeHeader(const uint8_t* bytes, uint32_t available, Header* header)
     at += 4;
     header->volume = Get(at, 8);
     header->index = Get(at, 8);
+    header->setNonce = Get(at, 8);
     const bool knownState =
         header->state == State::kWriting || header->state == State::kSealed || header->state == State::kDone;
     return knownState && header->oldSize >= 0 && header->patchedSize >= 0 &&

@@ -2,7 +2,8 @@
 //
 //   header   128 bytes: magic, nonce, the target's size before the application, the size it is
 //            set to, the largest size its records can make it, the journal's state, the target's
-//            identity (volume and file index, 0 where unknown); CRC-32 of the 124 bytes before.
+//            identity (volume and file index, 0 where unknown), the nonce of the set journal
+//            whose member it is (0: none); CRC-32 of the 124 bytes before.
 //            The state is changed by writing the header again in place; it lies in the file's
 //            first sector, which a disk writes whole.
 //   blocks   each: payload length (u32), CRC-32 of the payload (u32), payload of at most
@@ -44,6 +45,8 @@ struct Header {
     // The target's identity (VelkFileFacts); an index of 0: unknown.
     uint64_t volume = 0;
     uint64_t index = 0;
+    // A member of a set (set_journal.h) is played only as part of its set.
+    uint64_t setNonce = 0;
 };
 
 // A stretch of the target: what it held before the application and what the application leaves

@@ -6,11 +6,7 @@
 #include "file/velk_file.h"
 #include "journal/journal_player.h"
 
-namespace {
-
-// Ties a journal's completion mark to its header. Not a secret: it only has to differ between
-// journals.
-uint64_t NewNonce(const void* salt)
+uint64_t NewJournalNonce(const void* salt)
 {
     // (std::chrono would pull a thread library into the patch program.)
     uint64_t x = static_cast<uint64_t>(std::time(nullptr)) << 20 ^ static_cast<uint64_t>(std::clock()) ^
@@ -21,19 +17,9 @@ uint64_t NewNonce(const void* salt)
     return x ^ x >> 31;
 }
 
-}  // namespace
-
-// Beside the file itself, links resolved.
 VelkPath CVELK_UndoJournal::JournalPathOf(CVELK_FileSystem& files, const NativeChar* targetPath)
 {
-    VelkPath path;
-    if (!files.ResolveLinks(targetPath, &path)) {
-        for (const NativeChar* c = targetPath; *c != 0; ++c) path.push_back(*c);
-        path.push_back(0);
-    }
-    path.pop_back();
-    path.insert(path.end(), kJournalSuffix, kJournalSuffix + sizeof kJournalSuffix / sizeof kJournalSuffix[0]);
-    return path;
+    return PathBeside(files, targetPath, kJournalSuffix);
 }
 
 CVELK_UndoJournal::CVELK_UndoJournal(CVELK_FileSystem& files, const NativeChar* targetPath)
@@ -60,11 +46,16 @@ RecoveryOutcome CVELK_UndoJournal::Recover(CVELK_xFile& target)
 
 RecoveryOutcome CVELK_UndoJournal::Judge(CVELK_xFile& target)
 {
-    if (!Trusted(target)) return RecoveryOutcome::kUnusable;
+    if (!IsTrustedJournal(m_files, *m_file, target)) return RecoveryOutcome::kUnusable;
     VelkFileFacts facts;
     const VelkFileFacts* identity = target.Describe(&facts) ? &facts : nullptr;
     CVELK_JournalPlayer player(*m_file);
-    switch (player.Examine()) {
+    const JournalVerdict verdict = player.Examine();
+    // A set's member belongs to its set alone.
+    const bool header = verdict != JournalVerdict::kUnusable && verdict != JournalVerdict::kUnwritten;
+    if (header && player.Header().setNonce != m_setNonce)
+        return m_setNonce == 0 ? RecoveryOutcome::kSetMember : RecoveryOutcome::kUnusable;
+    switch (verdict) {
     case JournalVerdict::kUnusable: return RecoveryOutcome::kUnusable;
     case JournalVerdict::kUnwritten: return RemoveFile() ? RecoveryOutcome::kDiscarded : RecoveryOutcome::kUnusable;
     case JournalVerdict::kWriting:
@@ -88,16 +79,34 @@ RecoveryOutcome CVELK_UndoJournal::Judge(CVELK_xFile& target)
 // A journal may write into the target only when whoever can have written it may write the
 // target anyway: the target's owner, whoever speaks for everyone, or, for a target anyone may
 // write (a FAT drive mounted for everyone), anyone.
-bool CVELK_UndoJournal::Trusted(CVELK_xFile& target)
+bool IsTrustedJournal(CVELK_FileSystem& files, CVELK_xFile& journalFile, CVELK_xFile& target)
 {
     VelkFileFacts journal, own;
-    if (!m_file->Describe(&journal)) return false;
+    if (!journalFile.Describe(&journal)) return false;
     const bool targetKnown = target.Describe(&own);
     if (targetKnown && own.othersMayWrite) return true;
     if (journal.othersMayWrite) return false;
     if (journal.owner.length == 0) return true;  // a file system without owners
     if (targetKnown && journal.owner == own.owner) return true;
-    return m_files.OwnerSpeaksForAll(journal.owner);
+    return files.OwnerSpeaksForAll(journal.owner);
+}
+
+bool CVELK_UndoJournal::ReleaseMember()
+{
+    if (m_setNonce == 0) return false;
+    if (!m_files.Exists(m_path.data())) return true;
+    m_file = m_files.OpenExistingRegular(m_path.data());
+    if (!m_file) return false;
+    CVELK_JournalPlayer player(*m_file);
+    const JournalVerdict verdict = player.Examine();
+    const bool member = verdict != JournalVerdict::kUnusable && verdict != JournalVerdict::kUnwritten &&
+                        player.Header().setNonce == m_setNonce;
+    // Something else at the name is not the set's to remove.
+    if (!member) {
+        m_file.reset();
+        return true;
+    }
+    return RemoveFile();
 }
 
 JournalStatus CVELK_UndoJournal::Begin(CVELK_xFile& target, int64_t oldSize, int64_t patchedSize, int64_t largestSize,
@@ -114,7 +123,8 @@ JournalStatus CVELK_UndoJournal::Begin(CVELK_xFile& target, int64_t oldSize, int
     const uint32_t permissions = (known ? facts.permissions & 0644 : 0) | 0600;
     m_file = m_files.CreateNew(m_path.data(), permissions);
     if (!m_file) return m_files.Exists(m_path.data()) ? JournalStatus::kTaken : JournalStatus::kJournalFailed;
-    header.nonce = NewNonce(this);
+    header.nonce = NewJournalNonce(this);
+    header.setNonce = m_setNonce;
     if (known) {
         header.volume = facts.volume;
         header.index = facts.index;

@@ -42,6 +42,8 @@
 //     journal will do;
 //   - the identity in its header is the target's: the inode number on POSIX, the volume serial
 //     and file index on Windows (where the file system keeps lasting ones);
+//   - a member of a set (its header names the set) is played, or removed, only by the recovery
+//     of its set (set_journal.h), never on its own;
 //   - to be played: the target's size is one its application can have left, and every sample
 //     agrees with the target (journal_samples.h).
 //   Otherwise it is left alone and reported, and the application stops before any change.
@@ -77,6 +79,7 @@ enum class RecoveryOutcome {
     kUnusable,        // something that is not a trusted journal of this target: left alone
     kDamaged,         // a sealed journal of this target, damaged since: kept, the target untouched
     kFailed,          // the target or the journal failed during playback; the journal is kept
+    kSetMember,       // the journal of a member of a set, which only the set's recovery plays: kept
 };
 
 constexpr NativeChar kJournalSuffix[] = VELK_NATIVE(".velk-undo");
@@ -104,6 +107,13 @@ public:
     // held open so that no other application can be writing it.
     RecoveryOutcome Recover(CVELK_xFile& target);
 
+    // Makes this the journal of a member of the set whose journal has `setNonce`: Begin stamps it
+    // in, and Recover plays back only that set's member journals (and no longer refuses them).
+    void JoinSet(uint64_t setNonce) { m_setNonce = setNonce; }
+    // The set is complete: removes the journal if it is one of that set's members. False only when
+    // such a journal is there and could not be removed.
+    bool ReleaseMember();
+
     // Starts a new journal for an application that finds the target `oldSize` bytes long, sets it
     // to `patchedSize` and whose records reach as far as `largestSize`. kJournalFailed when none
     // can be made here (the application may go on without one); kTaken when something has its
@@ -129,7 +139,6 @@ public:
 
 private:
     RecoveryOutcome Judge(CVELK_xFile& target);
-    bool Trusted(CVELK_xFile& target);
     bool RemoveFile();
 
     CVELK_FileSystem& m_files;
@@ -137,5 +146,14 @@ private:
     std::unique_ptr<CVELK_xFile> m_file;
     std::unique_ptr<CVELK_JournalWriter> m_writer;
     velk_journal::Header m_header;
+    uint64_t m_setNonce = 0;
     bool m_sealed = false;
 };
+
+// Whether a journal may write into its target: no one but the target's owner, whoever speaks for
+// everyone, or (for a target anyone may write) anyone can have written it.
+bool IsTrustedJournal(CVELK_FileSystem& files, CVELK_xFile& journal, CVELK_xFile& target);
+
+// Ties a journal's completion mark to its header; not a secret: it only has to differ between
+// journals.
+uint64_t NewJournalNonce(const void* salt);

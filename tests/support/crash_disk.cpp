@@ -185,6 +185,14 @@ void CrashDisk::Restart()
     for (const auto& entry : m_durable) {
         if (m_live.count(entry.first) == 0 && Keep()) names.erase(entry.first);
     }
+    std::set<NativeString> folders = m_durableFolders;
+    for (const NativeString& folder : m_folders) {
+        if (m_durableFolders.count(folder) == 0 && Keep()) folders.insert(folder);
+    }
+    for (const NativeString& folder : m_durableFolders) {
+        if (m_folders.count(folder) == 0 && Keep()) folders.erase(folder);
+    }
+    m_folders = m_durableFolders = folders;
     m_live.clear();
     for (const auto& entry : names) {
         auto node = std::make_shared<Node>();
@@ -260,5 +268,40 @@ bool CrashDisk::SyncFolderOf(const NativeChar*)
 {
     if (!Tick()) return false;
     m_durable = m_live;
+    m_durableFolders = m_folders;
+    return true;
+}
+
+VelkPathKind CrashDisk::KindOf(const NativeChar* path)
+{
+    if (!Tick()) return VelkPathKind::kOther;
+    if (m_live.count(path) != 0) return VelkPathKind::kFile;
+    return m_folders.count(path) != 0 ? VelkPathKind::kFolder : VelkPathKind::kMissing;
+}
+
+bool CrashDisk::CreateFolder(const NativeChar* path)
+{
+    if (!Tick() || m_live.count(path) != 0 || m_folders.count(path) != 0) return false;
+    m_folders.insert(path);
+    return true;
+}
+
+bool CrashDisk::RemoveFolder(const NativeChar* path)
+{
+    if (!Tick() || m_folders.count(path) == 0) return false;
+    const NativeString inside = NativeString(path) + kPathSeparator;
+    for (const auto& entry : m_live)
+        if (entry.first.compare(0, inside.size(), inside) == 0) return false;
+    for (const NativeString& folder : m_folders)
+        if (folder.compare(0, inside.size(), inside) == 0) return false;
+    m_folders.erase(path);
+    return true;
+}
+
+bool CrashDisk::MoveAside(const NativeChar* from, const NativeChar* to)
+{
+    if (!Tick() || m_live.count(from) == 0 || m_live.count(to) != 0 || m_folders.count(to) != 0) return false;
+    m_live[to] = m_live[from];
+    m_live.erase(from);
     return true;
 }

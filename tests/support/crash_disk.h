@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "file/file_system.h"
@@ -56,6 +57,12 @@ public:
     bool SyncFolderOf(const NativeChar* path) override;
     bool ResolveLinks(const NativeChar*, VelkPath*) override { return false; }
     bool OwnerSpeaksForAll(const VelkFileOwner&) override { return false; }
+    // Folders are names of their own, made and removed like files' names.
+    VelkPathKind KindOf(const NativeChar* path) override;
+    bool CreateFolder(const NativeChar* path) override;
+    bool RemoveFolder(const NativeChar* path) override;
+    bool MoveAside(const NativeChar* from, const NativeChar* to) override;
+    bool HasFolder(const NativeString& path) const { return m_folders.count(path) != 0; }
 
 private:
     std::vector<uint8_t> Survivor(const Node& node);
@@ -64,6 +71,7 @@ private:
 
     // Names as the running program sees them, and as the disk holds them.
     std::map<NativeString, std::shared_ptr<Node>> m_live, m_durable;
+    std::set<NativeString> m_folders, m_durableFolders;
     int64_t m_sizeLimit = int64_t(1) << 40;
     uint64_t m_calls = 0;
     uint64_t m_files = 0;

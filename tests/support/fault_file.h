@@ -194,6 +194,13 @@ public:
     }
     bool ResolveLinks(const NativeChar* path, VelkPath* resolved) override { return m_inner.ResolveLinks(path, resolved); }
     bool OwnerSpeaksForAll(const VelkFileOwner& owner) override { return m_inner.OwnerSpeaksForAll(owner); }
+    VelkPathKind KindOf(const NativeChar* path) override { return m_inner.KindOf(path); }
+    bool CreateFolder(const NativeChar* path) override { return Pass(FaultOp::kOpen) && m_inner.CreateFolder(path); }
+    bool RemoveFolder(const NativeChar* path) override { return Pass(FaultOp::kRemove) && m_inner.RemoveFolder(path); }
+    bool MoveAside(const NativeChar* from, const NativeChar* to) override
+    {
+        return Pass(FaultOp::kRemove) && m_inner.MoveAside(from, to);
+    }
 
 private:
     bool Pass(FaultOp op) { return m_faults.Next(op) == FaultVerdict::kPass; }
