@@ -5,10 +5,8 @@
 #include "file/velk_file.h"
 #include "format/set_format.h"
 
-namespace {
-
 // The message of an outcome that has one of its own, as the user knows it.
-const char16_t* TextOf(VelkOutcome outcome)
+const char16_t* MessageOf(VelkOutcome outcome)
 {
     using namespace velk_messages;
     switch (outcome) {
@@ -53,8 +51,6 @@ const char16_t* TextOf(VelkOutcome outcome)
     }
     return nullptr;
 }
-
-}  // namespace
 
 std::unique_ptr<CVELK_xFile> CVELK_IPS_IN::OpenFile(const NativeChar* path, int mode, int share)
 {
@@ -133,6 +129,13 @@ RecoveryOutcome CVELK_IPS_IN::RecoverTarget(const NativeChar* targetPath)
         Tell(VelkOutcome::kTargetOpenFailed);
         return RecoveryOutcome::kFailed;
     }
+    // The main file of a set: the set's journal puts back every file of the set.
+    if (m_files->Exists(PathBeside(*m_files, targetPath, kSetJournalSuffix).data())) {
+        CVELK_SetJournal set(*m_files, targetPath);
+        const RecoveryOutcome outcome = OutcomeOf(set.Recover(*target));
+        Tell(OutcomeOf(outcome));
+        return outcome;
+    }
     CVELK_UndoJournal journal(*m_files, targetPath);
     const RecoveryOutcome outcome = journal.Recover(*target);
     Tell(OutcomeOf(outcome));
@@ -142,7 +145,7 @@ RecoveryOutcome CVELK_IPS_IN::RecoverTarget(const NativeChar* targetPath)
 bool CVELK_IPS_IN::Tell(VelkOutcome outcome, VelkTargetFate fate, const char16_t* about)
 {
     using namespace velk_messages;
-    const char16_t* text = TextOf(outcome);
+    const char16_t* text = MessageOf(outcome);
     // Added where a journal will undo the changes at the next application.
     const char16_t* lastLine = fate == VelkTargetFate::kRestoreNextTime ? kRestoreNextTime : nullptr;
     switch (outcome) {

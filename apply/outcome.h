@@ -4,6 +4,7 @@
 #pragma once
 
 #include "format/record_stream.h"
+#include "journal/set_journal.h"
 #include "journal/undo_journal.h"
 
 enum class VelkOutcome {
@@ -50,6 +51,9 @@ enum class VelkOutcome {
     kNoUndoFile,        // no undo file could be written: a set is not applied without
 };
 
+// The message of an outcome that has one of its own; null for the others.
+const char16_t* MessageOf(VelkOutcome outcome);
+
 inline VelkOutcome OutcomeOf(RecordFault fault)
 {
     switch (fault) {
@@ -70,6 +74,7 @@ inline VelkOutcome OutcomeOf(RecoveryOutcome recovery)
     switch (recovery) {
     case RecoveryOutcome::kNothingPending:
     case RecoveryOutcome::kDiscarded:
+    case RecoveryOutcome::kCompleted:
     case RecoveryOutcome::kRestored: return VelkOutcome::kGoOn;
     case RecoveryOutcome::kUnusable: return VelkOutcome::kJournalUnusable;
     case RecoveryOutcome::kDamaged: return VelkOutcome::kJournalDamaged;
@@ -77,6 +82,21 @@ inline VelkOutcome OutcomeOf(RecoveryOutcome recovery)
     case RecoveryOutcome::kFailed: break;
     }
     return VelkOutcome::kRecoveryFailed;
+}
+
+// A set's recovery in the terms of a single file's.
+inline RecoveryOutcome OutcomeOf(SetRecovery recovery)
+{
+    switch (recovery) {
+    case SetRecovery::kNothingPending: return RecoveryOutcome::kNothingPending;
+    case SetRecovery::kDiscarded: return RecoveryOutcome::kDiscarded;
+    case SetRecovery::kRestored: return RecoveryOutcome::kRestored;
+    case SetRecovery::kCompleted: return RecoveryOutcome::kCompleted;
+    case SetRecovery::kUnusable: return RecoveryOutcome::kUnusable;
+    case SetRecovery::kDamaged: return RecoveryOutcome::kDamaged;
+    case SetRecovery::kFailed: break;
+    }
+    return RecoveryOutcome::kFailed;
 }
 
 // What became of the target by the end of an application that did not succeed.

@@ -8,6 +8,7 @@ const char kUsage[] =
     "Usage:\n"
     "  velkpatch create ORIGINAL MODIFIED -o OUTPUT [--description FILE] [--no-crc]\n"
     "                   [--stub FILE | --x86 | --payload-only]\n"
+    "  velkpatch create ORIGINAL_FOLDER MODIFIED_FOLDER -o OUTPUT [--anchor PATH] [...]\n"
     "  velkpatch info PATCH\n"
     "  velkpatch apply PATCH TARGET [--yes | --no]\n"
     "  velkpatch check PATCH TARGET\n"
@@ -16,9 +17,11 @@ const char kUsage[] =
     "\n"
     "Commands:\n"
     "  create   write a self-applying patch (the Windows patcher followed by the payload)\n"
-    "           that turns ORIGINAL into MODIFIED\n"
+    "           that turns ORIGINAL into MODIFIED; of two folders, a set that patches every\n"
+    "           file that differs, all or nothing\n"
     "  info     show a patch's description and summary\n"
-    "  apply    patch TARGET in place with PATCH (a patch .exe or a bare payload)\n"
+    "  apply    patch TARGET in place with PATCH (a patch .exe or a bare payload); for a set,\n"
+    "           TARGET is the folder or the set's main file in it\n"
     "  check    tell whether PATCH applies to TARGET, without changing it\n"
     "  recover  undo an interrupted apply to TARGET, patching nothing\n"
     "\n"
@@ -38,7 +41,8 @@ namespace {
 const char kCreateUsage[] =
     "Usage: velkpatch create ORIGINAL MODIFIED -o OUTPUT [options]\n"
     "\n"
-    "Writes a patch that turns ORIGINAL into MODIFIED.\n"
+    "Writes a patch that turns ORIGINAL into MODIFIED. Of two folders it writes a set: every\n"
+    "file that differs is patched, created or deleted, all or nothing.\n"
     "\n"
     "  -o, --output FILE     the patch to write (replaced only once it is complete, keeping\n"
     "                        its permissions; a link is followed)\n"
@@ -48,7 +52,9 @@ const char kCreateUsage[] =
     "                        (default: velkstub.exe beside velkpatch, the x64 patcher)\n"
     "  --x86                 put the x86 patcher in front instead, velkstub-x86.exe beside\n"
     "                        velkpatch: its patch also runs on 32-bit Windows\n"
-    "  --payload-only        write the bare payload, without the patcher\n";
+    "  --payload-only        write the bare payload, without the patcher\n"
+    "  --anchor PATH         of a set, the file the user picks, relative to the folders\n"
+    "                        (default: the largest modified file)\n";
 
 const char kInfoUsage[] =
     "Usage: velkpatch info PATCH\n"
@@ -72,12 +78,16 @@ const char kRecoverUsage[] =
     "\n"
     "Plays back TARGET.velk-undo, the journal that an interrupted apply left beside TARGET, so\n"
     "that TARGET is as it was before that apply. Exit code 0 when TARGET was restored or nothing\n"
-    "was pending; a journal that does not belong to TARGET is left alone (exit code 1).\n";
+    "was pending; a journal that does not belong to TARGET is left alone (exit code 1).\n"
+    "For a set, TARGET is its main file (or the folder it lies in): the set journal beside it,\n"
+    "TARGET.velk-set-undo, puts every file of the set back, or completes a set that had got\n"
+    "as far as its commit.\n";
 
 const char kCheckUsage[] =
     "Usage: velkpatch check PATCH TARGET\n"
     "\n"
-    "Tells, in one line, what applying PATCH to TARGET would find. TARGET is only read.\n"
+    "Tells, in one line, what applying PATCH to TARGET would find. TARGET is only read. For a\n"
+    "set, a line for every file, and one exit code for the set.\n"
     "Exit codes:\n"
     "  0  PATCH applies to TARGET without the CRC question\n"
     "  4  TARGET is already patched\n"
@@ -191,6 +201,11 @@ bool ParseArguments(const std::vector<NativeString>& args, CommandLine* command,
             command->noCrc = true;
         } else if (create && arg == "--x86" && !hasInlineValue) {
             command->stubArchitecture = StubArchitecture::kX86;
+        } else if (create && arg == "--anchor") {
+            NativeString anchor;
+            if (!takeValue(&anchor)) return false;
+            if (anchor.empty()) return Fail(error, "--anchor PATH is empty");
+            command->anchor = ToUtf8(anchor);
         } else if (create && arg == "--payload-only" && !hasInlineValue) {
             command->payloadOnly = true;
         } else if (apply && (arg == "--yes" || arg == "-y") && !hasInlineValue) {

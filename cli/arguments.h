@@ -20,6 +20,7 @@ struct CommandLine {
     std::string helpTopic;  // the command whose help was asked for, empty for the overview
     // create
     NativeString original, modified, output, description, stub;
+    std::string anchor;  // of a set made from two folders, relative to them (UTF-8)
     bool hasDescription = false;
     bool noCrc = false;
     bool payloadOnly = false;

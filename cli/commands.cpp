@@ -10,11 +10,14 @@
 #include "cli/description.h"
 #include "cli/pending_output.h"
 #include "cli/platform.h"
+#include "cli/set_commands.h"
 #include "cli/terminal_escape.h"
 #include "cli/terminal_owner.h"
 #include "file/io.h"
+#include "file/folder_list.h"
 #include "file/velk_file.h"
 #include "format/payload_locator.h"
+#include "format/set_format.h"
 #include "format/summary.h"
 #include "maker/patch_builder.h"
 #include "maker/pe_signature.h"
@@ -254,13 +257,20 @@ std::vector<NativeString> StubCandidates(const NativeString& executableFolder, S
 
 int RunCreate(const CommandLine& command)
 {
+    // Of two folders a set.
+    const bool set = IsFolder(command.original) && IsFolder(command.modified);
+    if (!set && (IsFolder(command.original) || IsFolder(command.modified)))
+        return Failure("ORIGINAL and MODIFIED must both be files, or both folders (for a set)");
+    if (!set && !command.anchor.empty()) return Failure("--anchor names the file to pick in a set of two folders");
+    if (set && command.noCrc) return Failure("a set always checks its files' CRC-32: --no-crc is for single files");
+
     // Everything is checked and read before OUTPUT is touched.
     CVELK_File original, modified, stub;
     NativeString stubPath;
     std::u16string description;
     int64_t stubLength = 0;
-    std::string error = OpenInput(command.original, "ORIGINAL", &original);
-    if (error.empty()) error = OpenInput(command.modified, "MODIFIED", &modified);
+    std::string error = set ? std::string() : OpenInput(command.original, "ORIGINAL", &original);
+    if (error.empty() && !set) error = OpenInput(command.modified, "MODIFIED", &modified);
     if (error.empty()) error = FindStub(command, &stubPath);
     if (error.empty()) error = CheckOutput(command, stubPath);
     if (error.empty() && command.hasDescription) error = ReadDescription(command.description, &description);
@@ -279,6 +289,22 @@ int RunCreate(const CommandLine& command)
 
     ProgressLine line(IsTerminal(Stream::kErr));
     CreateProgress progress(line);
+    if (set) {
+        CVELK_SetBuilder builder(command.original, command.modified);
+        builder.SetDescription(description);
+        builder.SetAnchor(command.anchor);
+        builder.SetProgress(&progress);
+        const VelkSetBuildStatus status = builder.Build(output.File());
+        line.Clear();
+        if (status != VelkSetBuildStatus::kOk) return Failure(DescribeSetBuildError(status, builder, command));
+        const int64_t total = output.File().Tell();
+        if (!output.Flush()) return Failure("cannot write OUTPUT " + Quoted(command.output) + " (is the disk full?)");
+        if (!output.Commit()) return Failure("cannot replace OUTPUT " + Quoted(command.output));
+        WriteText(Stream::kOut, "Created " + ForStream(Stream::kOut, Display(command.output)) + ": a set, " +
+                                    SetCreatedLine(builder) + ", file " + Count(static_cast<uint64_t>(total), "byte") +
+                                    "\n");
+        return kExitOk;
+    }
     CVELK_PatchBuilder builder(original, modified);
     builder.SetCheckCrc(!command.noCrc);
     builder.SetDescription(description);
@@ -315,18 +341,42 @@ int RunInfo(const CommandLine& command)
         text += '\n';
     }
     text += SummaryText(*info);
+    if (info->IsSet()) {
+        CVELK_File patch;
+        const std::string listing = patch.OpenFile(command.patch.c_str(), kModeReadExisting, kShareRead)
+                                        ? SetListing(patch, PayloadOffsetOf(command.patch))
+                                        : std::string();
+        text += "\n" + listing;
+    }
     return PrintResult(ForStream(Stream::kOut, text));
 }
 
+namespace {
+
+// Whether PATCH is a set, and then its anchor for a TARGET that is the folder it lies in.
+bool IsSetPatch(const CommandLine& command, NativeString* anchor)
+{
+    CVELK_File patch;
+    const int64_t offset = PayloadOffsetOf(command.patch);
+    *anchor = command.target;
+    if (!patch.OpenFile(command.patch.c_str(), kModeReadExisting, kShareRead) || !velk_set::IsSet(patch, offset))
+        return false;
+    *anchor = AnchorIn(patch, offset, command.target);
+    return true;
+}
+
+}  // namespace
+
 int RunApply(const CommandLine& command)
 {
+    NativeString target;
+    IsSetPatch(command, &target);
     const bool terminal = IsTerminal(Stream::kIn);
-    CVELK_TerminalOwner owner(command.answer, terminal, IsTerminal(Stream::kErr), Display(command.target));
+    CVELK_TerminalOwner owner(command.answer, terminal, IsTerminal(Stream::kErr), Display(target));
     std::unique_ptr<CVELK_IPS_IN> applier(new CVELK_IPS_IN(owner));
     // From here an interrupt asks the application to stop; it puts the target back first.
     CatchInterrupts();
-    if (applier->ApplyPatch(command.patch.c_str(), command.target.c_str(), PayloadOffsetOf(command.patch)))
-        return kExitOk;
+    if (applier->ApplyPatch(command.patch.c_str(), target.c_str(), PayloadOffsetOf(command.patch))) return kExitOk;
     // Interrupted at the CRC question: declined, with nothing changed, like any other stop.
     if (applier->Stopped() || (owner.Declined() && Interrupted())) {
         WriteText(Stream::kErr, "velkpatch: interrupted; " + Quoted(command.target) + " was left as it was\n");
@@ -372,13 +422,21 @@ int ReportApplies(const NativeString& target, const VelkExamination& facts, bool
 
 int RunCheck(const CommandLine& command)
 {
+    NativeString target;
+    const bool set = IsSetPatch(command, &target);
     // apply would first play back what an interrupted application left beside the target; what
     // the target holds now may be neither the original nor the patched file.
-    const NativeString journal = CVELK_UndoJournal::PathFor(DiskFileSystem(), command.target.c_str());
+    const NativeString journal = set ? NativeString(PathBeside(DiskFileSystem(), target.c_str(), kSetJournalSuffix).data())
+                                     : CVELK_UndoJournal::PathFor(DiskFileSystem(), target.c_str());
     if (DiskFileSystem().Exists(journal.c_str()))
         return Failure("cannot tell while " + Quoted(journal) +
                        " lies beside it: 'velkpatch recover' first undoes the interrupted apply it holds");
     CatchInterrupts();
+    if (set) {
+        CVELK_File patch;
+        if (!patch.OpenFile(command.patch.c_str(), kModeReadExisting, kShareRead)) return Failure("cannot open the patch");
+        return CheckSet(patch, PayloadOffsetOf(command.patch), target);
+    }
     CVELK_CheckOwner owner(IsTerminal(Stream::kErr));
     std::unique_ptr<CVELK_IPS_IN> applier(new CVELK_IPS_IN(owner));
     const VelkExamination facts =
@@ -398,6 +456,30 @@ int RunCheck(const CommandLine& command)
 
 int RunRecover(const CommandLine& command)
 {
+    // A folder: the sets whose main file lies in it.
+    if (IsFolder(command.target)) {
+        std::vector<VelkFolderItem> items;
+        const NativeString suffix = kSetJournalSuffix;
+        int code = kExitOk;
+        bool found = false;
+        if (!ListFolder(command.target, &items)) return Failure("cannot read the folder " + Quoted(command.target));
+        for (const VelkFolderItem& item : items) {
+            if (item.name.size() <= suffix.size() ||
+                item.name.compare(item.name.size() - suffix.size(), suffix.size(), suffix) != 0)
+                continue;
+            found = true;
+            CommandLine one = command;
+            VelkPath anchor(command.target.begin(), command.target.end());
+            if (anchor.back() != PathSeparator() && anchor.back() != static_cast<NativeChar>('/'))
+                anchor.push_back(PathSeparator());
+            anchor.insert(anchor.end(), item.name.begin(), item.name.end() - static_cast<ptrdiff_t>(suffix.size()));
+            one.target.assign(anchor.begin(), anchor.end());
+            if (RunRecover(one) != kExitOk) code = kExitFailure;
+        }
+        if (!found)
+            WriteText(Stream::kOut, "Nothing to recover: no set's undo file lies in " + Quoted(command.target) + "\n");
+        return code;
+    }
     CVELK_TerminalOwner owner(CrcAnswer::kNo, false, false, Display(command.target));
     std::unique_ptr<CVELK_IPS_IN> applier(new CVELK_IPS_IN(owner));
     switch (applier->RecoverTarget(command.target.c_str())) {
@@ -421,6 +503,10 @@ int RunRecover(const CommandLine& command)
         return kExitOk;
     case RecoveryOutcome::kRestored:
         WriteText(Stream::kOut, "Restored " + Quoted(command.target) + " to its state before the interrupted apply\n");
+        return kExitOk;
+    case RecoveryOutcome::kCompleted:
+        WriteText(Stream::kOut, "Completed the interrupted apply of the set whose main file is " +
+                                    Quoted(command.target) + ": it had got as far as its commit\n");
         return kExitOk;
     case RecoveryOutcome::kUnusable:
     case RecoveryOutcome::kDamaged:

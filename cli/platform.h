@@ -35,6 +35,8 @@ enum class FileKind { kMissing, kRegular, kOther, kUnknown };
 // What a path names, links followed: a regular file, something else (a folder, a pipe, a device),
 // nothing, or kUnknown when it cannot be examined.
 FileKind KindOfFile(const NativeString& path);
+// Whether a path names a folder, links followed.
+bool IsFolder(const NativeString& path);
 // Reads a file of any kind to its end (a pipe, a named pipe that waits for its writer, a /proc
 // file), but no more than `limit` + 1 bytes, so that a caller can tell a file that is too long.
 bool ReadSmallFile(const NativeString& path, size_t limit, std::string* bytes);

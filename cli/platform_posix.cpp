@@ -117,6 +117,12 @@ FileKind KindOfFile(const NativeString& path)
     return S_ISREG(info.st_mode) ? FileKind::kRegular : FileKind::kOther;
 }
 
+bool IsFolder(const NativeString& path)
+{
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 bool ReadSmallFile(const NativeString& path, size_t limit, std::string* bytes)
 {
     // A blocking open: a named pipe waits here for its writer, as for any reader (Ctrl+C ends

@@ -171,6 +171,12 @@ FileKind KindOfFile(const NativeString& path)
     return regular ? FileKind::kRegular : FileKind::kOther;
 }
 
+bool IsFolder(const NativeString& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool ReadSmallFile(const NativeString& path, size_t limit, std::string* bytes)
 {
     const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

@@ -8,6 +8,7 @@
 #include "file/velk_file.h"
 #include "format/payload_format.h"
 #include "format/payload_text.h"
+#include "format/set_format.h"
 
 void CQM_DravInfo::Clear()
 {
@@ -17,6 +18,9 @@ void CQM_DravInfo::Clear()
     m_targetCrc = 0;
     m_hasResult = false;
     m_result = VelkResultIdentity();
+    m_isSet = false;
+    m_fileCount = 0;
+    m_anchorName[0] = 0;
 }
 
 bool CQM_DravInfo::ReadInfo(const NativeChar* executablePath, int64_t payloadOffset)
@@ -36,6 +40,7 @@ bool CQM_DravInfo::ReadInfoFrom(CVELK_xFile& file, int64_t payloadOffset)
 
     char magic[velk_format::kMagicBytes + 1] = {};
     if (velk_io::ReadFully(file, magic, velk_format::kMagicBytes) == 0) return false;
+    if (std::memcmp(magic, velk_set::kMagic, sizeof velk_set::kMagic) == 0) return ReadSet(file, payloadOffset) || Refuse();
     int major = 0, minor = 0;
     if (velk_format::ScanVersion(magic, &major, &minor) != 2) return false;
     const std::u16string version = AnsiToUtf16(magic, velk_format::kMagicBytes);
@@ -57,19 +62,49 @@ bool CQM_DravInfo::ReadInfoFrom(CVELK_xFile& file, int64_t payloadOffset)
     m_targetCrc = static_cast<uint32_t>(targetCrc);
     m_hasResult = velk_extension::Read(file, payloadOffset, dataOffset, &m_result);
 
-    // Without a reachable description offset there is no description, rather than text read
-    // from wherever the file position happens to be.
-    const bool reachable = descriptionOffset != 0 &&
-                           descriptionOffset <= static_cast<uint64_t>(INT64_MAX - payloadOffset);
-    if (reachable && file.Seek(payloadOffset + static_cast<int64_t>(descriptionOffset))) {
-        uint8_t* bytes = reinterpret_cast<uint8_t*>(m_description);
-        const uint32_t got = velk_io::ReadFully(file, bytes, velk_format::kMaxDescriptionBytes);
-        const uint32_t units = got / 2;
-        // The payload is little-endian; decode rather than assume the host's order.
-        for (uint32_t i = 0; i < units; ++i)
-            m_description[i] = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
-        m_description[units] = 0;
+    ReadDescription(file, payloadOffset, descriptionOffset);
+    return true;
+}
+
+// Without a reachable description offset there is no description, rather than text read from
+// wherever the file position happens to be.
+void CQM_DravInfo::ReadDescription(CVELK_xFile& file, int64_t payloadOffset, uint64_t descriptionOffset)
+{
+    const bool reachable =
+        descriptionOffset != 0 && descriptionOffset <= static_cast<uint64_t>(INT64_MAX - payloadOffset);
+    if (!reachable || !file.Seek(payloadOffset + static_cast<int64_t>(descriptionOffset))) return;
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(m_description);
+    const uint32_t got = velk_io::ReadFully(file, bytes, velk_format::kMaxDescriptionBytes);
+    const uint32_t units = got / 2;
+    // The payload is little-endian; decode rather than assume the host's order.
+    for (uint32_t i = 0; i < units; ++i) m_description[i] = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    m_description[units] = 0;
+}
+
+// A set reads only when its whole directory does.
+bool CQM_DravInfo::ReadSet(CVELK_xFile& file, int64_t payloadOffset)
+{
+    velk_set::CVELK_SetReader reader(file, payloadOffset);
+    if (!reader.Start()) return false;
+    velk_set::Entry entry;
+    while (reader.Next(&entry)) {
+        ++m_fileCount;
+        if (entry.kind != velk_set::Kind::kDelete) m_patchedSize += static_cast<int64_t>(entry.resultSize);
+        if (reader.Index() != reader.SetHeader().anchor) continue;
+        std::u16string name;
+        const char* last = std::strrchr(entry.path, '/');
+        const char* start = last ? last + 1 : entry.path;
+        AppendUtf8(&name, start, entry.pathBytes - static_cast<uint32_t>(start - entry.path));
+        const size_t units = name.size() < kMaxPathUnits - 1 ? name.size() : kMaxPathUnits - 1;
+        std::memcpy(m_anchorName, name.data(), units * sizeof(char16_t));
+        m_anchorName[units] = 0;
     }
+    if (reader.Failed()) return false;
+    m_isSet = true;
+    size_t units = 0;
+    for (; velk_set::kMagic[units] != 0; ++units) m_version[units] = static_cast<char16_t>(velk_set::kMagic[units]);
+    m_version[units] = 0;
+    ReadDescription(file, payloadOffset, reader.SetHeader().descriptionOffset);
     return true;
 }
 
@@ -103,6 +138,13 @@ std::u16string CQM_DravInfo::FormatSummary() const
 {
     std::u16string text = u"补丁版本: ";
     text += m_version;
+    if (m_isSet) {
+        text += u"\r\n补丁中的文件数: ";
+        text += Decimal(m_fileCount);
+        text += u"\r\n打补丁后的文件大小合计: ";
+        text += Decimal(m_patchedSize);
+        return text;
+    }
     text += u"\r\n目标文件的CRC32验证: ";
     text += m_targetCrc != 0 ? UpperHex8(m_targetCrc) : u"无";
     text += u"\r\n打补丁后的文件大小: ";

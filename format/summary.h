@@ -35,8 +35,16 @@ public:
     // Null when the payload has no extension block that counts.
     const VelkResultIdentity* ResultIdentity() const { return m_hasResult ? &m_result : nullptr; }
 
+    // A set (format/set_format.h): the number of its files, their size once patched, and the name
+    // of the file the user picks (its last part alone, for the name box of the chooser).
+    bool IsSet() const { return m_isSet; }
+    uint32_t FileCount() const { return m_fileCount; }
+    const char16_t* AnchorName() const { return m_anchorName; }
+
 private:
     void Clear();
+    bool ReadSet(CVELK_xFile& file, int64_t payloadOffset);
+    void ReadDescription(CVELK_xFile& file, int64_t payloadOffset, uint64_t descriptionOffset);
     bool Refuse()
     {
         Clear();
@@ -49,4 +57,7 @@ private:
     uint32_t m_targetCrc;
     bool m_hasResult;
     VelkResultIdentity m_result;
+    bool m_isSet;
+    uint32_t m_fileCount;
+    char16_t m_anchorName[kMaxPathUnits];
 };

@@ -80,6 +80,7 @@ enum class RecoveryOutcome {
     kDamaged,         // a sealed journal of this target, damaged since: kept, the target untouched
     kFailed,          // the target or the journal failed during playback; the journal is kept
     kSetMember,       // the journal of a member of a set, which only the set's recovery plays: kept
+    kCompleted,       // a set that had got as far as its commit: what it kept for undoing removed
 };
 
 constexpr NativeChar kJournalSuffix[] = VELK_NATIVE(".velk-undo");

@@ -224,6 +224,8 @@ VelkBuildStatus CVELK_PatchBuilder::Build(CVELK_xFile& output)
     writer.SetResultIdentity(identity);
     if (!writer.Finish(m_description)) return VelkBuildStatus::kOutputWriteFailed;
     m_stats.payloadBytes = writer.Size();
+    m_stats.originalCrc = originalCrc;
+    m_stats.resultCrc = identity.resultCrc;
     ReportProgress(total, total);
     return VelkBuildStatus::kOk;
 }

@@ -34,6 +34,8 @@ struct VelkBuildStats {
     uint64_t recordDataBytes = 0;  // data bytes of all records, merged equal gaps included
     uint64_t changedBytes = 0;     // bytes that differ from what the resize leaves
     uint64_t payloadBytes = 0;
+    uint32_t originalCrc = 0;  // 0 also where the CRC was not checked
+    uint32_t resultCrc = 0;
 };
 
 class CVELK_PatchBuilder {

@@ -1,0 +1,274 @@
+#include "maker/set_builder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "file/file_system.h"
+#include "file/folder_list.h"
+#include "file/io.h"
+#include "file/memory_file.h"
+#include "file/relative_path.h"
+#include "file/velk_file.h"
+#include "format/payload_text.h"
+#include "format/set_format.h"
+
+namespace {
+
+constexpr uint32_t kCompareBlock = 1u << 20;
+
+std::string Utf8Name(const NativeString& name)
+{
+#ifdef _WIN32
+    return Utf16ToUtf8(std::u16string(name.begin(), name.end()));
+#else
+    return name;
+#endif
+}
+
+bool Earlier(const std::string& a, const std::string& b)
+{
+    return CompareFoldedPaths(a.data(), a.size(), b.data(), b.size()) < 0;
+}
+
+}  // namespace
+
+// A file of the set, as it will stand in the directory.
+struct CVELK_SetBuilder::Planned {
+    velk_set::Kind kind;
+    std::string path;
+    std::string folded;
+    int64_t originalSize = 0, resultSize = 0;
+    uint32_t originalCrc = 0, resultCrc = 0;
+    uint64_t payloadOffset = 0, payloadBytes = 0;
+};
+
+CVELK_SetBuilder::CVELK_SetBuilder(const NativeString& originalRoot, const NativeString& modifiedRoot)
+    : m_originalRoot(originalRoot), m_modifiedRoot(modifiedRoot)
+{
+}
+
+VelkSetBuildStatus CVELK_SetBuilder::Fail(VelkSetBuildStatus status, const std::string& path)
+{
+    m_problem = path;
+    return status;
+}
+
+NativeString CVELK_SetBuilder::Native(const NativeString& root, const std::string& path) const
+{
+    VelkPath native(root.begin(), root.end());
+    if (!native.empty() && native.back() != kPathSeparator && native.back() != static_cast<NativeChar>('/'))
+        native.push_back(kPathSeparator);
+    AppendUtf8Path(&native, path.data(), path.size());
+    return NativeString(native.begin(), native.end());
+}
+
+VelkSetBuildStatus CVELK_SetBuilder::Walk(const NativeString& root, const std::string& folder, bool original,
+                                          std::vector<Item>* items)
+{
+    std::vector<VelkFolderItem> listed;
+    if (!ListFolder(folder.empty() ? root : Native(root, folder), &listed))
+        return Fail(original ? VelkSetBuildStatus::kOriginalUnreadable : VelkSetBuildStatus::kModifiedUnreadable,
+                    folder);
+    for (const VelkFolderItem& entry : listed) {
+        const std::string path = (folder.empty() ? "" : folder + "/") + Utf8Name(entry.name);
+        if (!IsSafeRelativePath(path.data(), path.size(), velk_set::kMaxPathBytes))
+            return Fail(VelkSetBuildStatus::kUnsafeName, path);
+        if (entry.kind == VelkPathKind::kFolder) {
+            const VelkSetBuildStatus status = Walk(root, path, original, items);
+            if (status != VelkSetBuildStatus::kOk) return status;
+            continue;
+        }
+        if (entry.kind != VelkPathKind::kFile) return Fail(VelkSetBuildStatus::kNotAFile, path);
+        Item item;
+        item.path = path;
+        item.folded.resize(path.size());
+        item.folded.resize(FoldRelativePath(path.data(), path.size(), &item.folded[0], path.size()));
+        item.size = entry.size;
+        items->push_back(item);
+    }
+    return VelkSetBuildStatus::kOk;
+}
+
+// The tree's files in the directory's order; two names that fold to one are refused, since a
+// file system that ignores case could not hold both.
+VelkSetBuildStatus CVELK_SetBuilder::ListTree(const NativeString& root, bool original, std::vector<Item>* items)
+{
+    const VelkSetBuildStatus status = Walk(root, std::string(), original, items);
+    if (status != VelkSetBuildStatus::kOk) return status;
+    std::sort(items->begin(), items->end(), [](const Item& a, const Item& b) { return Earlier(a.folded, b.folded); });
+    for (size_t i = 1; i < items->size(); ++i) {
+        if ((*items)[i - 1].folded == (*items)[i].folded) return Fail(VelkSetBuildStatus::kNameClash, (*items)[i].path);
+    }
+    return VelkSetBuildStatus::kOk;
+}
+
+// Whether the file has the same bytes in both trees (its size is the same in both).
+VelkSetBuildStatus CVELK_SetBuilder::Compare(const Item& item, bool* same)
+{
+    CVELK_File original, modified;
+    if (!original.OpenFile(Native(m_originalRoot, item.path).c_str(), kModeReadExisting, kShareRead))
+        return Fail(VelkSetBuildStatus::kOriginalUnreadable, item.path);
+    if (!modified.OpenFile(Native(m_modifiedRoot, item.path).c_str(), kModeReadExisting, kShareRead))
+        return Fail(VelkSetBuildStatus::kModifiedUnreadable, item.path);
+    std::unique_ptr<uint8_t[]> a(new (std::nothrow) uint8_t[kCompareBlock]), b(new (std::nothrow) uint8_t[kCompareBlock]);
+    if (!a || !b) return Fail(VelkSetBuildStatus::kFileFailed, item.path);
+    *same = true;
+    for (int64_t at = 0; *same && at < item.size;) {
+        const auto n = static_cast<uint32_t>(std::min<int64_t>(kCompareBlock, item.size - at));
+        if (velk_io::ReadFully(original, a.get(), n) != n) return Fail(VelkSetBuildStatus::kOriginalUnreadable, item.path);
+        if (velk_io::ReadFully(modified, b.get(), n) != n) return Fail(VelkSetBuildStatus::kModifiedUnreadable, item.path);
+        *same = std::memcmp(a.get(), b.get(), n) == 0;
+        at += n;
+    }
+    return VelkSetBuildStatus::kOk;
+}
+
+VelkSetBuildStatus CVELK_SetBuilder::BuildPayload(CVELK_xFile& output, int64_t setStart, Planned* planned)
+{
+    CVELK_File modified, originalFile;
+    CVELK_MemoryFile empty(std::vector<uint8_t>(), kAccessRead);
+    if (!modified.OpenFile(Native(m_modifiedRoot, planned->path).c_str(), kModeReadExisting, kShareRead))
+        return Fail(VelkSetBuildStatus::kModifiedUnreadable, planned->path);
+    CVELK_xFile* original = &empty;
+    if (planned->kind == velk_set::Kind::kModify) {
+        if (!originalFile.OpenFile(Native(m_originalRoot, planned->path).c_str(), kModeReadExisting, kShareRead))
+            return Fail(VelkSetBuildStatus::kOriginalUnreadable, planned->path);
+        original = &originalFile;
+    }
+    const int64_t start = output.Tell();
+    CVELK_PatchBuilder builder(*original, modified);
+    builder.SetProgress(m_progress);
+    m_fileStatus = builder.Build(output);
+    if (m_fileStatus == VelkBuildStatus::kCancelled) return VelkSetBuildStatus::kCancelled;
+    if (m_fileStatus == VelkBuildStatus::kOutputWriteFailed) return VelkSetBuildStatus::kOutputWriteFailed;
+    if (m_fileStatus != VelkBuildStatus::kOk) return Fail(VelkSetBuildStatus::kFileFailed, planned->path);
+    const VelkBuildStats& stats = builder.Stats();
+    planned->payloadOffset = static_cast<uint64_t>(start - setStart);
+    planned->payloadBytes = stats.payloadBytes;
+    planned->originalCrc = stats.originalCrc;
+    planned->resultCrc = stats.resultCrc;
+    planned->resultSize = modified.GetSize();
+    m_stats.payloadBytes += stats.payloadBytes;
+    return VelkSetBuildStatus::kOk;
+}
+
+VelkSetBuildStatus CVELK_SetBuilder::Build(CVELK_xFile& output)
+{
+    m_stats = VelkSetStats();
+    std::vector<Item> original, modified;
+    VelkSetBuildStatus status = ListTree(m_originalRoot, true, &original);
+    if (status == VelkSetBuildStatus::kOk) status = ListTree(m_modifiedRoot, false, &modified);
+    if (status != VelkSetBuildStatus::kOk) return status;
+
+    // The two trees side by side, in the directory's order.
+    std::vector<Planned> planned;
+    int64_t compared = 0, toCompare = 0;
+    for (const Item& item : original) toCompare += item.size;
+    for (size_t i = 0, j = 0; i < original.size() || j < modified.size();) {
+        const bool inOriginal = i < original.size(), inModified = j < modified.size();
+        const bool both = inOriginal && inModified && original[i].folded == modified[j].folded;
+        Planned file;
+        if (both) {
+            // The same name spelt in another case is a name change the set cannot make in place.
+            if (original[i].path != modified[j].path) return Fail(VelkSetBuildStatus::kNameClash, modified[j].path);
+            bool same = original[i].size == modified[j].size;
+            if (same) status = Compare(modified[j], &same);
+            if (status != VelkSetBuildStatus::kOk) return status;
+            compared += original[i].size;
+            if (m_progress && !m_progress->OnProgress(compared, toCompare)) return VelkSetBuildStatus::kCancelled;
+            file.kind = velk_set::Kind::kModify;
+            file.path = modified[j].path, file.folded = modified[j].folded;
+            file.originalSize = original[i].size;
+            ++i, ++j;
+            if (same) continue;
+        } else if (inOriginal && (!inModified || Earlier(original[i].folded, modified[j].folded))) {
+            file.kind = velk_set::Kind::kDelete;
+            file.path = original[i].path, file.folded = original[i].folded;
+            file.originalSize = original[i].size;
+            ++i;
+        } else {
+            file.kind = velk_set::Kind::kCreate;
+            file.path = modified[j].path, file.folded = modified[j].folded;
+            ++j;
+        }
+        planned.push_back(file);
+    }
+    if (planned.empty()) return VelkSetBuildStatus::kNoChanges;
+
+    // The payloads, then the directory and the description behind them; the header comes last, at
+    // the set's start.
+    const int64_t setStart = output.Tell();
+    uint8_t header[velk_set::kHeaderBytes] = {};
+    if (setStart < 0 || !velk_io::WriteFully(output, header, velk_set::kHeaderBytes))
+        return VelkSetBuildStatus::kOutputWriteFailed;
+    for (Planned& file : planned) {
+        if (file.kind == velk_set::Kind::kDelete) {
+            // The CRC-32 of a file that goes, so that the set deletes only what it knows.
+            CVELK_File gone;
+            if (!gone.OpenFile(Native(m_originalRoot, file.path).c_str(), kModeReadExisting, kShareRead))
+                return Fail(VelkSetBuildStatus::kOriginalUnreadable, file.path);
+            file.originalCrc = gone.GetCrc32();
+            if (gone.GetSize() != 0 && file.originalCrc == 0) return Fail(VelkSetBuildStatus::kOriginalUnreadable, file.path);
+            ++m_stats.deleted;
+            continue;
+        }
+        status = BuildPayload(output, setStart, &file);
+        if (status != VelkSetBuildStatus::kOk) return status;
+        ++(file.kind == velk_set::Kind::kModify ? m_stats.modified : m_stats.created);
+    }
+
+    // The anchor: the file asked for, or the largest modified one.
+    velk_set::Header set;
+    bool anchored = false;
+    for (size_t k = 0; k < planned.size(); ++k) {
+        const Planned& file = planned[k];
+        if (file.kind != velk_set::Kind::kModify) continue;
+        const bool chosen = m_anchor.empty() ? !anchored || file.resultSize > planned[set.anchor].resultSize
+                                             : file.path == m_anchor;
+        if (chosen) set.anchor = static_cast<uint32_t>(k), anchored = true;
+    }
+    if (!anchored) {
+        if (!m_anchor.empty()) return Fail(VelkSetBuildStatus::kAnchorNotModified, m_anchor);
+        return VelkSetBuildStatus::kNoModifiedFile;
+    }
+    m_stats.anchor = planned[set.anchor].path;
+
+    set.entries = static_cast<uint32_t>(planned.size());
+    set.directoryOffset = static_cast<uint64_t>(output.Tell() - setStart);
+    _m_CRC32 crc;
+    std::unique_ptr<velk_set::Entry> entry(new velk_set::Entry());
+    std::vector<uint8_t> bytes(velk_set::kEntryFixedBytes + velk_set::kMaxPathBytes);
+    for (const Planned& file : planned) {
+        entry->kind = file.kind;
+        entry->originalSize = static_cast<uint64_t>(file.originalSize);
+        entry->originalCrc = file.originalCrc;
+        entry->resultSize = static_cast<uint64_t>(file.resultSize);
+        entry->resultCrc = file.resultCrc;
+        entry->payloadOffset = file.payloadOffset;
+        entry->payloadBytes = file.payloadBytes;
+        entry->pathBytes = static_cast<uint32_t>(file.path.size());
+        std::memcpy(entry->path, file.path.data(), file.path.size());
+        const uint32_t length = velk_set::EncodeEntry(*entry, bytes.data());
+        set.directoryCrc = crc.Update(bytes.data(), length);
+        if (!velk_io::WriteFully(output, bytes.data(), length)) return VelkSetBuildStatus::kOutputWriteFailed;
+        set.directoryBytes += length;
+    }
+    if (!m_description.empty()) {
+        set.descriptionOffset = static_cast<uint64_t>(output.Tell() - setStart);
+        std::u16string text = m_description;
+        text += u'\0';
+        std::vector<uint8_t> little(text.size() * 2);
+        for (size_t k = 0; k < text.size(); ++k) velk_io::StoreLE(&little[2 * k], text[k], 2);
+        if (!velk_io::WriteFully(output, little.data(), static_cast<uint32_t>(little.size())))
+            return VelkSetBuildStatus::kOutputWriteFailed;
+    }
+    const int64_t end = output.Tell();
+    velk_set::EncodeHeader(set, header);
+    if (end < 0 || !output.Seek(setStart) || !velk_io::WriteFully(output, header, velk_set::kHeaderBytes) ||
+        !output.Seek(end))
+        return VelkSetBuildStatus::kOutputWriteFailed;
+    m_stats.payloadBytes = static_cast<uint64_t>(end - setStart);
+    return VelkSetBuildStatus::kOk;
+}
