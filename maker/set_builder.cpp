@@ -8,11 +8,11 @@
 #include "file/file_system.h"
 #include "file/folder_list.h"
 #include "file/io.h"
-#include "file/memory_file.h"
 #include "file/relative_path.h"
 #include "file/velk_file.h"
 #include "format/payload_text.h"
 #include "format/set_format.h"
+#include "maker/set_writer.h"
 
 namespace {
 
@@ -34,14 +34,11 @@ bool Earlier(const std::string& a, const std::string& b)
 
 }  // namespace
 
-// A file of the set, as it will stand in the directory.
+// A file of the set, found by comparing the trees.
 struct CVELK_SetBuilder::Planned {
     velk_set::Kind kind;
     std::string path;
-    std::string folded;
-    int64_t originalSize = 0, resultSize = 0;
-    uint32_t originalCrc = 0, resultCrc = 0;
-    uint64_t payloadOffset = 0, payloadBytes = 0;
+    int64_t originalSize = 0;
 };
 
 CVELK_SetBuilder::CVELK_SetBuilder(const NativeString& originalRoot, const NativeString& modifiedRoot)
@@ -125,33 +122,22 @@ VelkSetBuildStatus CVELK_SetBuilder::Compare(const Item& item, bool* same)
     return VelkSetBuildStatus::kOk;
 }
 
-VelkSetBuildStatus CVELK_SetBuilder::BuildPayload(CVELK_xFile& output, int64_t setStart, Planned* planned)
+VelkSetBuildStatus CVELK_SetBuilder::AddChanged(CVELK_SetWriter& writer, const Planned& file)
 {
-    CVELK_File modified, originalFile;
-    CVELK_MemoryFile empty(std::vector<uint8_t>(), kAccessRead);
-    if (!modified.OpenFile(Native(m_modifiedRoot, planned->path).c_str(), kModeReadExisting, kShareRead))
-        return Fail(VelkSetBuildStatus::kModifiedUnreadable, planned->path);
-    CVELK_xFile* original = &empty;
-    if (planned->kind == velk_set::Kind::kModify) {
-        if (!originalFile.OpenFile(Native(m_originalRoot, planned->path).c_str(), kModeReadExisting, kShareRead))
-            return Fail(VelkSetBuildStatus::kOriginalUnreadable, planned->path);
-        original = &originalFile;
+    CVELK_File modified, original;
+    if (!modified.OpenFile(Native(m_modifiedRoot, file.path).c_str(), kModeReadExisting, kShareRead))
+        return Fail(VelkSetBuildStatus::kModifiedUnreadable, file.path);
+    const bool modify = file.kind == velk_set::Kind::kModify;
+    if (modify && !original.OpenFile(Native(m_originalRoot, file.path).c_str(), kModeReadExisting, kShareRead))
+        return Fail(VelkSetBuildStatus::kOriginalUnreadable, file.path);
+    m_fileStatus = writer.AddChanged(file.path, modify ? &original : nullptr, modified, m_progress);
+    switch (m_fileStatus) {
+    case VelkBuildStatus::kOk: return VelkSetBuildStatus::kOk;
+    case VelkBuildStatus::kCancelled: return VelkSetBuildStatus::kCancelled;
+    case VelkBuildStatus::kOutputWriteFailed: return VelkSetBuildStatus::kOutputWriteFailed;
+    default: break;
     }
-    const int64_t start = output.Tell();
-    CVELK_PatchBuilder builder(*original, modified);
-    builder.SetProgress(m_progress);
-    m_fileStatus = builder.Build(output);
-    if (m_fileStatus == VelkBuildStatus::kCancelled) return VelkSetBuildStatus::kCancelled;
-    if (m_fileStatus == VelkBuildStatus::kOutputWriteFailed) return VelkSetBuildStatus::kOutputWriteFailed;
-    if (m_fileStatus != VelkBuildStatus::kOk) return Fail(VelkSetBuildStatus::kFileFailed, planned->path);
-    const VelkBuildStats& stats = builder.Stats();
-    planned->payloadOffset = static_cast<uint64_t>(start - setStart);
-    planned->payloadBytes = stats.payloadBytes;
-    planned->originalCrc = stats.originalCrc;
-    planned->resultCrc = stats.resultCrc;
-    planned->resultSize = modified.GetSize();
-    m_stats.payloadBytes += stats.payloadBytes;
-    return VelkSetBuildStatus::kOk;
+    return Fail(VelkSetBuildStatus::kFileFailed, file.path);
 }
 
 VelkSetBuildStatus CVELK_SetBuilder::Build(CVELK_xFile& output)
@@ -179,96 +165,58 @@ VelkSetBuildStatus CVELK_SetBuilder::Build(CVELK_xFile& output)
             compared += original[i].size;
             if (m_progress && !m_progress->OnProgress(compared, toCompare)) return VelkSetBuildStatus::kCancelled;
             file.kind = velk_set::Kind::kModify;
-            file.path = modified[j].path, file.folded = modified[j].folded;
+            file.path = modified[j].path;
             file.originalSize = original[i].size;
             ++i, ++j;
             if (same) continue;
         } else if (inOriginal && (!inModified || Earlier(original[i].folded, modified[j].folded))) {
             file.kind = velk_set::Kind::kDelete;
-            file.path = original[i].path, file.folded = original[i].folded;
+            file.path = original[i].path;
             file.originalSize = original[i].size;
             ++i;
         } else {
             file.kind = velk_set::Kind::kCreate;
-            file.path = modified[j].path, file.folded = modified[j].folded;
+            file.path = modified[j].path;
             ++j;
         }
         planned.push_back(file);
     }
     if (planned.empty()) return VelkSetBuildStatus::kNoChanges;
 
-    // The payloads, then the directory and the description behind them; the header comes last, at
-    // the set's start.
-    const int64_t setStart = output.Tell();
-    uint8_t header[velk_set::kHeaderBytes] = {};
-    if (setStart < 0 || !velk_io::WriteFully(output, header, velk_set::kHeaderBytes))
-        return VelkSetBuildStatus::kOutputWriteFailed;
-    for (Planned& file : planned) {
-        if (file.kind == velk_set::Kind::kDelete) {
-            // The CRC-32 of a file that goes, so that the set deletes only what it knows.
-            CVELK_File gone;
-            if (!gone.OpenFile(Native(m_originalRoot, file.path).c_str(), kModeReadExisting, kShareRead))
-                return Fail(VelkSetBuildStatus::kOriginalUnreadable, file.path);
-            file.originalCrc = gone.GetCrc32();
-            if (gone.GetSize() != 0 && file.originalCrc == 0) return Fail(VelkSetBuildStatus::kOriginalUnreadable, file.path);
-            ++m_stats.deleted;
+    // The payloads, then the directory and the description behind them.
+    CVELK_SetWriter writer(output);
+    if (!writer.Begin()) return VelkSetBuildStatus::kOutputWriteFailed;
+    for (const Planned& file : planned) {
+        if (file.kind != velk_set::Kind::kDelete) {
+            status = AddChanged(writer, file);
+            if (status != VelkSetBuildStatus::kOk) return status;
+            ++(file.kind == velk_set::Kind::kModify ? m_stats.modified : m_stats.created);
             continue;
         }
-        status = BuildPayload(output, setStart, &file);
-        if (status != VelkSetBuildStatus::kOk) return status;
-        ++(file.kind == velk_set::Kind::kModify ? m_stats.modified : m_stats.created);
+        // The CRC-32 of a file that goes, so that the set deletes only what it knows.
+        CVELK_File gone;
+        if (!gone.OpenFile(Native(m_originalRoot, file.path).c_str(), kModeReadExisting, kShareRead))
+            return Fail(VelkSetBuildStatus::kOriginalUnreadable, file.path);
+        const uint32_t crc = gone.GetCrc32();
+        if (gone.GetSize() != 0 && crc == 0) return Fail(VelkSetBuildStatus::kOriginalUnreadable, file.path);
+        writer.AddDeleted(file.path, file.originalSize, crc);
+        ++m_stats.deleted;
     }
 
     // The anchor: the file asked for, or the largest modified one.
-    velk_set::Header set;
-    bool anchored = false;
+    size_t anchor = planned.size();
     for (size_t k = 0; k < planned.size(); ++k) {
-        const Planned& file = planned[k];
-        if (file.kind != velk_set::Kind::kModify) continue;
-        const bool chosen = m_anchor.empty() ? !anchored || file.resultSize > planned[set.anchor].resultSize
-                                             : file.path == m_anchor;
-        if (chosen) set.anchor = static_cast<uint32_t>(k), anchored = true;
+        if (planned[k].kind != velk_set::Kind::kModify) continue;
+        const bool chosen = m_anchor.empty() ? anchor == planned.size() || writer.ResultSize(k) > writer.ResultSize(anchor)
+                                             : planned[k].path == m_anchor;
+        if (chosen) anchor = k;
     }
-    if (!anchored) {
+    if (anchor == planned.size()) {
         if (!m_anchor.empty()) return Fail(VelkSetBuildStatus::kAnchorNotModified, m_anchor);
         return VelkSetBuildStatus::kNoModifiedFile;
     }
-    m_stats.anchor = planned[set.anchor].path;
-
-    set.entries = static_cast<uint32_t>(planned.size());
-    set.directoryOffset = static_cast<uint64_t>(output.Tell() - setStart);
-    _m_CRC32 crc;
-    std::unique_ptr<velk_set::Entry> entry(new velk_set::Entry());
-    std::vector<uint8_t> bytes(velk_set::kEntryFixedBytes + velk_set::kMaxPathBytes);
-    for (const Planned& file : planned) {
-        entry->kind = file.kind;
-        entry->originalSize = static_cast<uint64_t>(file.originalSize);
-        entry->originalCrc = file.originalCrc;
-        entry->resultSize = static_cast<uint64_t>(file.resultSize);
-        entry->resultCrc = file.resultCrc;
-        entry->payloadOffset = file.payloadOffset;
-        entry->payloadBytes = file.payloadBytes;
-        entry->pathBytes = static_cast<uint32_t>(file.path.size());
-        std::memcpy(entry->path, file.path.data(), file.path.size());
-        const uint32_t length = velk_set::EncodeEntry(*entry, bytes.data());
-        set.directoryCrc = crc.Update(bytes.data(), length);
-        if (!velk_io::WriteFully(output, bytes.data(), length)) return VelkSetBuildStatus::kOutputWriteFailed;
-        set.directoryBytes += length;
-    }
-    if (!m_description.empty()) {
-        set.descriptionOffset = static_cast<uint64_t>(output.Tell() - setStart);
-        std::u16string text = m_description;
-        text += u'\0';
-        std::vector<uint8_t> little(text.size() * 2);
-        for (size_t k = 0; k < text.size(); ++k) velk_io::StoreLE(&little[2 * k], text[k], 2);
-        if (!velk_io::WriteFully(output, little.data(), static_cast<uint32_t>(little.size())))
-            return VelkSetBuildStatus::kOutputWriteFailed;
-    }
-    const int64_t end = output.Tell();
-    velk_set::EncodeHeader(set, header);
-    if (end < 0 || !output.Seek(setStart) || !velk_io::WriteFully(output, header, velk_set::kHeaderBytes) ||
-        !output.Seek(end))
-        return VelkSetBuildStatus::kOutputWriteFailed;
-    m_stats.payloadBytes = static_cast<uint64_t>(end - setStart);
+    m_stats.anchor = planned[anchor].path;
+    if (!writer.Finish(static_cast<uint32_t>(anchor), m_description)) return VelkSetBuildStatus::kOutputWriteFailed;
+    m_stats.payloadBytes = writer.Bytes();
     return VelkSetBuildStatus::kOk;
 }

@@ -62,7 +62,7 @@ private:
     VelkSetBuildStatus Walk(const NativeString& root, const std::string& folder, bool original,
                             std::vector<Item>* items);
     VelkSetBuildStatus Compare(const Item& item, bool* same);
-    VelkSetBuildStatus BuildPayload(CVELK_xFile& output, int64_t setStart, Planned* planned);
+    VelkSetBuildStatus AddChanged(class CVELK_SetWriter& writer, const Planned& file);
     NativeString Native(const NativeString& root, const std::string& path) const;
     VelkSetBuildStatus Fail(VelkSetBuildStatus status, const std::string& path);
 

@@ -76,6 +76,7 @@ BOOL CVELKPatchDialog::OnInitDialog(HWND window)
 
     m_executablePath = ToWideString(path);
     m_summary = info->FormatSummary();
+    m_anchorName = info->AnchorName();
     m_progress.reset(new CVELKProgressDisplay(window, m_caption));
     SetDlgItemTextW(window, IDC_VELK_DESCRIPTION, WidePtr(WithWindowsLineBreaks(info->Description())));
     // The dialog selects the first edit's text when it takes the focus; undo that once it shows.
@@ -126,7 +127,8 @@ void CVELKPatchDialog::OnExitAsked(HWND window)
 
 void CVELKPatchDialog::ApplyToChosenFile(HWND window)
 {
-    if (!m_chooser) m_chooser.reset(new CVELKFileDialog_Open(kChooserFilter, nullptr));
+    if (!m_chooser)
+        m_chooser.reset(new CVELKFileDialog_Open(kChooserFilter, m_anchorName.empty() ? nullptr : WidePtr(m_anchorName)));
     if (m_chooser->Run() != IDOK) return;
     // The user may have confirmed the exit question while the chooser was open.
     if (m_exitConfirmed) return;

@@ -50,6 +50,8 @@ private:
     WideString m_executablePath;
     int64_t m_payloadOffset = -1;
     WideString m_summary;
+    // Of a set: the name of the file the user picks, in the chooser's name box at first.
+    WideString m_anchorName;
     std::unique_ptr<CVELKFileDialog_Open> m_chooser;
     // The chooser has no owner window, so the dialog stays enabled while it is open: a second
     // press of the apply button then arrives inside the first one and must be turned away.

@@ -220,6 +220,20 @@ void CrashDisk::Put(const NativeString& path, const std::vector<uint8_t>& bytes)
     m_live[path] = m_durable[path] = node;
 }
 
+void CrashDisk::PutFolder(const NativeString& path)
+{
+    m_folders.insert(path);
+    m_durableFolders.insert(path);
+}
+
+std::vector<NativeString> CrashDisk::Names() const
+{
+    std::vector<NativeString> names(m_folders.begin(), m_folders.end());
+    for (const auto& entry : m_live) names.push_back(entry.first);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 uint32_t CrashDisk::Permissions(const NativeString& path) const
 {
     const auto found = m_live.find(path);

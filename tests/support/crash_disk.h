@@ -35,6 +35,10 @@ public:
 
     // A file as it stands (durable at once).
     void Put(const NativeString& path, const std::vector<uint8_t>& bytes);
+    // A folder as it stands (durable at once).
+    void PutFolder(const NativeString& path);
+    // Every name there is, files and folders.
+    std::vector<NativeString> Names() const;
     bool Has(const NativeString& path) const { return m_live.count(path) != 0; }
     std::vector<uint8_t> Bytes(const NativeString& path) const;
 
