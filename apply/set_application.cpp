@@ -345,7 +345,8 @@ VelkOutcome CVELK_SetApplication::WriteSetJournal()
             std::memcpy(deepest, entry.path, slash);
             made.push_back(slash);
         }
-        written = written && m_journal->Add(static_cast<SetRecordKind>(entry.kind), entry.path, entry.pathBytes);
+        written = written && m_journal->Add(static_cast<SetRecordKind>(entry.kind), entry.path, entry.pathBytes,
+                                            reader.Index() == reader.SetHeader().anchor);
     }
     if (!written || reader.Failed() || !m_journal->Seal()) {
         m_journal->Abandon();
@@ -375,7 +376,10 @@ VelkOutcome CVELK_SetApplication::ApplyMembers()
             VelkPath folder = m_root;
             AppendUtf8Path(&folder, entry.path, i);
             folder.push_back(0);
-            if (m_files.KindOf(folder.data()) == VelkPathKind::kMissing && !m_files.CreateFolder(folder.data()))
+            // Its name made durable in the folder above, or a power cut after the commit could
+            // take the folder, and the files in it, away.
+            if (m_files.KindOf(folder.data()) == VelkPathKind::kMissing &&
+                (!m_files.CreateFolder(folder.data()) || !m_files.SyncFolderOf(folder.data())))
                 return VelkOutcome::kWriteFailed;
         }
         // A file that goes, or that a created file takes the place of, is moved aside until the commit.

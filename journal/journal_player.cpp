@@ -13,12 +13,15 @@ CVELK_JournalPlayer::CVELK_JournalPlayer(CVELK_xFile& journal) : m_journal(journ
 
 bool CVELK_JournalPlayer::ReadJournal(int64_t position, uint8_t* buffer, uint32_t count)
 {
-    return velk_io::ReadFullyAt(m_journal, position, buffer, count) == count;
+    const bool read = velk_io::ReadFullyAt(m_journal, position, buffer, count) == count;
+    m_readFailed = m_readFailed || !read;
+    return read;
 }
 
 JournalVerdict CVELK_JournalPlayer::Examine()
 {
     const int64_t size = m_journal.GetSize();
+    m_readFailed = size < 0;
     if (size < 0) return JournalVerdict::kUnusable;
     uint8_t header[kHeaderBytes] = {};
     const auto headerBytes = static_cast<uint32_t>(size < kHeaderBytes ? size : kHeaderBytes);

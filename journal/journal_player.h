@@ -39,6 +39,8 @@ public:
     bool PlayBack(CVELK_xFile& target);
 
     const velk_journal::Header& Header() const { return m_header; }
+    // Whether a read of the journal failed: what Examine said is then no verdict on its bytes.
+    bool ReadFailed() const { return m_readFailed; }
 
 private:
     JournalVerdict ExamineSealed(int64_t size);
@@ -50,4 +52,5 @@ private:
     velk_journal::Header m_header;
     velk_journal::Trailer m_trailer;
     std::unique_ptr<uint8_t[]> m_block;
+    bool m_readFailed = false;
 };

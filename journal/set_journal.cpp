@@ -15,6 +15,8 @@ constexpr uint32_t kHeaderBytes = 128;
 constexpr uint32_t kRecordHeaderBytes = 8;
 constexpr uint32_t kMaxPathBytes = 1024;
 enum : uint32_t { kWriting = 1, kSealed = 2, kCommitting = 3 };
+// A record's flags: the member is the anchor, which the application and recovery hold open.
+constexpr uint8_t kAnchorFlag = 1;
 
 uint32_t Crc(const uint8_t* bytes, uint32_t length)
 {
@@ -75,6 +77,7 @@ bool CVELK_SetJournal::WriteHeader(uint32_t state)
 
 bool CVELK_SetJournal::Begin(CVELK_xFile& anchor, uint32_t depth)
 {
+    m_anchorFile = &anchor;
     m_depth = depth;
     if (!FolderAbove(m_anchor.data(), depth, &m_root)) return false;
     VelkFileFacts facts;
@@ -92,14 +95,14 @@ bool CVELK_SetJournal::Begin(CVELK_xFile& anchor, uint32_t depth)
     return false;
 }
 
-bool CVELK_SetJournal::Add(SetRecordKind kind, const char* path, size_t bytes)
+bool CVELK_SetJournal::Add(SetRecordKind kind, const char* path, size_t bytes, bool anchor)
 {
     uint8_t record[kRecordHeaderBytes + kMaxPathBytes];
     if (bytes > kMaxPathBytes) return false;
     const auto length = static_cast<uint32_t>(kRecordHeaderBytes + bytes);
     velk_io::StoreLE(record, length, 4);
     record[4] = static_cast<uint8_t>(kind);
-    record[5] = 0;
+    record[5] = anchor ? kAnchorFlag : 0;
     velk_io::StoreLE(record + 6, bytes, 2);
     std::memcpy(record + kRecordHeaderBytes, path, bytes);
     if (!m_file->Seek(static_cast<int64_t>(kHeaderBytes + m_recordBytes)) ||
@@ -121,6 +124,7 @@ bool CVELK_SetJournal::Seal()
 
 bool CVELK_SetJournal::Commit()
 {
+    m_commitTried = true;
     return WriteHeader(kCommitting);
 }
 
@@ -155,7 +159,10 @@ bool CVELK_SetJournal::RollBack()
     header.nonce = m_nonce;
     header.records = m_records;
     header.recordBytes = m_recordBytes;
-    if (!m_file || !PutBack(header)) return false;
+    // A commit that failed may have reached the disk all the same: the journal must say SEALED
+    // again before any member goes back, or recovery would complete a set half put back. Where
+    // it cannot, everything stays for recovery, which finds the set whole one way or the other.
+    if (!m_file || (m_commitTried && !WriteHeader(kSealed)) || !PutBack(header)) return false;
     m_sealed = false;
     return RemoveJournal();
 }
@@ -179,13 +186,15 @@ bool CVELK_SetJournal::WalkRecords(const Header& header, Visit&& visit)
         at += length;
         const auto kind = static_cast<SetRecordKind>(record[4]);
         const char* path = reinterpret_cast<const char*>(record + kRecordHeaderBytes);
-        if (!visit(kind, path, static_cast<size_t>(bytes))) return false;
+        if (record[5] > kAnchorFlag) return false;
+        if (!visit(kind, path, static_cast<size_t>(bytes), record[5] == kAnchorFlag)) return false;
     }
     return at == header.recordBytes;
 }
 
 SetRecovery CVELK_SetJournal::Recover(CVELK_xFile& anchor)
 {
+    m_anchorFile = &anchor;
     if (!m_files.Exists(m_path.data())) return SetRecovery::kNothingPending;
     m_file = m_files.OpenExistingRegular(m_path.data());
     if (!m_file) return SetRecovery::kUnusable;
@@ -230,16 +239,16 @@ SetRecovery CVELK_SetJournal::Recover(CVELK_xFile& anchor)
     // A sealed journal must be whole to be acted on: its records' length and checksum.
     uint32_t crc = 0xFFFFFFFFu;
     const bool whole = header.recordBytes == static_cast<uint64_t>(size) - kHeaderBytes &&
-                       WalkRecords(header, [&](SetRecordKind kind, const char* path, size_t pathBytes) {
+                       WalkRecords(header, [&](SetRecordKind kind, const char* path, size_t pathBytes, bool anchor) {
                            uint8_t head[kRecordHeaderBytes];
                            velk_io::StoreLE(head, kRecordHeaderBytes + pathBytes, 4);
                            head[4] = static_cast<uint8_t>(kind);
-                           head[5] = 0;
+                           head[5] = anchor ? kAnchorFlag : 0;
                            velk_io::StoreLE(head + 6, pathBytes, 2);
                            crc = velk_crc32::BestExtend()(crc, head, kRecordHeaderBytes);
                            crc = velk_crc32::BestExtend()(crc, reinterpret_cast<const uint8_t*>(path), pathBytes);
                            return IsSafeRelativePath(path, pathBytes, kMaxPathBytes) && kind >= SetRecordKind::kModify &&
-                                  kind <= SetRecordKind::kFolder;
+                                  kind <= SetRecordKind::kFolder && (!anchor || kind == SetRecordKind::kModify);
                        }) &&
                        ~crc == header.recordsCrc;
     if (!whole) {
@@ -261,7 +270,7 @@ SetRecovery CVELK_SetJournal::Recover(CVELK_xFile& anchor)
 bool CVELK_SetJournal::PutBack(const Header& header)
 {
     bool all = true;
-    const bool read = WalkRecords(header, [&](SetRecordKind kind, const char* path, size_t bytes) {
+    const bool read = WalkRecords(header, [&](SetRecordKind kind, const char* path, size_t bytes, bool anchor) {
         if (kind == SetRecordKind::kFolder) return true;
         const VelkPath member = MemberPath(path, bytes);
         VelkPath removed = member;
@@ -270,9 +279,13 @@ bool CVELK_SetJournal::PutBack(const Header& header)
         removed.push_back(0);
         if (kind != SetRecordKind::kDelete && m_files.KindOf(member.data()) != VelkPathKind::kFile) {
             // A member that is gone can only be put back with its journal's help: none must be left.
-            if (m_files.Exists(CVELK_UndoJournal::JournalPathOf(m_files, member.data()).data())) all = false;
+            if (m_files.KindOf(CVELK_UndoJournal::JournalPathOf(m_files, member.data()).data()) != VelkPathKind::kMissing)
+                all = false;
         } else if (kind != SetRecordKind::kDelete) {
-            const std::unique_ptr<CVELK_xFile> file = m_files.Open(member.data(), kModeReadWriteExisting, kShareRead);
+            // The anchor is held already; any other member is held while it is put back.
+            std::unique_ptr<CVELK_xFile> opened;
+            if (!anchor) opened = m_files.Open(member.data(), kModeReadWriteExisting, kShareRead);
+            CVELK_xFile* file = anchor ? m_anchorFile : opened.get();
             if (!file) {
                 all = false;
                 return true;
@@ -290,6 +303,7 @@ bool CVELK_SetJournal::PutBack(const Header& header)
                 all = false;
                 return true;
             }
+            opened.reset();  // Windows removes no file that is open
             if (made && !m_files.Remove(member.data())) all = false;
         }
         // What stood at the name before the set comes back to it.
@@ -302,7 +316,7 @@ bool CVELK_SetJournal::PutBack(const Header& header)
     // Folders the set made, once empty: the deepest go first, one round a level.
     for (bool removedOne = true; read && removedOne;) {
         removedOne = false;
-        WalkRecords(header, [&](SetRecordKind kind, const char* path, size_t bytes) {
+        WalkRecords(header, [&](SetRecordKind kind, const char* path, size_t bytes, bool) {
             if (kind != SetRecordKind::kFolder) return true;
             const VelkPath folder = MemberPath(path, bytes);
             if (m_files.KindOf(folder.data()) == VelkPathKind::kFolder && m_files.RemoveFolder(folder.data())) {
@@ -319,7 +333,7 @@ bool CVELK_SetJournal::PutBack(const Header& header)
 bool CVELK_SetJournal::CleanUp(const Header& header)
 {
     bool all = true;
-    const bool read = WalkRecords(header, [&](SetRecordKind kind, const char* path, size_t bytes) {
+    const bool read = WalkRecords(header, [&](SetRecordKind kind, const char* path, size_t bytes, bool) {
         if (kind == SetRecordKind::kFolder) return true;
         const VelkPath member = MemberPath(path, bytes);
         if (kind != SetRecordKind::kDelete) {

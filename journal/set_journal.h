@@ -6,8 +6,8 @@
 //   header   128 bytes: magic, nonce, state, the anchor's identity (volume and file index), how
 //            many folders below the set's root the anchor lies, the number of records, the
 //            records' length and CRC-32; CRC-32 of the 124 bytes before.
-//   records  one a member or a folder the set makes: length (4), kind (1), 0 (1), path length
-//            (2), path (UTF-8, '/' between folders, relative to the set's root).
+//   records  one a member or a folder the set makes: length (4), kind (1), flags (1: 1 for the
+//            anchor, which is held open throughout), path length (2), path (UTF-8, '/' between folders, relative to the set's root).
 //
 // ORDER OF WRITES, FLUSHES AND FOLDER SYNCS
 //   1. The journal is written whole in state WRITING and flushed, its header rewritten SEALED
@@ -74,7 +74,7 @@ public:
     // journal cannot be written here (the set is then not applied). The anchor lies `depth`
     // folders below the set's root.
     bool Begin(CVELK_xFile& anchor, uint32_t depth);
-    bool Add(SetRecordKind kind, const char* path, size_t bytes);
+    bool Add(SetRecordKind kind, const char* path, size_t bytes, bool anchor = false);
     bool Seal();
     // The nonce every member's journal carries.
     uint64_t Nonce() const { return m_nonce; }
@@ -105,10 +105,12 @@ private:
     VelkPath m_root;    // without its NUL
     uint32_t m_depth = 0;
     std::unique_ptr<CVELK_xFile> m_file;
+    CVELK_xFile* m_anchorFile = nullptr;  // held by the caller: a second open would be refused
     uint64_t m_nonce = 0;
     uint64_t m_volume = 0, m_index = 0;
     uint32_t m_records = 0;
     uint64_t m_recordBytes = 0;
     uint32_t m_recordsCrc = 0xFFFFFFFFu;
     bool m_sealed = false;
+    bool m_commitTried = false;
 };

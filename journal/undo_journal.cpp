@@ -94,11 +94,15 @@ bool IsTrustedJournal(CVELK_FileSystem& files, CVELK_xFile& journalFile, CVELK_x
 bool CVELK_UndoJournal::ReleaseMember()
 {
     if (m_setNonce == 0) return false;
-    if (!m_files.Exists(m_path.data())) return true;
+    // Only a name known to be free lets the set forget this member: a failed look is no answer.
     m_file = m_files.OpenExistingRegular(m_path.data());
-    if (!m_file) return false;
+    if (!m_file) return m_files.KindOf(m_path.data()) == VelkPathKind::kMissing;
     CVELK_JournalPlayer player(*m_file);
     const JournalVerdict verdict = player.Examine();
+    if (player.ReadFailed() && verdict != JournalVerdict::kDamaged) {
+        m_file.reset();
+        return false;
+    }
     const bool member = verdict != JournalVerdict::kUnusable && verdict != JournalVerdict::kUnwritten &&
                         player.Header().setNonce == m_setNonce;
     // Something else at the name is not the set's to remove.

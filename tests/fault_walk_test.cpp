@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <sstream>
 
 #include "apply/application.h"
@@ -17,6 +18,7 @@
 #include "file/memory_file.h"
 #include "file/velk_file.h"
 #include "format/summary.h"
+#include "journal/set_journal.h"
 #include "maker/payload_writer.h"
 #include "support/crash_disk.h"
 #include "support/fault_file.h"
@@ -368,6 +370,190 @@ TEST(PowerLossWalk, EveryCallOfAnApplication)
     // Thousands of power failures.
     EXPECT_GT(crashes, 1000u);
     std::printf("%zu power failures\n", crashes);
+}
+
+// A set on the in-memory disk: two files modified (the first the anchor), one created in a folder
+// the set makes, one removed.
+class SetOnDisk {
+public:
+    using Snapshot = std::map<NativeString, std::vector<uint8_t>>;  // a folder's name ends in a separator
+
+    SetOnDisk()
+    {
+        a1 = a0;
+        a1.resize(9000, 3);
+        for (size_t i = 10; i < 400; ++i) a1[i] ^= 0x33;
+        set = MakeSetBytes({{velk_set::Kind::kModify, "a.bin", a0, a1},
+                            {velk_set::Kind::kModify, "sub/b.bin", b0, b1},
+                            {velk_set::Kind::kCreate, "text/c.txt", {}, c1},
+                            {velk_set::Kind::kDelete, "old.dat", d0, {}}},
+                           "a.bin");
+    }
+    static NativeString At(const std::string& relative)
+    {
+        NativeString path = Native("game");
+        for (char c : "/" + relative) path.push_back(c == '/' ? kPathSeparator : static_cast<NativeChar>(c));
+        return path;
+    }
+    static NativeString Folder(const std::string& relative) { return At(relative) + kPathSeparator; }
+    NativeString Anchor() const { return At("a.bin"); }
+    NativeString Source() const { return Native("set.velk"); }
+
+    void PutBefore(CrashDisk& disk) const
+    {
+        disk.Put(Source(), set);
+        disk.PutFolder(Native("game"));
+        disk.PutFolder(At("sub"));
+        disk.Put(At("a.bin"), a0);
+        disk.Put(At("sub/b.bin"), b0);
+        disk.Put(At("old.dat"), d0);
+    }
+    Snapshot Before() const
+    {
+        return {{Native("game") + kPathSeparator, {}}, {Folder("sub"), {}}, {At("a.bin"), a0}, {At("sub/b.bin"), b0}, {At("old.dat"), d0}};
+    }
+    Snapshot After() const
+    {
+        return {{Native("game") + kPathSeparator, {}}, {Folder("sub"), {}}, {Folder("text"), {}},
+                {At("a.bin"), a1}, {At("sub/b.bin"), b1}, {At("text/c.txt"), c1}};
+    }
+    Snapshot WithoutSetJournal(Snapshot snapshot) const
+    {
+        snapshot.erase(Anchor() + kSetJournalSuffix);
+        return snapshot;
+    }
+    Snapshot Taken(const CrashDisk& disk) const
+    {
+        Snapshot snapshot;
+        for (const NativeString& name : disk.Names()) {
+            if (disk.HasFolder(name)) snapshot[name + kPathSeparator];
+            else if (name != Source()) snapshot[name] = disk.Bytes(name);
+        }
+        return snapshot;
+    }
+
+    std::vector<uint8_t> a0 = PatternBytes(7000, 21), a1, b0 = PatternBytes(3000, 22), b1 = PatternBytes(2000, 25);
+    std::vector<uint8_t> c1 = PatternBytes(1500, 23), d0 = PatternBytes(800, 24);
+    std::vector<uint8_t> set;
+};
+
+// Recovery where the anchor is, with nothing broken, as the next application begins.
+RecoveryOutcome RecoverSet(CrashDisk& disk, const SetOnDisk& w)
+{
+    RecordingOwner quiet;
+    CVELK_IPS_IN recovery(quiet);
+    recovery.UseFileSystem(disk);
+    return recovery.RecoverTarget(w.Anchor().c_str());
+}
+
+// Every call of a set's application broken in turn, on every file and the file system alike. A
+// set that fails is put back whole, or says that the next application will put it back; one
+// that succeeds is whole; and the next application's recovery leaves every file original or every
+// file patched, nothing between.
+TEST(FaultWalk, EveryCallOfASetsApplicationFails)
+{
+    const SetOnDisk w;
+    const auto run = [&](CVELK_FaultSwitch& faults, CrashDisk& disk, RecordingOwner& owner) {
+        w.PutBefore(disk);
+        CVELK_FaultFileSystem files(disk, faults, true);
+        WatchedApplier applier(owner, disk, 0);
+        applier.UseFileSystem(files);
+        return applier.ApplyPatch(w.Source().c_str(), w.Anchor().c_str(), 0);
+    };
+    CVELK_FaultSwitch counts;
+    {
+        CrashDisk disk;
+        RecordingOwner owner;
+        ASSERT_TRUE(run(counts, disk, owner));
+        ASSERT_TRUE(w.Taken(disk) == w.After());
+    }
+    const std::u16string lastLine = std::u16string(u"\n") + kRestoreNextTime;
+    size_t runs = 0;
+    for (FaultOp op : kAllOps) {
+        for (uint64_t n = 1; n <= counts.Calls(op); ++n) {
+            for (FaultKind kind : KindsFor(op)) {
+                SCOPED_TRACE(std::string(FaultOpName(op)) + " call " + std::to_string(n) + " " + KindName(kind));
+                ++runs;
+                CVELK_FaultSwitch faults(FaultPlan{op, n, kind});
+                CrashDisk disk;
+                RecordingOwner owner;
+                const bool applied = run(faults, disk, owner);
+                EXPECT_EQ(faults.liveFiles, 0);
+                const SetOnDisk::Snapshot left = w.Taken(disk);
+                const RecoveryOutcome recovery = RecoverSet(disk, w);
+                EXPECT_TRUE(recovery != RecoveryOutcome::kUnusable && recovery != RecoveryOutcome::kFailed);
+                const SetOnDisk::Snapshot recovered = w.Taken(disk);
+                if (applied) {
+                    EXPECT_EQ(owner.messages, std::vector<std::u16string>{kSuccess});
+                    // What the set kept for undoing may be left for the next application to remove.
+                    for (const auto& [name, bytes] : w.After()) EXPECT_TRUE(left.count(name) && left.at(name) == bytes);
+                    EXPECT_TRUE(recovered == w.After()) << "a finished set undone";
+                    continue;
+                }
+                // A question the user declined, where a read was cut short, says nothing more.
+                if (owner.messages.empty() && owner.questions.size() == 1) {
+                    EXPECT_TRUE(left == w.Before());
+                    continue;
+                }
+                ASSERT_EQ(owner.messages.size(), 1u);
+                EXPECT_NE(owner.messages[0], kSuccess);
+                const std::u16string& message = owner.messages[0];
+                const bool undoFailed = message.size() > lastLine.size() &&
+                                        message.compare(message.size() - lastLine.size(), lastLine.size(), lastLine) == 0;
+                if (kind == FaultKind::kFailOnce && op != FaultOp::kFlush) EXPECT_FALSE(undoFailed) << Printable(message);
+                // Where no file had changed yet, a set journal that could not be removed may be
+                // left: the next application removes it.
+                if (!undoFailed) EXPECT_TRUE(w.WithoutSetJournal(left) == w.Before()) << "a failed set left changed: " << Printable(message);
+                EXPECT_TRUE(recovered == w.Before()) << "a failed set not put back";
+            }
+        }
+    }
+    EXPECT_GT(runs, 300u);
+    std::printf("%zu broken applications of a set\n", runs);
+}
+
+// The power cut at every call of a set's application, the disk's cache faring each way: after
+// recovery every file is original or every file patched, and nothing of the set's is left.
+TEST(PowerLossWalk, EveryCallOfASetsApplication)
+{
+    const SetOnDisk w;
+    const auto apply = [&](CrashDisk& disk) {
+        RecordingOwner owner;
+        WatchedApplier applier(owner, disk, 0);
+        return applier.ApplyPatch(w.Source().c_str(), w.Anchor().c_str(), 0);
+    };
+    CrashDisk clean;
+    w.PutBefore(clean);
+    ASSERT_TRUE(apply(clean));
+    const uint64_t calls = clean.Calls();
+    const std::pair<LossPattern, uint32_t> patterns[] = {{LossPattern::kKeepAll, 0}, {LossPattern::kLoseAll, 0},
+                                                         {LossPattern::kRandom, 1},  {LossPattern::kRandom, 2},
+                                                         {LossPattern::kRandom, 3},  {LossPattern::kRandom, 4}};
+    size_t crashes = 0, original = 0;
+    for (uint64_t n = 1; n <= calls; ++n) {
+        for (const auto& [loss, seed] : patterns) {
+            SCOPED_TRACE("power fails at call " + std::to_string(n) + " of " + std::to_string(calls) + ", pattern " +
+                         std::to_string(static_cast<int>(loss)) + "/" + std::to_string(seed));
+            ++crashes;
+            CrashDisk disk;
+            w.PutBefore(disk);
+            disk.PlanPowerFailure(n, loss, seed);
+            apply(disk);
+            ASSERT_TRUE(disk.PowerFailed());
+            disk.Restart();
+            const RecoveryOutcome outcome = RecoverSet(disk, w);
+            ASSERT_TRUE(outcome != RecoveryOutcome::kUnusable && outcome != RecoveryOutcome::kFailed);
+            const SetOnDisk::Snapshot after = w.Taken(disk);
+            ASSERT_TRUE(after == w.Before() || after == w.After()) << "a mixed folder after recovery";
+            if (after == w.After()) continue;
+            ++original;
+            EXPECT_TRUE(apply(disk));
+            EXPECT_TRUE(w.Taken(disk) == w.After());
+        }
+    }
+    EXPECT_GT(crashes, 1000u);
+    EXPECT_GT(original, 0u);
+    std::printf("%zu power failures during a set, %zu put back\n", crashes, original);
 }
 
 // One applier used twice: what the first application left in its buffers plays no part in the

@@ -10,6 +10,13 @@ namespace {
 
 constexpr int64_t kSectorBytes = 512;
 
+// The folder a name lies in; empty for the disk's top.
+NativeString FolderOf(const NativeString& name)
+{
+    const size_t separator = name.rfind(kPathSeparator);
+    return separator == NativeString::npos ? NativeString() : name.substr(0, separator);
+}
+
 }  // namespace
 
 // A change not yet flushed: a write, or a resize.
@@ -192,6 +199,30 @@ void CrashDisk::Restart()
     for (const NativeString& folder : m_durableFolders) {
         if (m_folders.count(folder) == 0 && Keep()) folders.erase(folder);
     }
+    for (const Rename& rename : m_renames) {
+        const bool kept = Keep();
+        names.erase(kept ? rename.from : rename.to);
+        names[kept ? rename.to : rename.from] = rename.node;
+        // A file made at the old name after the rename lives or dies on its own.
+        const auto since = m_live.find(rename.from);
+        if (kept && since != m_live.end() && since->second != rename.node && Keep())
+            names[rename.from] = since->second;
+    }
+    m_renames.clear();
+    // A name whose folder did not come back is gone with it.
+    for (bool pruned = true; pruned;) {
+        pruned = false;
+        for (auto it = folders.begin(); it != folders.end();) {
+            const NativeString folder = FolderOf(*it);
+            const bool orphan = !folder.empty() && folders.count(folder) == 0;
+            it = orphan ? folders.erase(it) : std::next(it);
+            pruned = pruned || orphan;
+        }
+    }
+    for (auto it = names.begin(); it != names.end();) {
+        const NativeString folder = FolderOf(it->first);
+        it = !folder.empty() && folders.count(folder) == 0 ? names.erase(it) : std::next(it);
+    }
     m_folders = m_durableFolders = folders;
     m_live.clear();
     for (const auto& entry : names) {
@@ -257,7 +288,7 @@ std::unique_ptr<CVELK_xFile> CrashDisk::Open(const NativeChar* path, int mode, i
 
 std::unique_ptr<CVELK_xFile> CrashDisk::CreateNew(const NativeChar* path, uint32_t permissions)
 {
-    if (!Tick() || m_live.count(path) != 0) return nullptr;
+    if (!Tick() || m_live.count(path) != 0 || m_folders.count(path) != 0 || !FolderIsThere(path)) return nullptr;
     auto node = NewNode(permissions);
     m_live[path] = node;
     return std::unique_ptr<CVELK_xFile>(new CrashFile(*this, node, kAccessRead | kAccessWrite));
@@ -278,12 +309,29 @@ bool CrashDisk::Remove(const NativeChar* path)
     return Tick() && m_live.erase(path) != 0;
 }
 
-bool CrashDisk::SyncFolderOf(const NativeChar*)
+// Makes the names in the path's folder durable as they stand, and only those.
+bool CrashDisk::SyncFolderOf(const NativeChar* path)
 {
     if (!Tick()) return false;
-    m_durable = m_live;
-    m_durableFolders = m_folders;
+    const NativeString folder = FolderOf(path);
+    const auto inFolder = [&](const NativeString& name) { return FolderOf(name) == folder; };
+    for (auto it = m_durable.begin(); it != m_durable.end();)
+        it = inFolder(it->first) && m_live.count(it->first) == 0 ? m_durable.erase(it) : std::next(it);
+    for (const auto& entry : m_live)
+        if (inFolder(entry.first)) m_durable[entry.first] = entry.second;
+    for (auto it = m_durableFolders.begin(); it != m_durableFolders.end();)
+        it = inFolder(*it) && m_folders.count(*it) == 0 ? m_durableFolders.erase(it) : std::next(it);
+    for (const NativeString& name : m_folders)
+        if (inFolder(name)) m_durableFolders.insert(name);
+    for (auto it = m_renames.begin(); it != m_renames.end();)
+        it = inFolder(it->to) ? m_renames.erase(it) : std::next(it);
     return true;
+}
+
+bool CrashDisk::FolderIsThere(const NativeString& name) const
+{
+    const NativeString folder = FolderOf(name);
+    return folder.empty() || m_folders.count(folder) != 0;
 }
 
 VelkPathKind CrashDisk::KindOf(const NativeChar* path)
@@ -295,7 +343,7 @@ VelkPathKind CrashDisk::KindOf(const NativeChar* path)
 
 bool CrashDisk::CreateFolder(const NativeChar* path)
 {
-    if (!Tick() || m_live.count(path) != 0 || m_folders.count(path) != 0) return false;
+    if (!Tick() || m_live.count(path) != 0 || m_folders.count(path) != 0 || !FolderIsThere(path)) return false;
     m_folders.insert(path);
     return true;
 }
@@ -315,6 +363,7 @@ bool CrashDisk::RemoveFolder(const NativeChar* path)
 bool CrashDisk::MoveAside(const NativeChar* from, const NativeChar* to)
 {
     if (!Tick() || m_live.count(from) == 0 || m_live.count(to) != 0 || m_folders.count(to) != 0) return false;
+    m_renames.push_back({from, to, m_live[from]});
     m_live[to] = m_live[from];
     m_live.erase(from);
     return true;

@@ -3,7 +3,7 @@
 // one fail as they would in a machine that has stopped. When the disk comes back (Restart),
 // whatever had not been flushed is decided write by write, as a disk's cache may have left it:
 // kept whole, torn at a 512-byte boundary, or lost. A name created or removed since its folder
-// was last synced may likewise be there or not.
+// was last synced may likewise be there or not, and with a folder go the names in it.
 #pragma once
 
 #include <cstdint>
@@ -72,6 +72,7 @@ private:
     std::vector<uint8_t> Survivor(const Node& node);
     bool Keep();
     std::shared_ptr<Node> NewNode(uint32_t permissions);
+    bool FolderIsThere(const NativeString& name) const;
 
     // Names as the running program sees them, and as the disk holds them.
     std::map<NativeString, std::shared_ptr<Node>> m_live, m_durable;
@@ -79,6 +80,12 @@ private:
     int64_t m_sizeLimit = int64_t(1) << 40;
     uint64_t m_calls = 0;
     uint64_t m_files = 0;
+    // Renames since their folder was last synced: each reaches the disk whole or not at all.
+    struct Rename {
+        NativeString from, to;
+        std::shared_ptr<Node> node;
+    };
+    std::vector<Rename> m_renames;
     uint64_t m_failAt = 0;
     bool m_failed = false;
     LossPattern m_pattern = LossPattern::kKeepAll;

@@ -172,11 +172,16 @@ private:
 // opens them (CVELK_IPS_IN::OpenFile).
 class CVELK_FaultFileSystem : public CVELK_FileSystem {
 public:
-    CVELK_FaultFileSystem(CVELK_FileSystem& inner, CVELK_FaultSwitch& faults) : m_inner(inner), m_faults(faults) {}
+    // `everyFile`: the files opened by Open break too (otherwise whoever opens them wraps them).
+    CVELK_FaultFileSystem(CVELK_FileSystem& inner, CVELK_FaultSwitch& faults, bool everyFile = false)
+        : m_inner(inner), m_faults(faults), m_everyFile(everyFile)
+    {
+    }
 
     std::unique_ptr<CVELK_xFile> Open(const NativeChar* path, int mode, int share) override
     {
-        return m_inner.Open(path, mode, share);
+        if (!m_everyFile) return m_inner.Open(path, mode, share);
+        return Wrapped(Pass(FaultOp::kOpen) ? m_inner.Open(path, mode, share) : nullptr);
     }
     std::unique_ptr<CVELK_xFile> CreateNew(const NativeChar* path, uint32_t permissions) override
     {
@@ -212,4 +217,5 @@ private:
 
     CVELK_FileSystem& m_inner;
     CVELK_FaultSwitch& m_faults;
+    bool m_everyFile;
 };

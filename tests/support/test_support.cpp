@@ -1,12 +1,19 @@
 #include "support/test_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
 
+#include <gtest/gtest.h>
+
+#include "crc/crc32.h"
+#include "file/memory_file.h"
+#include "file/relative_path.h"
 #include "file/velk_file.h"
+#include "maker/set_writer.h"
 #include "format/payload_text.h"
 
 #ifndef _WIN32
@@ -99,4 +106,35 @@ std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed)
 std::string Printable(const std::u16string& text)
 {
     return Utf16ToUtf8(text);
+}
+
+std::vector<uint8_t> MakeSetBytes(std::vector<SetMember> members, const std::string& anchor, bool asGiven)
+{
+    const auto folded = [](const std::string& path) {
+        std::string out(path.size() * 4 + 4, '\0');
+        out.resize(FoldRelativePath(path.data(), path.size(), &out[0], out.size()));
+        return out;
+    };
+    if (!asGiven)
+        std::stable_sort(members.begin(), members.end(), [&](const SetMember& a, const SetMember& b) {
+            const std::string fa = folded(a.path), fb = folded(b.path);
+            return CompareFoldedPaths(fa.data(), fa.size(), fb.data(), fb.size()) < 0;
+        });
+    CVELK_MemoryFile out{std::vector<uint8_t>()};
+    CVELK_SetWriter writer(out);
+    EXPECT_TRUE(writer.Begin());
+    uint32_t anchorIndex = 0;
+    for (const SetMember& m : members) {
+        if (m.path == anchor) anchorIndex = static_cast<uint32_t>(writer.Files());
+        CVELK_MemoryFile before(m.before, kAccessRead), after(m.after, kAccessRead);
+        if (m.kind == velk_set::Kind::kDelete) {
+            const uint32_t crc = ~velk_crc32::ExtendBytewise(0xFFFFFFFFu, m.before.data(), m.before.size());
+            writer.AddDeleted(m.path, static_cast<int64_t>(m.before.size()), crc);
+        } else {
+            EXPECT_EQ(writer.AddChanged(m.path, m.kind == velk_set::Kind::kModify ? &before : nullptr, after),
+                      VelkBuildStatus::kOk);
+        }
+    }
+    EXPECT_TRUE(writer.Finish(anchorIndex, u"说明"));
+    return out.Bytes();
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "apply/message_owner.h"
+#include "format/set_format.h"
 #include "file/native_path.h"
 
 struct ProgressReport {
@@ -72,3 +73,15 @@ std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed);
 
 // A u16string for gtest messages.
 std::string Printable(const std::u16string& text);
+
+// A member of a set the tests make: before is the original (modify, delete), after the result
+// (modify, create).
+struct SetMember {
+    velk_set::Kind kind;
+    std::string path;
+    std::vector<uint8_t> before, after;
+};
+
+// The set of `members` with the member at `anchor` (a path) as the file the user picks. The
+// members go into the directory's order unless `asGiven`: a crafted set may have any order.
+std::vector<uint8_t> MakeSetBytes(std::vector<SetMember> members, const std::string& anchor, bool asGiven = false);
