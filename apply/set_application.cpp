@@ -72,9 +72,9 @@ CVELK_SetApplication::CVELK_SetApplication(CVELK_MessageOwner& owner, CVELK_File
 {
 }
 
-VelkOutcome CVELK_SetApplication::Apply(CVELK_xFile& source, int64_t setOffset, const NativeChar* anchorPath)
+VelkOutcome CVELK_SetApplication::Apply(CVELK_xFile& source, int64_t setOffset, const NativeChar* pickedPath)
 {
-    VelkOutcome outcome = Open(source, setOffset, anchorPath, true);
+    VelkOutcome outcome = Open(source, setOffset, pickedPath, true);
     if (outcome == VelkOutcome::kGoOn) outcome = Recover();
     if (outcome == VelkOutcome::kGoOn) outcome = ReadThrough();
     if (outcome == VelkOutcome::kGoOn) outcome = CheckMembers(nullptr);
@@ -84,10 +84,10 @@ VelkOutcome CVELK_SetApplication::Apply(CVELK_xFile& source, int64_t setOffset, 
     return Conclude(outcome);
 }
 
-VelkOutcome CVELK_SetApplication::Check(CVELK_xFile& source, int64_t setOffset, const NativeChar* anchorPath,
+VelkOutcome CVELK_SetApplication::Check(CVELK_xFile& source, int64_t setOffset, const NativeChar* pickedPath,
                                         CVELK_SetCheckListener& listener)
 {
-    VelkOutcome outcome = Open(source, setOffset, anchorPath, false);
+    VelkOutcome outcome = Open(source, setOffset, pickedPath, false);
     if (outcome == VelkOutcome::kGoOn) outcome = ReadThrough();
     if (outcome == VelkOutcome::kGoOn) outcome = CheckMembers(&listener);
     return outcome;
@@ -136,26 +136,38 @@ VelkPath CVELK_SetApplication::Member(const Entry& entry) const
     return path;
 }
 
-// The anchor held from before anything is read until the set is done: a second application of
+// The anchor held from before any member is read until the set is done: a second application of
 // a set through the same anchor cannot open it meanwhile.
-VelkOutcome CVELK_SetApplication::Open(CVELK_xFile& source, int64_t setOffset, const NativeChar* anchorPath,
+VelkOutcome CVELK_SetApplication::Open(CVELK_xFile& source, int64_t setOffset, const NativeChar* pickedPath,
                                        bool writing)
 {
     m_source = &source;
     m_setOffset = setOffset;
-    m_anchor = m_files.Open(anchorPath, writing ? kModeReadWriteExisting : kModeReadExisting, kShareRead);
-    if (!m_anchor) return VelkOutcome::kTargetOpenFailed;
-    // The root is the anchor's folder, less the folders of the anchor's own path.
     velk_set::CVELK_SetReader reader(source, setOffset);
     if (!reader.Start()) return VelkOutcome::kSetDamaged;
     Entry entry;
     while (reader.Next(&entry) && reader.Index() != reader.SetHeader().anchor) {
     }
     if (reader.Failed() || reader.Index() != reader.SetHeader().anchor) return VelkOutcome::kSetDamaged;
+    // The file picked stands for its folder: the anchor is the file of the anchor's name there.
+    // A copy of it under another name, picked by mistake, is never patched in its place.
+    uint32_t nameStart = entry.pathBytes;
+    while (nameStart > 0 && entry.path[nameStart - 1] != '/') --nameStart;
+    VelkPath anchorPath;
+    FolderAbove(pickedPath, 0, &anchorPath);
+    AppendUtf8Path(&anchorPath, entry.path + nameStart, entry.pathBytes - nameStart);
+    anchorPath.push_back(0);
+    // The root is the anchor's folder, less the folders of the anchor's own path.
     m_depth = 0;
     for (uint32_t i = 0; i < entry.pathBytes; ++i) m_depth += entry.path[i] == '/';
-    if (!FolderAbove(anchorPath, m_depth, &m_root)) return VelkOutcome::kSetMissingFiles;
-    m_journal.reset(new CVELK_SetJournal(m_files, anchorPath));
+    if (!FolderAbove(anchorPath.data(), m_depth, &m_root) || m_files.KindOf(anchorPath.data()) == VelkPathKind::kMissing) {
+        m_about = u"\n";
+        AppendUtf16(&m_about, entry);
+        return VelkOutcome::kSetMissingFiles;
+    }
+    m_anchor = m_files.Open(anchorPath.data(), writing ? kModeReadWriteExisting : kModeReadExisting, kShareRead);
+    if (!m_anchor) return VelkOutcome::kTargetOpenFailed;
+    m_journal.reset(new CVELK_SetJournal(m_files, anchorPath.data()));
     return VelkOutcome::kGoOn;
 }
 

@@ -43,12 +43,13 @@ public:
     CVELK_SetApplication(const CVELK_SetApplication&) = delete;
     CVELK_SetApplication& operator=(const CVELK_SetApplication&) = delete;
 
-    // Applies the set at `setOffset` of `source` around the anchor at `anchorPath`.
-    VelkOutcome Apply(CVELK_xFile& source, int64_t setOffset, const NativeChar* anchorPath);
+    // Applies the set at `setOffset` of `source` around the anchor in the folder of `pickedPath`
+    // (the file the user picked: the anchor, or any file beside it).
+    VelkOutcome Apply(CVELK_xFile& source, int64_t setOffset, const NativeChar* pickedPath);
     // Steps 1 to 4 without changing anything (and without recovering): every member goes to
     // `listener`. kGoOn where the set would apply, otherwise what would end it (kDeclined where
     // the question would be asked).
-    VelkOutcome Check(CVELK_xFile& source, int64_t setOffset, const NativeChar* anchorPath,
+    VelkOutcome Check(CVELK_xFile& source, int64_t setOffset, const NativeChar* pickedPath,
                       CVELK_SetCheckListener& listener);
 
     // What became of the files where the set did not succeed.
@@ -58,7 +59,7 @@ public:
     const std::u16string& About() const { return m_about; }
 
 private:
-    VelkOutcome Open(CVELK_xFile& source, int64_t setOffset, const NativeChar* anchorPath, bool writing);
+    VelkOutcome Open(CVELK_xFile& source, int64_t setOffset, const NativeChar* pickedPath, bool writing);
     VelkOutcome Recover();
     VelkOutcome ReadThrough();
     VelkOutcome CheckMembers(CVELK_SetCheckListener* listener);

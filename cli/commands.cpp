@@ -456,27 +456,18 @@ int RunCheck(const CommandLine& command)
 
 int RunRecover(const CommandLine& command)
 {
-    // A folder: the sets whose main file lies in it.
+    // A folder: the sets whose main file lies in it or below it.
     if (IsFolder(command.target)) {
-        std::vector<VelkFolderItem> items;
-        const NativeString suffix = kSetJournalSuffix;
+        std::vector<NativeString> anchors;
+        const bool readWhole = FindInterruptedSets(command.target, &anchors);
         int code = kExitOk;
-        bool found = false;
-        if (!ListFolder(command.target, &items)) return Failure("cannot read the folder " + Quoted(command.target));
-        for (const VelkFolderItem& item : items) {
-            if (item.name.size() <= suffix.size() ||
-                item.name.compare(item.name.size() - suffix.size(), suffix.size(), suffix) != 0)
-                continue;
-            found = true;
+        for (const NativeString& anchor : anchors) {
             CommandLine one = command;
-            VelkPath anchor(command.target.begin(), command.target.end());
-            if (anchor.back() != PathSeparator() && anchor.back() != static_cast<NativeChar>('/'))
-                anchor.push_back(PathSeparator());
-            anchor.insert(anchor.end(), item.name.begin(), item.name.end() - static_cast<ptrdiff_t>(suffix.size()));
-            one.target.assign(anchor.begin(), anchor.end());
+            one.target = anchor;
             if (RunRecover(one) != kExitOk) code = kExitFailure;
         }
-        if (!found)
+        if (!readWhole) return Failure("cannot read every folder below " + Quoted(command.target));
+        if (anchors.empty())
             WriteText(Stream::kOut, "Nothing to recover: no set's undo file lies in " + Quoted(command.target) + "\n");
         return code;
     }

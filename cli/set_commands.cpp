@@ -11,6 +11,7 @@
 #include "cli/terminal_escape.h"
 #include "cli/terminal_owner.h"
 #include "file/file_system.h"
+#include "file/folder_list.h"
 #include "format/set_format.h"
 
 namespace velk_cli {
@@ -140,6 +141,26 @@ NativeString AnchorIn(CVELK_xFile& patch, int64_t setOffset, const NativeString&
         return NativeString(path.begin(), path.end());
     }
     return target;
+}
+
+bool FindInterruptedSets(const NativeString& folder, std::vector<NativeString>* anchors)
+{
+    const NativeString suffix = kSetJournalSuffix;
+    std::vector<VelkFolderItem> items;
+    if (!ListFolder(folder, &items)) return false;
+    bool read = true;
+    for (const VelkFolderItem& item : items) {
+        NativeString path = folder;
+        if (path.back() != PathSeparator() && path.back() != static_cast<NativeChar>('/')) path.push_back(PathSeparator());
+        path += item.name;
+        if (item.kind == VelkPathKind::kFolder) {
+            read = FindInterruptedSets(path, anchors) && read;
+        } else if (item.name.size() > suffix.size() &&
+                   item.name.compare(item.name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            anchors->push_back(path.substr(0, path.size() - suffix.size()));
+        }
+    }
+    return read;
 }
 
 int CheckSet(CVELK_xFile& patch, int64_t setOffset, const NativeString& anchor)

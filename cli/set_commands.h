@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "cli/arguments.h"
 #include "file/native_path.h"
@@ -23,6 +24,9 @@ std::string SetListing(CVELK_xFile& patch, int64_t setOffset);
 // Where a set's anchor lies for a TARGET that is a folder: the folder and the anchor's path. The
 // target itself where it is not a folder or the set does not read.
 NativeString AnchorIn(CVELK_xFile& patch, int64_t setOffset, const NativeString& target);
+// The anchors of the sets whose applications left their set journal somewhere in the folder
+// tree at `folder` (links are not followed). False when a folder cannot be read.
+bool FindInterruptedSets(const NativeString& folder, std::vector<NativeString>* anchors);
 // check of a set: a line a file, one exit code for the set.
 int CheckSet(CVELK_xFile& patch, int64_t setOffset, const NativeString& anchor);
 

@@ -83,7 +83,7 @@ struct Applied {
 };
 
 void Apply(const TempDir& dir, const std::vector<uint8_t>& set, const Tree& disk, Applied* r, bool answerOk = false,
-           int stopAfterPolls = -1)
+           int stopAfterPolls = -1, const char* picked = "a.bin")
 {
     const NativeString patch = dir.Path("set.velk"), root = dir.Path("game");
     ASSERT_TRUE(WriteWholeFile(patch, set));
@@ -93,7 +93,7 @@ void Apply(const TempDir& dir, const std::vector<uint8_t>& set, const Tree& disk
     r->owner = RecordingOwner(answerOk);
     r->owner.stopAfterPolls = stopAfterPolls;
     CVELK_IPS_IN applier(r->owner);
-    r->ok = applier.ApplyPatch(patch.c_str(), (fs::path(root) / "a.bin").native().c_str(), 0);
+    r->ok = applier.ApplyPatch(patch.c_str(), (fs::path(root) / picked).native().c_str(), 0);
     r->tree = ReadTree(root);
 }
 
@@ -175,6 +175,27 @@ TEST(SetApplication, ProgressCountsTheWholeSet)
         }
         EXPECT_LE(reports.back().done, reports.back().total);
     }
+}
+
+// The file picked stands for its folder: a copy of the anchor picked by mistake is left alone,
+// and the anchor beside it is patched; a file picked where the anchor is not names it.
+TEST(SetApplication, PickedFileStandsForItsFolder)
+{
+    const Game game;
+    const std::vector<uint8_t> set = MakeSetBytes(game.Members(), "a.bin");
+    TempDir dir;
+    Tree disk = game.Before();
+    disk["copy of a.bin"] = game.a0;
+    Applied r;
+    Apply(dir, set, disk, &r, false, -1, "copy of a.bin");
+    EXPECT_EQ(r.owner.messages, std::vector<std::u16string>{kSuccess});
+    Tree expected = game.After();
+    expected["copy of a.bin"] = game.a0;
+    EXPECT_TRUE(r.tree == expected);
+
+    Apply(dir, set, game.Before(), &r, false, -1, "sub/b.bin");
+    EXPECT_EQ(r.owner.messages, std::vector<std::u16string>{kSetMissingFiles + std::u16string(u"\na.bin")});
+    EXPECT_TRUE(r.tree == game.Before());
 }
 
 // A stop at any moment: silent, and the folder as it was; or too late, and the set is applied.
