@@ -239,16 +239,16 @@ SetRecovery CVELK_SetJournal::Recover(CVELK_xFile& anchor)
     // A sealed journal must be whole to be acted on: its records' length and checksum.
     uint32_t crc = 0xFFFFFFFFu;
     const bool whole = header.recordBytes == static_cast<uint64_t>(size) - kHeaderBytes &&
-                       WalkRecords(header, [&](SetRecordKind kind, const char* path, size_t pathBytes, bool anchor) {
+                       WalkRecords(header, [&](SetRecordKind kind, const char* path, size_t pathBytes, bool isAnchor) {
                            uint8_t head[kRecordHeaderBytes];
                            velk_io::StoreLE(head, kRecordHeaderBytes + pathBytes, 4);
                            head[4] = static_cast<uint8_t>(kind);
-                           head[5] = anchor ? kAnchorFlag : 0;
+                           head[5] = isAnchor ? kAnchorFlag : 0;
                            velk_io::StoreLE(head + 6, pathBytes, 2);
                            crc = velk_crc32::BestExtend()(crc, head, kRecordHeaderBytes);
                            crc = velk_crc32::BestExtend()(crc, reinterpret_cast<const uint8_t*>(path), pathBytes);
                            return IsSafeRelativePath(path, pathBytes, kMaxPathBytes) && kind >= SetRecordKind::kModify &&
-                                  kind <= SetRecordKind::kFolder && (!anchor || kind == SetRecordKind::kModify);
+                                  kind <= SetRecordKind::kFolder && (!isAnchor || kind == SetRecordKind::kModify);
                        }) &&
                        ~crc == header.recordsCrc;
     if (!whole) {

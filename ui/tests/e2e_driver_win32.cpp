@@ -21,7 +21,9 @@
 #include "crc/crc32.h"
 #include "file/velk_file.h"
 #include "format/payload_locator.h"
+#include "file/memory_file.h"
 #include "maker/payload_writer.h"
+#include "maker/set_writer.h"
 #include "resources/resource_ids.h"
 
 namespace {
@@ -594,6 +596,7 @@ public:
             {"older payload version", &Driver::OlderPayload},
             {"a signed patch", &Driver::SignedPatch},
             {"already patched, shown once", &Driver::AlreadyPatched},
+            {"a set of three files in a folder of Chinese name", &Driver::SetOfThreeFiles},
             {"a long application, watched", &Driver::LongApplication},
             {"exit during the CRC check", &Driver::ExitDuringCheck},
             {"exit while writing", &Driver::ExitWhileWriting},
@@ -1123,6 +1126,67 @@ private:
         Sleep(1000);
         return s.Check(DialogsOf(process.Id(), IsMessageBox).empty(), "shown once, and no question") &&
                s.Check(ReadFileBytes(target) == m_patched, "the patched file is left as it is");
+    }
+
+    // A set: the main file and a file in a folder modified, one created; the folder and a file
+    // have Chinese names. Its summary counts the files, the chooser offers the main file's name,
+    // a file that fails its check is named in the one question (Cancel changes nothing), and
+    // the set applies whole, once.
+    bool SetOfThreeFiles()
+    {
+        Scenario s("set");
+        const std::wstring folder = Path(L"汉化 游戏"), patch = Path(L"set patch.exe");
+        const std::vector<uint8_t> game0 = Pattern(200000, 11), text0 = Pattern(3000, 12), text1 = Pattern(3500, 13);
+        const std::vector<uint8_t> created = Pattern(800, 14);
+        std::vector<uint8_t> game1 = game0;
+        for (size_t i = 5000; i < 6000; ++i) game1[i] ^= 0x5A;
+        bool written = CopyFileW(m_stub.c_str(), patch.c_str(), FALSE) != 0;
+        {
+            CVELK_File file;
+            written = written && file.OpenFile(patch.c_str(), kModeReadWriteOpenAlways, kShareNone) &&
+                      file.Seek(file.GetSize());
+            CVELK_SetWriter writer(file);
+            CVELK_MemoryFile g0(game0, kAccessRead), g1(game1, kAccessRead), t0(text0, kAccessRead),
+                t1(text1, kAccessRead), c1(created, kAccessRead);
+            // In the directory's order: game.bin, 数据/文本.dat, 新文件.txt.
+            written = written && writer.Begin() && writer.AddChanged("game.bin", &g0, g1) == VelkBuildStatus::kOk &&
+                      writer.AddChanged("数据/文本.dat", &t0, t1) == VelkBuildStatus::kOk &&
+                      writer.AddChanged("新文件.txt", nullptr, c1) == VelkBuildStatus::kOk &&
+                      writer.Finish(0, kDescription);
+        }
+        CreateDirectoryW(folder.c_str(), nullptr);
+        CreateDirectoryW((folder + L"\\数据").c_str(), nullptr);
+        const std::wstring game = folder + L"\\game.bin", text = folder + L"\\数据\\文本.dat",
+                           made = folder + L"\\新文件.txt";
+        std::vector<uint8_t> otherText = text0;
+        otherText[7] ^= 1;
+        if (!s.Check(written && WriteFileBytes(game, game0) && WriteFileBytes(text, otherText), "set and folder written"))
+            return false;
+        PatchProcess process;
+        HWND dialog = StartReady(process, patch, s);
+        if (dialog == nullptr) return false;
+        Press(dialog, IDC_VELK_INFO);
+        const std::wstring summary = L"补丁版本: VELK-SET1\r\n补丁中的文件数: 3\r\n打补丁后的文件大小合计: " +
+                                     std::to_wstring(game1.size() + text1.size() + created.size());
+        if (!Answer(process, s, summary, IDOK)) return false;
+        std::wstring prefilled;
+        if (!Choose(process, dialog, s, game, &prefilled)) return false;
+        if (!s.Same(prefilled, L"game.bin", "the chooser offers the main file's name")) return false;
+        if (!Answer(process, s, W(velk_messages::kSetCrcQuestion) + L"\n数据/文本.dat", IDCANCEL, L"set question"))
+            return false;
+        Sleep(300);
+        if (!s.Check(ReadFileBytes(game) == game0 && ReadFileBytes(text) == otherText &&
+                         GetFileAttributesW(made.c_str()) == INVALID_FILE_ATTRIBUTES,
+                     "Cancel changes no file"))
+            return false;
+        if (!s.Check(WriteFileBytes(text, text0), "the file put right")) return false;
+        if (!Choose(process, dialog, s, game)) return false;
+        if (!Answer(process, s, W(velk_messages::kSuccess), IDOK)) return false;
+        if (!s.Check(ReadFileBytes(game) == game1 && ReadFileBytes(text) == text1 && ReadFileBytes(made) == created,
+                     "every file of the set is patched"))
+            return false;
+        if (!Choose(process, dialog, s, game)) return false;
+        return Answer(process, s, W(velk_messages::kAlreadyPatched), IDOK);
     }
 
     std::wstring m_stub, m_work, m_shots;
