@@ -267,6 +267,37 @@ TEST(SetApplication, CraftedPathsAreRefusedWhole)
     }
 }
 
+// The set drawn in docs/format.md, byte for byte.
+TEST(SetFormat, DocumentedExample)
+{
+    const char* documented =
+        "56 45 4C 4B 2D 53 45 54 31 00 00 00 00 00 00 00"
+        "02 00 00 00 00 00 00 00 92 00 00 00 00 00 00 00"
+        "6A 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
+        "08 8A 7A 7D 00 00 00 00 00 00 00 00 7A 3B 6A 76"
+        "56 45 4C 4B 2D 50 41 54 43 48 33 2E 30 00 00 00"
+        "10 00 00 00 00 00 00 00 55 4B BB EC 48 00 00 00"
+        "00 00 00 00 00 00 00 00 56 45 4C 4B 45 58 54 31"
+        "20 00 00 00 57 D9 7F 89 10 00 00 00 00 00 00 00"
+        "00 00 00 00 8D 63 12 FF 01 05 00 00 00 02 00 AA"
+        "BB FF 35 00 00 00 01 00 05 00 10 00 00 00 00 00"
+        "00 00 55 4B BB EC 57 D9 7F 89 10 00 00 00 00 00"
+        "00 00 40 00 00 00 00 00 00 00 52 00 00 00 00 00"
+        "00 00 61 2E 62 69 6E 35 00 00 00 03 00 05 00 04"
+        "00 00 00 00 00 00 00 B7 C5 14 13 00 00 00 00 00"
+        "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
+        "00 00 00 00 00 00 00 62 2E 74 78 74";
+    std::vector<uint8_t> expected;
+    for (const char* c = documented; *c != 0; c += c[2] == ' ' ? 3 : 2)
+        expected.push_back(static_cast<uint8_t>(std::stoi(std::string(c, 2), nullptr, 16)));
+    std::vector<uint8_t> modified(16, 0);
+    modified[5] = 0xAA, modified[6] = 0xBB;
+    EXPECT_EQ(MakeSetBytes({{Kind::kModify, "a.bin", std::vector<uint8_t>(16, 0), modified},
+                            {Kind::kDelete, "b.txt", {'b', 'y', 'e', '\n'}, {}}},
+                           "a.bin", false, u""),
+              expected);
+}
+
 #ifndef _WIN32
 // A folder of the set that is a link may lead out of the folder the user picked: refused.
 TEST(SetApplication, FolderThroughALinkIsRefused)

@@ -108,7 +108,8 @@ std::string Printable(const std::u16string& text)
     return Utf16ToUtf8(text);
 }
 
-std::vector<uint8_t> MakeSetBytes(std::vector<SetMember> members, const std::string& anchor, bool asGiven)
+std::vector<uint8_t> MakeSetBytes(std::vector<SetMember> members, const std::string& anchor, bool asGiven,
+                                  const std::u16string& description)
 {
     const auto folded = [](const std::string& path) {
         std::string out(path.size() * 4 + 4, '\0');
@@ -135,6 +136,6 @@ std::vector<uint8_t> MakeSetBytes(std::vector<SetMember> members, const std::str
                       VelkBuildStatus::kOk);
         }
     }
-    EXPECT_TRUE(writer.Finish(anchorIndex, u"说明"));
+    EXPECT_TRUE(writer.Finish(anchorIndex, description));
     return out.Bytes();
 }

@@ -84,4 +84,5 @@ struct SetMember {
 
 // The set of `members` with the member at `anchor` (a path) as the file the user picks. The
 // members go into the directory's order unless `asGiven`: a crafted set may have any order.
-std::vector<uint8_t> MakeSetBytes(std::vector<SetMember> members, const std::string& anchor, bool asGiven = false);
+std::vector<uint8_t> MakeSetBytes(std::vector<SetMember> members, const std::string& anchor, bool asGiven = false,
+                                  const std::u16string& description = u"说明");
