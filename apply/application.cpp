@@ -1,5 +1,6 @@
 #include "apply/application.h"
 
+#include "apply/message_text.h"
 #include "apply/messages.h"
 #include "file/velk_file.h"
 
@@ -40,6 +41,13 @@ const char16_t* TextOf(VelkOutcome outcome)
     case VelkOutcome::kRecoveryFailed: return kRecoveryFailed;
     case VelkOutcome::kTargetBusy: return kTargetBusy;
     case VelkOutcome::kStopped: return kStoppedUnfinished;
+    case VelkOutcome::kRestored: return kRestored;
+    case VelkOutcome::kKeptUndoStale: return kKeptUndoStale;
+    case VelkOutcome::kKeptUndoOther: return kKeptUndoOther;
+    case VelkOutcome::kNoKeptUndo: return kNoKeptUndo;
+    case VelkOutcome::kRestoreFailed: return kRestoreFailed;
+    case VelkOutcome::kRestoredCrcFailed: return kRestoredCrcFailed;
+    case VelkOutcome::kRestoreOriginal:
     case VelkOutcome::kGoOn:
     case VelkOutcome::kSilent:
     case VelkOutcome::kDeclined: break;
@@ -67,6 +75,15 @@ bool CVELK_IPS_IN::ApplyPatch(const NativeChar* sourcePath, const NativeChar* ta
     return Apply(*source, *target, payloadOffset, &journal);
 }
 
+bool CVELK_IPS_IN::UndoPatch(const NativeChar* sourcePath, const NativeChar* targetPath, int64_t payloadOffset)
+{
+    const VelkKeptUndo was = m_settings.keptUndo;
+    m_settings.keptUndo = VelkKeptUndo::kRestore;
+    const bool restored = ApplyPatch(sourcePath, targetPath, payloadOffset);
+    m_settings.keptUndo = was;
+    return restored;
+}
+
 bool CVELK_IPS_IN::ApplyOpened(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset)
 {
     m_stopped = false;
@@ -88,6 +105,7 @@ bool CVELK_IPS_IN::Apply(CVELK_xFile& source, CVELK_xFile& target, int64_t paylo
         outcome = (steps.*step)();
         if (outcome != VelkOutcome::kGoOn) break;
     }
+    if (outcome == VelkOutcome::kRestoreOriginal) outcome = steps.Restore();
     return Tell(outcome, steps.Conclude(outcome));
 }
 
@@ -132,7 +150,9 @@ RecoveryOutcome CVELK_IPS_IN::RecoverTarget(const NativeChar* targetPath)
         return RecoveryOutcome::kFailed;
     }
     CVELK_UndoJournal journal(*m_files, targetPath);
-    const RecoveryOutcome outcome = journal.Recover(*target);
+    CVELK_StagePacer pacer(m_owner);
+    pacer.Begin(VelkProgressStage::kRecords, false);
+    const RecoveryOutcome outcome = journal.Recover(*target, &pacer);
     Tell(OutcomeOf(outcome));
     return outcome;
 }
@@ -162,15 +182,9 @@ bool CVELK_IPS_IN::Tell(VelkOutcome outcome, VelkTargetFate fate)
     if (!lastLine) {
         m_owner.ShowMessage(text);
     } else {
-        // Every message and line is far shorter; a fixed buffer keeps the string classes out of
-        // the patch program.
-        char16_t joined[256];
-        size_t n = 0;
-        for (const char16_t* part : {text, u"\n", lastLine}) {
-            for (; *part != 0 && n + 1 < sizeof joined / sizeof joined[0]; ++part) joined[n++] = *part;
-        }
-        joined[n] = 0;
-        m_owner.ShowMessage(joined);
+        CVELK_MessageText joined;
+        m_owner.ShowMessage(joined.Add(text).AddLine(lastLine).Text());
     }
-    return outcome == VelkOutcome::kPatched || outcome == VelkOutcome::kAlreadyPatched;
+    return outcome == VelkOutcome::kPatched || outcome == VelkOutcome::kAlreadyPatched ||
+           outcome == VelkOutcome::kRestored;
 }

@@ -42,6 +42,14 @@ enum class VelkOutcome {
     kJournalDamaged,
     kRecoveryFailed,
     kTargetBusy,
+    // An undo journal kept beside the target by an earlier application.
+    kRestoreOriginal,   // not an ending: the restore follows Prepare instead of the other steps
+    kRestored,
+    kKeptUndoStale,     // the target is no longer the result the journal was kept with
+    kKeptUndoOther,     // the journal was kept by another patch
+    kNoKeptUndo,        // a restore was asked for, and there is nothing to restore from
+    kRestoreFailed,
+    kRestoredCrcFailed,  // the played-back file is not the original the journal was kept from
 };
 
 inline VelkOutcome OutcomeOf(RecordFault fault)
@@ -63,6 +71,7 @@ inline VelkOutcome OutcomeOf(RecoveryOutcome recovery)
 {
     switch (recovery) {
     case RecoveryOutcome::kNothingPending:
+    case RecoveryOutcome::kKept:
     case RecoveryOutcome::kDiscarded:
     case RecoveryOutcome::kRestored: return VelkOutcome::kGoOn;
     case RecoveryOutcome::kUnusable: return VelkOutcome::kJournalUnusable;

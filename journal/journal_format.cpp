@@ -56,6 +56,10 @@ void EncodeHeader(const Header& header, uint8_t out[kHeaderBytes])
     at += 4;
     Put(at, header.volume, 8);
     Put(at, header.index, 8);
+    Put(at, header.originalCrc, 4);
+    Put(at, header.resultCrc, 4);
+    Put(at, static_cast<uint64_t>(header.resultSize), 8);
+    Put(at, header.patchMark, 4);
     SealWithCrc(out, kHeaderBytes);
 }
 
@@ -72,10 +76,14 @@ bool DecodeHeader(const uint8_t* bytes, uint32_t available, Header* header)
     at += 4;
     header->volume = Get(at, 8);
     header->index = Get(at, 8);
-    const bool knownState =
-        header->state == State::kWriting || header->state == State::kSealed || header->state == State::kDone;
+    header->originalCrc = static_cast<uint32_t>(Get(at, 4));
+    header->resultCrc = static_cast<uint32_t>(Get(at, 4));
+    header->resultSize = static_cast<int64_t>(Get(at, 8));
+    header->patchMark = static_cast<uint32_t>(Get(at, 4));
+    const bool knownState = header->state == State::kWriting || header->state == State::kSealed ||
+                            header->state == State::kDone || header->state == State::kKept;
     return knownState && header->oldSize >= 0 && header->patchedSize >= 0 &&
-           header->largestSize >= header->patchedSize;
+           header->largestSize >= header->patchedSize && header->resultSize >= 0;
 }
 
 bool IsUnwrittenHeader(const uint8_t* bytes, uint32_t available)

@@ -2,7 +2,9 @@
 //
 //   header   128 bytes: magic, nonce, the target's size before the application, the size it is
 //            set to, the largest size its records can make it, the journal's state, the target's
-//            identity (volume and file index, 0 where unknown); CRC-32 of the 124 bytes before.
+//            identity (volume and file index, 0 where unknown); once kept for undo, what the
+//            application found and left (the CRC-32 of the original, the CRC-32 and size of the
+//            result, the mark of the patch); CRC-32 of the 124 bytes before.
 //            The state is changed by writing the header again in place; it lies in the file's
 //            first sector, which a disk writes whole.
 //   blocks   each: payload length (u32), CRC-32 of the payload (u32), payload of at most
@@ -33,6 +35,9 @@ enum class State : uint32_t {
     kWriting = 1,  // being written: its target has not changed since the journal was begun
     kSealed = 2,   // whole and durable: its target may have changed since
     kDone = 3,     // its application is over and durable: it undoes nothing any more
+    // Its application is over and durable, and the journal is kept so that the user can take it
+    // back: played only on request, and only onto the result it was kept with.
+    kKept = 4,
 };
 
 struct Header {
@@ -44,6 +49,11 @@ struct Header {
     // The target's identity (VelkFileFacts); an index of 0: unknown.
     uint64_t volume = 0;
     uint64_t index = 0;
+    // Set when the journal is kept for undo (0 before).
+    uint32_t originalCrc = 0;  // the target before the application
+    uint32_t resultCrc = 0;    // and after it
+    int64_t resultSize = 0;
+    uint32_t patchMark = 0;  // tells the patch that made the result (VelkPatchMark)
 };
 
 // A stretch of the target: what it held before the application and what the application leaves
