@@ -303,6 +303,20 @@ TEST(FaultWalk, EveryCallOfAnApplicationFails)
     std::printf("%zu broken applications\n", runs);
 }
 
+// After the power failed: the disk comes back, and recovery runs on what is left. `message` gets
+// the message it showed, if any.
+RecoveryOutcome RestartAndRecover(CrashDisk& disk, const NativeString& target, std::u16string* message)
+{
+    EXPECT_TRUE(disk.PowerFailed());
+    disk.Restart();
+    RecordingOwner owner;
+    CVELK_IPS_IN recovery(owner);
+    recovery.UseFileSystem(disk);
+    const RecoveryOutcome outcome = recovery.RecoverTarget(target.c_str());
+    if (!owner.messages.empty()) *message = owner.messages[0];
+    return outcome;
+}
+
 // Cuts the power at every call of an application in turn, with several ways for the disk's cache
 // to have fared (kept, lost, or write by write kept, torn or lost), on the journal and the target
 // alike. When the disk comes back, recovery runs on what is left, and the target is either the
@@ -347,15 +361,10 @@ TEST(PowerLossWalk, EveryCallOfAnApplication)
                 disk.PlanPowerFailure(n, pattern.loss, pattern.seed);
                 RecordingOwner crashed(c.answerOk);
                 apply(disk, crashed);
-                ASSERT_TRUE(disk.PowerFailed());
-                disk.Restart();
-
-                RecordingOwner owner;
-                CVELK_IPS_IN recovery(owner);
-                recovery.UseFileSystem(disk);
-                const RecoveryOutcome outcome = recovery.RecoverTarget(target.c_str());
+                std::u16string message;
+                const RecoveryOutcome outcome = RestartAndRecover(disk, target, &message);
                 ASSERT_TRUE(outcome != RecoveryOutcome::kUnusable && outcome != RecoveryOutcome::kFailed)
-                    << Printable(owner.messages.empty() ? u"" : owner.messages[0]);
+                    << Printable(message);
                 const std::vector<uint8_t> after = disk.Bytes(target);
                 const bool original = after == c.target, patched = after == expected;
                 ASSERT_TRUE(original || patched) << "a mixed target after recovery";
@@ -426,12 +435,8 @@ TEST(PowerLossWalk, EveryCallOfAnUndo)
             kept(disk);
             disk.PlanPowerFailure(n, loss, seed);
             undo(disk);
-            ASSERT_TRUE(disk.PowerFailed());
-            disk.Restart();
-            RecordingOwner owner;
-            CVELK_IPS_IN recovery(owner);
-            recovery.UseFileSystem(disk);
-            const RecoveryOutcome outcome = recovery.RecoverTarget(target.c_str());
+            std::u16string message;
+            const RecoveryOutcome outcome = RestartAndRecover(disk, target, &message);
             const std::vector<uint8_t> after = disk.Bytes(target);
             if (after == c.target) {
                 ++restored;
