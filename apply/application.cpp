@@ -1,6 +1,5 @@
 #include "apply/application.h"
 
-#include "apply/message_text.h"
 #include "apply/messages.h"
 #include "file/velk_file.h"
 
@@ -182,8 +181,15 @@ bool CVELK_IPS_IN::Tell(VelkOutcome outcome, VelkTargetFate fate)
     if (!lastLine) {
         m_owner.ShowMessage(text);
     } else {
-        CVELK_MessageText joined;
-        m_owner.ShowMessage(joined.Add(text).AddLine(lastLine).Text());
+        // Every message and line is far shorter; a fixed buffer keeps the string classes out of
+        // the patch program.
+        char16_t joined[256];
+        size_t n = 0;
+        for (const char16_t* part : {text, u"\n", lastLine}) {
+            for (; *part != 0 && n + 1 < sizeof joined / sizeof joined[0]; ++part) joined[n++] = *part;
+        }
+        joined[n] = 0;
+        m_owner.ShowMessage(joined);
     }
     return outcome == VelkOutcome::kPatched || outcome == VelkOutcome::kAlreadyPatched ||
            outcome == VelkOutcome::kRestored;

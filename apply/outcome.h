@@ -15,6 +15,15 @@ enum class VelkOutcome {
     // Endings with a message of their own.
     kPatched,
     kAlreadyPatched,
+    // An undo journal kept beside the target by an earlier application.
+    kRestoreOriginal,   // not an ending: the restore follows Prepare instead of the other steps
+    kRestored,
+    kKeptUndoStale,     // the target is no longer the result the journal was kept with
+    kKeptUndoOther,     // the journal was kept by another patch
+    kNoKeptUndo,        // a restore was asked for, and there is nothing to restore from
+    kRestoreFailed,
+    kRestoredCrcFailed,  // the played-back file is not the original the journal was kept from
+    // Failures of an application.
     kPatchOpenFailed,
     kTargetOpenFailed,
     kInvalidPatch,
@@ -42,14 +51,6 @@ enum class VelkOutcome {
     kJournalDamaged,
     kRecoveryFailed,
     kTargetBusy,
-    // An undo journal kept beside the target by an earlier application.
-    kRestoreOriginal,   // not an ending: the restore follows Prepare instead of the other steps
-    kRestored,
-    kKeptUndoStale,     // the target is no longer the result the journal was kept with
-    kKeptUndoOther,     // the journal was kept by another patch
-    kNoKeptUndo,        // a restore was asked for, and there is nothing to restore from
-    kRestoreFailed,
-    kRestoredCrcFailed,  // the played-back file is not the original the journal was kept from
 };
 
 inline VelkOutcome OutcomeOf(RecordFault fault)

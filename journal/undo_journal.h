@@ -92,12 +92,15 @@
 enum class RecoveryOutcome {
     kNothingPending,  // no journal
     kDiscarded,       // a journal of the target that undoes nothing (never sealed, or done): removed
+    kKept,            // a journal of the target kept for undo: left alone (Kept() tells of it)
     kRestored,        // the target is back as it was before the interrupted application
     kUnusable,        // something that is not a trusted journal of this target: left alone
     kDamaged,         // a sealed journal of this target, damaged since: kept, the target untouched
     kFailed,          // the target or the journal failed during playback; the journal is kept
-    kKept,            // a journal of the target kept for undo: left alone (Kept() tells of it)
 };
+
+
+constexpr NativeChar kJournalSuffix[] = VELK_NATIVE(".velk-undo");
 
 // What taking an application back with its kept journal came to.
 enum class RestoreOutcome {
@@ -107,8 +110,6 @@ enum class RestoreOutcome {
     kUntouched,  // a read or a write failed before anything changed: left alone
     kFailed,     // the playback failed: the journal, sealed, restores the target at the next application
 };
-
-constexpr NativeChar kJournalSuffix[] = VELK_NATIVE(".velk-undo");
 
 class CVELK_UndoJournal {
 public:
