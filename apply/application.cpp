@@ -46,7 +46,6 @@ const char16_t* TextOf(VelkOutcome outcome)
     case VelkOutcome::kNoKeptUndo: return kNoKeptUndo;
     case VelkOutcome::kRestoreFailed: return kRestoreFailed;
     case VelkOutcome::kRestoredCrcFailed: return kRestoredCrcFailed;
-    case VelkOutcome::kRestoreOriginal:
     case VelkOutcome::kGoOn:
     case VelkOutcome::kSilent:
     case VelkOutcome::kDeclined: break;
@@ -104,7 +103,6 @@ bool CVELK_IPS_IN::Apply(CVELK_xFile& source, CVELK_xFile& target, int64_t paylo
         outcome = (steps.*step)();
         if (outcome != VelkOutcome::kGoOn) break;
     }
-    if (outcome == VelkOutcome::kRestoreOriginal) outcome = steps.Restore();
     return Tell(outcome, steps.Conclude(outcome));
 }
 

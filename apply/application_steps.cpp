@@ -195,12 +195,11 @@ VelkOutcome CVELK_ApplicationSteps::JudgeKept()
     if (m_oldSize != kept.resultSize || m_targetCrc != kept.resultCrc) return VelkOutcome::kKeptUndoStale;
     if (kept.patchMark != VelkPatchMark(m_header)) return VelkOutcome::kKeptUndoOther;
     switch (m_settings.keptUndo) {
-    case VelkKeptUndo::kRestore: return VelkOutcome::kRestoreOriginal;
+    case VelkKeptUndo::kRestore: return Restore();
     case VelkKeptUndo::kReport: m_owner.Notice(VelkNotice::kUndoKept); return VelkOutcome::kAlreadyPatched;
     case VelkKeptUndo::kAsk: break;
     }
-    return m_owner.AskOkCancel(velk_messages::kRestoreQuestion) ? VelkOutcome::kRestoreOriginal
-                                                                : VelkOutcome::kDeclined;
+    return m_owner.AskOkCancel(velk_messages::kRestoreQuestion) ? Restore() : VelkOutcome::kDeclined;
 }
 
 // The whole stream is read once before the target is touched: a damaged payload is refused with

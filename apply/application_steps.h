@@ -65,9 +65,6 @@ public:
     VelkOutcome ResizeAndWrite();  // the first change: the size, then the records
     VelkOutcome VerifyResult();    // the result's CRC-32, where the payload records it
     VelkOutcome FlushAndCommit();  // the target on the disk, then the journal gone (or kept): kPatched
-    // Instead of the steps after Prepare, where it answered kRestoreOriginal: the original back
-    // from the journal kept beside the target, verified, then the journal gone: kRestored.
-    VelkOutcome Restore();
     // After the last step that ran: puts back what an application that did not succeed changed,
     // and tells what became of the target.
     VelkTargetFate Conclude(VelkOutcome outcome);
@@ -84,6 +81,9 @@ private:
     VelkOutcome CheckTarget();
     VelkOutcome CheckRecords();
     VelkOutcome JudgeKept();
+    // Where Prepare finds the journal kept for undo is to be played: the original back from it,
+    // verified, then the journal gone, instead of the steps after Prepare: kRestored.
+    VelkOutcome Restore();
     // The CRC question, with a line above it that says why the target is not the original,
     // where that is known.
     bool AskCrcQuestion();

@@ -16,7 +16,6 @@ enum class VelkOutcome {
     kPatched,
     kAlreadyPatched,
     // An undo journal kept beside the target by an earlier application.
-    kRestoreOriginal,   // not an ending: the restore follows Prepare instead of the other steps
     kRestored,
     kKeptUndoStale,     // the target is no longer the result the journal was kept with
     kKeptUndoOther,     // the journal was kept by another patch

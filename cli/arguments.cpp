@@ -6,8 +6,8 @@ namespace velk_cli {
 
 const char kUsage[] =
     "Usage:\n"
-    "  velkpatch create ORIGINAL MODIFIED -o OUTPUT [--description FILE] [--no-crc]\n"
-    "                   [--keep-undo] [--stub FILE | --x86 | --payload-only]\n"
+    "  velkpatch create ORIGINAL MODIFIED -o OUTPUT [--description FILE] [--no-crc] [--keep-undo]\n"
+    "                   [--stub FILE | --x86 | --payload-only]\n"
     "  velkpatch info PATCH\n"
     "  velkpatch apply PATCH TARGET [--yes | --no] [--keep-undo]\n"
     "  velkpatch check PATCH TARGET\n"
@@ -90,8 +90,7 @@ const char kRecoverUsage[] =
     "\n"
     "Plays back TARGET.velk-undo, the journal that an interrupted apply left beside TARGET, so\n"
     "that TARGET is as it was before that apply. Exit code 0 when TARGET was restored or nothing\n"
-    "was pending; a journal that does not belong to TARGET is left alone (exit code 1). A journal\n"
-    "kept for undo is never played here: 'velkpatch undo PATCH TARGET' does that.\n";
+    "was pending; a journal that does not belong to TARGET is left alone (exit code 1).\n";
 
 const char kCheckUsage[] =
     "Usage: velkpatch check PATCH TARGET\n"

@@ -418,6 +418,10 @@ int RunRecover(const CommandLine& command)
     CVELK_TerminalOwner owner(CrcAnswer::kNo, false, false, Display(command.target));
     std::unique_ptr<CVELK_IPS_IN> applier(new CVELK_IPS_IN(owner));
     switch (applier->RecoverTarget(command.target.c_str())) {
+    case RecoveryOutcome::kKept:
+        WriteText(Stream::kOut, "Nothing to recover: " + Quoted(command.target) +
+                                    " was not left part-patched; its undo journal is kept for 'velkpatch undo'\n");
+        return kExitOk;
     case RecoveryOutcome::kNothingPending: {
         // A journal lies beside the name an apply used; a file with other names may have one
         // beside another.
@@ -438,10 +442,6 @@ int RunRecover(const CommandLine& command)
         return kExitOk;
     case RecoveryOutcome::kRestored:
         WriteText(Stream::kOut, "Restored " + Quoted(command.target) + " to its state before the interrupted apply\n");
-        return kExitOk;
-    case RecoveryOutcome::kKept:
-        WriteText(Stream::kOut, "Nothing to recover: " + Quoted(command.target) +
-                                    " was not left part-patched; its undo journal is kept for 'velkpatch undo'\n");
         return kExitOk;
     case RecoveryOutcome::kUnusable:
     case RecoveryOutcome::kDamaged:

@@ -54,7 +54,8 @@ RecoveryOutcome CVELK_UndoJournal::Recover(CVELK_xFile& target, CVELK_Pacer* pac
     // A link, a folder or anything else that is not a plain file is not opened, let alone played.
     m_file = m_files.OpenExistingRegular(m_path.data());
     if (!m_file) return RecoveryOutcome::kUnusable;
-    const RecoveryOutcome outcome = Judge(target, pacer);
+    m_pacer = pacer;
+    const RecoveryOutcome outcome = Judge(target);
     // A kept journal stays open: it is the one a restore plays, whatever comes to the name.
     if (outcome != RecoveryOutcome::kKept) m_file.reset();
     return outcome;
@@ -69,12 +70,12 @@ bool CVELK_UndoJournal::HoldsKept()
            velk_journal::DecodeHeader(bytes, sizeof bytes, &header) && header.state == velk_journal::State::kKept;
 }
 
-RecoveryOutcome CVELK_UndoJournal::Judge(CVELK_xFile& target, CVELK_Pacer* pacer)
+RecoveryOutcome CVELK_UndoJournal::Judge(CVELK_xFile& target)
 {
     if (!Trusted(target)) return RecoveryOutcome::kUnusable;
     VelkFileFacts facts;
     const VelkFileFacts* identity = target.Describe(&facts) ? &facts : nullptr;
-    CVELK_JournalPlayer player(*m_file, pacer);
+    CVELK_JournalPlayer player(*m_file, m_pacer);
     switch (player.Examine()) {
     case JournalVerdict::kUnusable: return RecoveryOutcome::kUnusable;
     case JournalVerdict::kKept:

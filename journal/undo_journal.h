@@ -171,11 +171,12 @@ public:
     bool RollBack(CVELK_xFile& target);
 
 private:
-    RecoveryOutcome Judge(CVELK_xFile& target, CVELK_Pacer* pacer);
+    RecoveryOutcome Judge(CVELK_xFile& target);
     bool Trusted(CVELK_xFile& target);
     bool RemoveFile();
 
     CVELK_FileSystem& m_files;
+    CVELK_Pacer* m_pacer = nullptr;  // Recover's
     VelkPath m_path;  // NUL-terminated
     std::unique_ptr<CVELK_xFile> m_file;
     std::unique_ptr<CVELK_JournalWriter> m_writer;
