@@ -149,7 +149,8 @@ RecoveryOutcome CVELK_IPS_IN::RecoverTarget(const NativeChar* targetPath)
     CVELK_UndoJournal journal(*m_files, targetPath);
     CVELK_StagePacer pacer(m_owner);
     pacer.Begin(VelkProgressStage::kRecords, false);
-    const RecoveryOutcome outcome = journal.Recover(*target, &pacer);
+    journal.Pace(&pacer);
+    const RecoveryOutcome outcome = journal.Recover(*target);
     Tell(OutcomeOf(outcome));
     return outcome;
 }

@@ -64,6 +64,10 @@ CVELK_ApplicationSteps::CVELK_ApplicationSteps(CVELK_MessageOwner& owner, const 
     : m_owner(owner), m_settings(settings), m_source(source), m_target(target), m_payloadOffset(payloadOffset),
       m_journal(journal), m_work(work), m_pacer(owner)
 {
+    // Playing a large journal back (recovery, a restore) takes a while: its two passes show as
+    // the records stage until another stage begins.
+    m_pacer.Begin(VelkProgressStage::kRecords, false);
+    if (m_journal) m_journal->Pace(&m_pacer);
 }
 
 CVELK_ApplicationSteps::~CVELK_ApplicationSteps() = default;
@@ -73,21 +77,12 @@ CVELK_ApplicationSteps::~CVELK_ApplicationSteps() = default;
 VelkOutcome CVELK_ApplicationSteps::Recover()
 {
     if (!m_journal) return VelkOutcome::kGoOn;
-    // Playing a large journal back takes a while: its two passes show as the records stage.
-    m_pacer.Begin(VelkProgressStage::kRecords, false);
-    const RecoveryOutcome recovery = m_journal->Recover(m_target, &m_pacer);
+    const RecoveryOutcome recovery = m_journal->Recover(m_target);
     if (recovery == RecoveryOutcome::kRestored) m_owner.Notice(VelkNotice::kRestoredInterrupted);
     m_kept = recovery == RecoveryOutcome::kKept;
     if (!m_kept && m_settings.keptUndo == VelkKeptUndo::kRestore && OutcomeOf(recovery) == VelkOutcome::kGoOn)
         return VelkOutcome::kNoKeptUndo;
     return OutcomeOf(recovery);
-}
-
-bool CVELK_ApplicationSteps::Keeping() const
-{
-    const bool asked = m_settings.keepUndo ||
-                       (m_header.hasIdentity && (m_header.identity.flags & velk_extension::kFlagKeepUndo) != 0);
-    return asked && m_journal && m_settings.journalEnabled;
 }
 
 VelkOutcome CVELK_ApplicationSteps::Prepare()
@@ -187,6 +182,13 @@ bool CVELK_ApplicationSteps::AskCrcQuestion()
     return m_owner.AskOkCancel(question.Text());
 }
 
+bool CVELK_ApplicationSteps::Keeping() const
+{
+    const bool asked = m_settings.keepUndo ||
+                       (m_header.hasIdentity && (m_header.identity.flags & velk_extension::kFlagKeepUndo) != 0);
+    return asked && m_journal && m_settings.journalEnabled;
+}
+
 // A journal kept for undo stands in the way of every application but the one that takes its
 // own back, and that only from the result it was kept with.
 VelkOutcome CVELK_ApplicationSteps::JudgeKept()
@@ -200,6 +202,30 @@ VelkOutcome CVELK_ApplicationSteps::JudgeKept()
     case VelkKeptUndo::kAsk: break;
     }
     return m_owner.AskOkCancel(velk_messages::kRestoreQuestion) ? Restore() : VelkOutcome::kDeclined;
+}
+
+VelkOutcome CVELK_ApplicationSteps::Restore()
+{
+    m_pacer.Begin(VelkProgressStage::kRecords, false);
+    switch (m_journal->Restore(m_target)) {
+    case RestoreOutcome::kRestored: break;
+    case RestoreOutcome::kDamaged:
+    case RestoreOutcome::kUnusable: return VelkOutcome::kJournalUnusable;
+    case RestoreOutcome::kUntouched: return VelkOutcome::kRestoreFailed;
+    case RestoreOutcome::kFailed: m_changed = m_journaled = true; return VelkOutcome::kRestoreFailed;
+    }
+    m_changed = m_journaled = true;
+    // The original is back only where it is the file the journal was kept from.
+    m_pacer.Begin(VelkProgressStage::kCrc, false);
+    uint32_t crc = 0;
+    const int64_t size = m_target.GetSize();
+    if (size < 0 || StretchCrc(m_target, 0, size, &m_pacer, &crc) != StretchCrcVerdict::kComputed)
+        return VelkOutcome::kRestoreFailed;
+    if (crc != m_journal->Kept().originalCrc) return VelkOutcome::kRestoredCrcFailed;
+    // The original is on the disk (the playback flushed it). A journal that cannot be removed
+    // now is sealed, and playing it again at the next application gives the same file.
+    m_journal->Commit();
+    return VelkOutcome::kRestored;
 }
 
 // The whole stream is read once before the target is touched: a damaged payload is refused with
@@ -382,30 +408,6 @@ VelkOutcome CVELK_ApplicationSteps::FlushAndCommit()
         if (kept.resultSize >= 0 && m_journal->Keep(kept)) return VelkOutcome::kPatched;
     }
     return m_journal->Commit() ? VelkOutcome::kPatched : VelkOutcome::kCommitFailed;
-}
-
-VelkOutcome CVELK_ApplicationSteps::Restore()
-{
-    m_pacer.Begin(VelkProgressStage::kRecords, false);
-    switch (m_journal->Restore(m_target, &m_pacer)) {
-    case RestoreOutcome::kRestored: break;
-    case RestoreOutcome::kDamaged:
-    case RestoreOutcome::kUnusable: return VelkOutcome::kJournalUnusable;
-    case RestoreOutcome::kUntouched: return VelkOutcome::kRestoreFailed;
-    case RestoreOutcome::kFailed: m_changed = m_journaled = true; return VelkOutcome::kRestoreFailed;
-    }
-    m_changed = m_journaled = true;
-    // The original is back only where it is the file the journal was kept from.
-    m_pacer.Begin(VelkProgressStage::kCrc, false);
-    uint32_t crc = 0;
-    const int64_t size = m_target.GetSize();
-    if (size < 0 || StretchCrc(m_target, 0, size, &m_pacer, &crc) != StretchCrcVerdict::kComputed)
-        return VelkOutcome::kRestoreFailed;
-    if (crc != m_journal->Kept().originalCrc) return VelkOutcome::kRestoredCrcFailed;
-    // The original is on the disk (the playback flushed it). A journal that cannot be removed
-    // now is sealed, and playing it again at the next application gives the same file.
-    m_journal->Commit();
-    return VelkOutcome::kRestored;
 }
 
 VelkTargetFate CVELK_ApplicationSteps::Conclude(VelkOutcome outcome)

@@ -48,13 +48,12 @@ CVELK_UndoJournal::~CVELK_UndoJournal()
     if (m_writer && !m_sealed) Abandon();
 }
 
-RecoveryOutcome CVELK_UndoJournal::Recover(CVELK_xFile& target, CVELK_Pacer* pacer)
+RecoveryOutcome CVELK_UndoJournal::Recover(CVELK_xFile& target)
 {
     if (!m_files.Exists(m_path.data())) return RecoveryOutcome::kNothingPending;
     // A link, a folder or anything else that is not a plain file is not opened, let alone played.
     m_file = m_files.OpenExistingRegular(m_path.data());
     if (!m_file) return RecoveryOutcome::kUnusable;
-    m_pacer = pacer;
     const RecoveryOutcome outcome = Judge(target);
     // A kept journal stays open: it is the one a restore plays, whatever comes to the name.
     if (outcome != RecoveryOutcome::kKept) m_file.reset();
@@ -189,7 +188,7 @@ bool CVELK_UndoJournal::Keep(const velk_journal::Header& kept)
     return true;
 }
 
-RestoreOutcome CVELK_UndoJournal::Restore(CVELK_xFile& target, CVELK_Pacer* pacer)
+RestoreOutcome CVELK_UndoJournal::Restore(CVELK_xFile& target)
 {
     // The journal is written as well as read: opened anew for that, it must still be the one
     // Recover judged (the nonce) and still be trusted.
@@ -198,7 +197,7 @@ RestoreOutcome CVELK_UndoJournal::Restore(CVELK_xFile& target, CVELK_Pacer* pace
     m_file = m_files.Open(m_path.data(), kModeReadWriteExisting, kShareRead);
     if (!m_file) return RestoreOutcome::kUntouched;
     if (!Trusted(target)) return RestoreOutcome::kUnusable;
-    CVELK_JournalPlayer player(*m_file, pacer);
+    CVELK_JournalPlayer player(*m_file, m_pacer);
     const JournalVerdict verdict = player.Examine();
     if (verdict != JournalVerdict::kKept || player.Header().nonce != judged) return RestoreOutcome::kUnusable;
     switch (player.ExamineKept()) {

@@ -131,9 +131,10 @@ public:
     static NativeString PathFor(const NativeChar* targetPath) { return NativeString(targetPath) + kJournalSuffix; }
 
     // Plays back or removes a journal an earlier application left. Only while the target is
-    // held open so that no other application can be writing it. Its reading and playing back
-    // go through `pacer`, where there is one.
-    RecoveryOutcome Recover(CVELK_xFile& target, CVELK_Pacer* pacer = nullptr);
+    // held open so that no other application can be writing it.
+    RecoveryOutcome Recover(CVELK_xFile& target);
+    // Reading a journal through and playing it back (Recover, Restore) report to `pacer`.
+    void Pace(CVELK_Pacer* pacer) { m_pacer = pacer; }
     // The header of the journal that Recover found kept for undo.
     const velk_journal::Header& Kept() const { return m_header; }
     // Whether what lies at the journal's name is, by its header, a journal kept for undo.
@@ -164,8 +165,8 @@ public:
     bool Keep(const velk_journal::Header& kept);
     // After Recover answered kKept: plays the kept journal back onto the target (undo_journal.h,
     // steps 8 to 10, but for the CRC check of the original, which is the caller's, and the
-    // removal, which is Commit). Reading and playing go through `pacer`, where there is one.
-    RestoreOutcome Restore(CVELK_xFile& target, CVELK_Pacer* pacer);
+    // removal, which is Commit).
+    RestoreOutcome Restore(CVELK_xFile& target);
     // Writes the saved bytes back and removes the journal. False when the target is not
     // restored, or its journal could not be removed; the journal is kept then.
     bool RollBack(CVELK_xFile& target);
@@ -176,7 +177,7 @@ private:
     bool RemoveFile();
 
     CVELK_FileSystem& m_files;
-    CVELK_Pacer* m_pacer = nullptr;  // Recover's
+    CVELK_Pacer* m_pacer = nullptr;
     VelkPath m_path;  // NUL-terminated
     std::unique_ptr<CVELK_xFile> m_file;
     std::unique_ptr<CVELK_JournalWriter> m_writer;
