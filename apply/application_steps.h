@@ -17,7 +17,7 @@
 
 // What an application does about an undo journal that an earlier one kept beside its target.
 enum class VelkKeptUndo {
-    kAsk,      // asks whether to restore the original, where the patch made the target (the patch program)
+    kAsk,      // asks whether to restore the original where the patch made the target (patch program)
     kReport,   // says that the target is already patched (velkpatch apply, which has `undo` for it)
     kRestore,  // restores the original without asking, and never applies (velkpatch undo)
 };
@@ -121,14 +121,15 @@ private:
     std::unique_ptr<CVELK_ReadAhead> m_checked;  // the stream, as the checking pass read it
     std::unique_ptr<CVELK_ReadAhead> m_again;    // the stream read anew, where it did not fit
     int64_t m_streamBytes = 0;  // the stream, end record included
-    int64_t m_passBytes = 0;    // what a pass over the records counts: the stream, and a shrink's tail where it is saved
+    // What a pass over the records counts: the stream, and a shrink's tail where it is saved.
+    int64_t m_passBytes = 0;
     int64_t m_largestEnd = 0;   // the furthest byte any record reaches
     // Set when the result is to be verified: the target passed the CRC check and the payload
     // records the result's CRC-32.
     std::unique_ptr<CVELK_ResultCheck> m_result;
-    bool m_verify = false;        // the result's CRC-32 is checked against the payload's
-    uint32_t m_resultCrc = 0;     // known once the result check has read the result back
-    bool m_kept = false;          // Recover found a journal kept for undo beside the target
+    bool m_verify = false;     // the result's CRC-32 is checked against the payload's
+    uint32_t m_resultCrc = 0;  // known once the result check has read the result back
+    bool m_kept = false;       // Recover found a journal kept for undo beside the target
     int m_recordPasses = 1;    // passes over the records: 2 where the journal pass ran
     bool m_journaled = false;  // a sealed journal stands behind every change
     bool m_changed = false;    // the target may have changed

@@ -99,7 +99,6 @@ enum class RecoveryOutcome {
     kFailed,          // the target or the journal failed during playback; the journal is kept
 };
 
-
 constexpr NativeChar kJournalSuffix[] = VELK_NATIVE(".velk-undo");
 
 // What taking an application back with its kept journal came to.
