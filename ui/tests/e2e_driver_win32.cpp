@@ -1147,6 +1147,7 @@ private:
             w.SetResultIdentity({Crc(m_patched), m_original.size(), velk_extension::kFlagKeepUndo});
             return good && w.Finish(kDescription);
         });
+        DeleteFileW(journal.c_str());  // what a run that failed half way may have kept
         const std::vector<uint8_t> shorter(m_original.begin(), m_original.begin() + 1000);
         if (!s.Check(written && WriteFileBytes(target, m_original) && WriteFileBytes(wrong, shorter),
                      "patch and targets written"))
