@@ -45,6 +45,12 @@ const char16_t* MessageOf(VelkOutcome outcome)
     case VelkOutcome::kSetBlockedFiles: return kSetBlockedFiles;
     case VelkOutcome::kNoUndoFile: return kNoUndoFile;
     case VelkOutcome::kStopped: return kStoppedUnfinished;
+    case VelkOutcome::kRestored: return kRestored;
+    case VelkOutcome::kKeptUndoStale: return kKeptUndoStale;
+    case VelkOutcome::kKeptUndoOther: return kKeptUndoOther;
+    case VelkOutcome::kNoKeptUndo: return kNoKeptUndo;
+    case VelkOutcome::kRestoreFailed: return kRestoreFailed;
+    case VelkOutcome::kRestoredCrcFailed: return kRestoredCrcFailed;
     case VelkOutcome::kGoOn:
     case VelkOutcome::kSilent:
     case VelkOutcome::kDeclined: break;
@@ -74,6 +80,15 @@ bool CVELK_IPS_IN::ApplyPatch(const NativeChar* sourcePath, const NativeChar* ta
     if (!target) return Tell(VelkOutcome::kTargetOpenFailed);
     CVELK_UndoJournal journal(*m_files, targetPath);
     return Apply(*source, *target, payloadOffset, &journal);
+}
+
+bool CVELK_IPS_IN::UndoPatch(const NativeChar* sourcePath, const NativeChar* targetPath, int64_t payloadOffset)
+{
+    const VelkKeptUndo was = m_settings.keptUndo;
+    m_settings.keptUndo = VelkKeptUndo::kRestore;
+    const bool restored = ApplyPatch(sourcePath, targetPath, payloadOffset);
+    m_settings.keptUndo = was;
+    return restored;
 }
 
 bool CVELK_IPS_IN::ApplyOpened(CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset)
@@ -137,6 +152,9 @@ RecoveryOutcome CVELK_IPS_IN::RecoverTarget(const NativeChar* targetPath)
         return outcome;
     }
     CVELK_UndoJournal journal(*m_files, targetPath);
+    CVELK_StagePacer pacer(m_owner);
+    pacer.Begin(VelkProgressStage::kRecords, false);
+    journal.Pace(&pacer);
     const RecoveryOutcome outcome = journal.Recover(*target);
     Tell(OutcomeOf(outcome));
     return outcome;
@@ -173,5 +191,6 @@ bool CVELK_IPS_IN::Tell(VelkOutcome outcome, VelkTargetFate fate, const char16_t
         if (lastLine) shown += u"\n" + std::u16string(lastLine);
         m_owner.ShowMessage(shown.c_str());
     }
-    return outcome == VelkOutcome::kPatched || outcome == VelkOutcome::kAlreadyPatched;
+    return outcome == VelkOutcome::kPatched || outcome == VelkOutcome::kAlreadyPatched ||
+           outcome == VelkOutcome::kRestored;
 }

@@ -52,6 +52,11 @@ public:
     // decides whether the rest is examined.
     VelkExamination Examine(const NativeChar* sourcePath, const NativeChar* targetPath, int64_t payloadOffset);
 
+    // Takes back an application of this patch whose undo journal was kept beside the target:
+    // opens both files as ApplyPatch does and restores the original without asking, or says why
+    // it cannot. Applies nothing. True when the original is back.
+    bool UndoPatch(const NativeChar* sourcePath, const NativeChar* targetPath, int64_t payloadOffset);
+
     // Opens the target as ApplyPatch does and plays back or removes what an interrupted
     // application left beside it, applying nothing. Shows a message only when that fails
     // (kUnusable, kFailed, or the target could not be opened, which answers kFailed).
@@ -70,6 +75,11 @@ public:
     // Applications without a journal and without flushing the target, as before journals
     // existed; for benchmarks that measure what the journal costs.
     void SetUndoJournal(bool enabled) { m_settings.journalEnabled = enabled; }
+    // Keeps the journal of every successful application beside the target for undo, as a patch
+    // marked for it does.
+    void SetKeepUndo(bool keep) { m_settings.keepUndo = keep; }
+    // What an application does about a journal kept beside its target (ask by default).
+    void SetKeptUndo(VelkKeptUndo use) { m_settings.keptUndo = use; }
 
     static constexpr uint32_t kWorkBufferBytes = 65536;
     // A record stream up to this long is read from the patch source once and written from

@@ -4,8 +4,10 @@
 #include <cstring>
 
 #include "apply/messages.h"
+#include "apply/mismatch_reason.h"
 #include "apply/record_walk.h"
 #include "apply/target_writer.h"
+#include "crc/crc32.h"
 #include "file/io.h"
 #include "format/payload_format.h"
 
@@ -41,12 +43,31 @@ int64_t EndOf(uint64_t position, uint32_t length)
 
 }  // namespace
 
+uint32_t VelkPatchMark(const VelkPayloadHeader& header)
+{
+    uint8_t facts[36] = {};
+    velk_io::StoreLE(facts, static_cast<uint64_t>(header.patchedSize), 8);
+    velk_io::StoreLE(facts + 8, header.targetCrc, 4);
+    velk_io::StoreLE(facts + 12, header.dataOffset, 8);
+    if (header.hasIdentity) {
+        facts[20] = 1;
+        velk_io::StoreLE(facts + 24, header.identity.resultCrc, 4);
+        velk_io::StoreLE(facts + 28, header.identity.originalSize, 8);
+    }
+    _m_CRC32 crc;
+    return crc.Update(facts, sizeof facts);
+}
+
 CVELK_ApplicationSteps::CVELK_ApplicationSteps(CVELK_MessageOwner& owner, const VelkApplicationSettings& settings,
                                                CVELK_xFile& source, CVELK_xFile& target, int64_t payloadOffset,
                                                CVELK_UndoJournal* journal, uint8_t* work)
     : m_owner(owner), m_settings(settings), m_source(source), m_target(target), m_payloadOffset(payloadOffset),
       m_journal(journal), m_work(work), m_pacer(owner)
 {
+    // Playing a large journal back (recovery, a restore) takes a while: its two passes show as
+    // the records stage until another stage begins.
+    m_pacer.Begin(VelkProgressStage::kRecords, false);
+    if (m_journal) m_journal->Pace(&m_pacer);
 }
 
 CVELK_ApplicationSteps::~CVELK_ApplicationSteps() = default;
@@ -76,6 +97,9 @@ VelkOutcome CVELK_ApplicationSteps::Recover()
     if (!m_journal || m_member) return VelkOutcome::kGoOn;
     const RecoveryOutcome recovery = m_journal->Recover(m_target);
     if (recovery == RecoveryOutcome::kRestored) m_owner.Notice(VelkNotice::kRestoredInterrupted);
+    m_kept = recovery == RecoveryOutcome::kKept;
+    if (!m_kept && m_settings.keptUndo == VelkKeptUndo::kRestore && OutcomeOf(recovery) == VelkOutcome::kGoOn)
+        return VelkOutcome::kNoKeptUndo;
     return OutcomeOf(recovery);
 }
 
@@ -140,14 +164,16 @@ VelkOutcome CVELK_ApplicationSteps::CheckDataOffset()
     return VelkOutcome::kGoOn;
 }
 
-// The CRC step: the CRC question, or "already patched", or a result to verify.
+// The CRC step: the CRC question, or "already patched", or a result to verify; or, beside a
+// journal kept for undo, whether that can restore the original.
 VelkOutcome CVELK_ApplicationSteps::CheckTarget()
 {
     m_oldSize = m_target.GetSize();
     // The target's CRC-32 is computed once: for the recorded CRC, or, where none is recorded,
-    // only when the size already says it may be the patched file.
+    // only when the size already says it may be the patched file. Keeping the journal needs the
+    // original's, and a kept journal the result's.
     const bool mayBePatched = m_header.hasIdentity && m_oldSize == m_header.patchedSize;
-    if (m_header.targetCrc == 0 && !mayBePatched) return VelkOutcome::kGoOn;
+    if (m_header.targetCrc == 0 && !mayBePatched && !m_kept && !Keeping()) return VelkOutcome::kGoOn;
     if (m_oldSize < 0) return VelkOutcome::kTargetReadFailed;
     if (m_member) {
         m_targetCrc = m_memberCrc;
@@ -159,21 +185,79 @@ VelkOutcome CVELK_ApplicationSteps::CheckTarget()
         if (read != VelkOutcome::kGoOn) return read;
     }
     m_targetCrcKnown = true;
+    if (m_kept) return JudgeKept();
     // Also where the original and the result are one file: nothing would change.
     if (mayBePatched && m_targetCrc == m_header.identity.resultCrc) return VelkOutcome::kAlreadyPatched;
-    if (m_header.targetCrc == 0) return VelkOutcome::kGoOn;
-    // A set asks once for all its members.
-    if (m_targetCrc != m_header.targetCrc) {
-        if (m_member) return VelkOutcome::kGoOn;
-        return m_owner.AskOkCancel(velk_messages::kCrcQuestion) ? VelkOutcome::kGoOn : VelkOutcome::kDeclined;
+    if (m_header.targetCrc != 0 && m_targetCrc != m_header.targetCrc) {
+        // A set asks once for all its members.
+        if (!m_member && !AskCrcQuestion()) return VelkOutcome::kDeclined;
+    } else {
+        // The target is the original the publisher patched: the result must be the file they
+        // made. Where the user chose to go on with another file, or no CRC is recorded, it is
+        // not checked.
+        m_verify = m_header.targetCrc != 0 && m_header.hasIdentity;
     }
-    // The target is the original the publisher patched: the result must be the file they made.
-    // Where the user chose to go on with another file, or no CRC is recorded, it is not checked.
-    if (m_header.hasIdentity && m_header.patchedSize >= 0) {
+    // A kept journal needs the result's CRC-32 as well; the check knows it at little cost.
+    if ((m_verify || Keeping()) && m_header.patchedSize >= 0) {
         m_result.reset(new CVELK_ResultCheck(m_targetCrc, m_oldSize, m_header.patchedSize, m_settings.resultRangeCost));
         m_result->Pace(&m_pacer);
     }
     return VelkOutcome::kGoOn;
+}
+
+bool CVELK_ApplicationSteps::AskCrcQuestion()
+{
+    CVELK_MessageText question;
+    ExplainMismatch(m_target, m_oldSize, m_header.hasIdentity ? &m_header.identity : nullptr, question);
+    question.AddLine(velk_messages::kCrcQuestion);
+    return m_owner.AskOkCancel(question.Text());
+}
+
+bool CVELK_ApplicationSteps::Keeping() const
+{
+    const bool asked = m_settings.keepUndo ||
+                       (m_header.hasIdentity && (m_header.identity.flags & velk_extension::kFlagKeepUndo) != 0);
+    // A set is taken back whole or not at all: its members keep nothing of their own.
+    return asked && !m_member && m_journal && m_settings.journalEnabled;
+}
+
+// A journal kept for undo stands in the way of every application but the one that takes its
+// own back, and that only from the result it was kept with.
+VelkOutcome CVELK_ApplicationSteps::JudgeKept()
+{
+    const velk_journal::Header& kept = m_journal->Kept();
+    if (m_oldSize != kept.resultSize || m_targetCrc != kept.resultCrc) return VelkOutcome::kKeptUndoStale;
+    if (kept.patchMark != VelkPatchMark(m_header)) return VelkOutcome::kKeptUndoOther;
+    switch (m_settings.keptUndo) {
+    case VelkKeptUndo::kRestore: return Restore();
+    case VelkKeptUndo::kReport: m_owner.Notice(VelkNotice::kUndoKept); return VelkOutcome::kAlreadyPatched;
+    case VelkKeptUndo::kAsk: break;
+    }
+    return m_owner.AskOkCancel(velk_messages::kRestoreQuestion) ? Restore() : VelkOutcome::kDeclined;
+}
+
+VelkOutcome CVELK_ApplicationSteps::Restore()
+{
+    m_pacer.Begin(VelkProgressStage::kRecords, false);
+    switch (m_journal->Restore(m_target)) {
+    case RestoreOutcome::kRestored: break;
+    case RestoreOutcome::kDamaged:
+    case RestoreOutcome::kUnusable: return VelkOutcome::kJournalUnusable;
+    case RestoreOutcome::kUntouched: return VelkOutcome::kRestoreFailed;
+    case RestoreOutcome::kFailed: m_changed = m_journaled = true; return VelkOutcome::kRestoreFailed;
+    }
+    m_changed = m_journaled = true;
+    // The original is back only where it is the file the journal was kept from.
+    m_pacer.Begin(VelkProgressStage::kCrc, false);
+    uint32_t crc = 0;
+    const int64_t size = m_target.GetSize();
+    if (size < 0 || StretchCrc(m_target, 0, size, &m_pacer, &crc) != StretchCrcVerdict::kComputed)
+        return VelkOutcome::kRestoreFailed;
+    if (crc != m_journal->Kept().originalCrc) return VelkOutcome::kRestoredCrcFailed;
+    // The original is on the disk (the playback flushed it). A journal that cannot be removed
+    // now is sealed, and playing it again at the next application gives the same file.
+    m_journal->Commit();
+    return VelkOutcome::kRestored;
 }
 
 // The whole stream is read once before the target is touched: a damaged payload is refused with
@@ -193,7 +277,7 @@ VelkOutcome CVELK_ApplicationSteps::CheckRecords()
             if (m_result) m_result->Note(static_cast<int64_t>(position), end - static_cast<int64_t>(position));
             return VelkOutcome::kGoOn;
         });
-    m_streamBytes = m_checked->Consumed();
+    m_streamBytes = m_passBytes = m_checked->Consumed();
     return outcome;
 }
 
@@ -233,13 +317,17 @@ VelkOutcome CVELK_ApplicationSteps::SaveUndo()
 VelkOutcome CVELK_ApplicationSteps::WriteJournal(CVELK_ReadAhead& input)
 {
     CVELK_UndoJournal& journal = *m_journal;
-    // The first of the two passes over the records: saving, then writing.
+    // The first of the two passes over the records: saving, then writing. Saving also reads the
+    // tail a shrink cuts off, which may be most of the file.
     m_recordPasses = 2;
+    m_passBytes = m_streamBytes + std::max<int64_t>(0, m_oldSize - m_header.patchedSize);
+    m_tailPacer.m_before = m_streamBytes;
+    m_tailPacer.m_total = m_passBytes;
     m_pacer.Begin(VelkProgressStage::kRecords, true, 0, m_recordPasses);
-    JournalStatus status = journal.Begin(m_target, m_oldSize, m_header.patchedSize, m_largestEnd, m_pacer);
+    JournalStatus status = journal.Begin(m_target, m_oldSize, m_header.patchedSize, m_largestEnd, m_tailPacer);
     if (status == JournalStatus::kOk) {
         const VelkOutcome walked =
-            WalkRecords(input, m_work, true, &m_pacer, m_streamBytes, [&](uint64_t position, uint32_t length) {
+            WalkRecords(input, m_work, true, &m_pacer, m_passBytes, [&](uint64_t position, uint32_t length) {
                 status = journal.Note(static_cast<int64_t>(position), m_work, length);
                 // Any other outcome ends the walk; the status says why.
                 return status == JournalStatus::kOk ? VelkOutcome::kGoOn : VelkOutcome::kStopped;
@@ -297,6 +385,13 @@ VelkOutcome CVELK_ApplicationSteps::ResizeAndWrite()
 {
     CVELK_ReadAhead* input = Restart();
     if (!input) return VelkOutcome::kSourceSeekFailed;
+    // The last moment a stop leaves everything as it was, with a journal or without.
+    // A journal written for nothing goes again.
+    m_pacer.AllowStop(true);
+    if (m_pacer.StopRequested()) {
+        if (m_journaled) m_journal->Commit();
+        return VelkOutcome::kStopped;
+    }
     m_changed = true;
     if (!m_target.SetSize(m_header.patchedSize)) {
         // An extension that failed part of the way is cut off again.
@@ -308,7 +403,7 @@ VelkOutcome CVELK_ApplicationSteps::ResizeAndWrite()
     CVELK_TargetWriter writer(m_target);
     VelkOutcome refused = VelkOutcome::kGoOn;
     const VelkOutcome walked =
-        WalkRecords(*input, m_work, true, &m_pacer, m_streamBytes, [&](uint64_t position, uint32_t length) {
+        WalkRecords(*input, m_work, true, &m_pacer, m_passBytes, [&](uint64_t position, uint32_t length) {
             refused = OutcomeOf(writer.Write(position, m_work, length));
             return refused;
         });
@@ -319,7 +414,7 @@ VelkOutcome CVELK_ApplicationSteps::ResizeAndWrite()
     if (walked == VelkOutcome::kStopped) return walked;
     if (held != VelkOutcome::kGoOn) return held;
     if (walked != VelkOutcome::kGoOn) return walked;
-    m_pacer.Progress(m_streamBytes, m_streamBytes);
+    m_pacer.Progress(m_passBytes, m_passBytes);
     return VelkOutcome::kGoOn;
 }
 
@@ -328,26 +423,39 @@ VelkOutcome CVELK_ApplicationSteps::VerifyResult()
     if (!m_result) return VelkOutcome::kGoOn;
     // Once the target has changed, only a journal can honour a stop.
     m_pacer.Begin(VelkProgressStage::kCrc, m_journaled);
-    uint32_t crc = 0;
-    if (!m_result->ReadAfter(m_target, &crc))
+    if (!m_result->ReadAfter(m_target, &m_resultCrc))
         return m_result->Stopped() ? VelkOutcome::kStopped : VelkOutcome::kTargetReadFailed;
-    return crc == m_header.identity.resultCrc ? VelkOutcome::kGoOn : VelkOutcome::kResultMismatch;
+    return !m_verify || m_resultCrc == m_header.identity.resultCrc ? VelkOutcome::kGoOn : VelkOutcome::kResultMismatch;
 }
 
-// Success only once the target is on the disk and the journal gone; a journal that could not be
-// removed would undo this application at the next one.
+// Success only once the target is on the disk and the journal gone, or kept for undo; a journal
+// that could not be removed nor kept would undo this application at the next one.
 VelkOutcome CVELK_ApplicationSteps::FlushAndCommit()
 {
     if (m_settings.journalEnabled && !m_target.Flush()) return VelkOutcome::kFlushFailed;
+    if (!m_journaled) return VelkOutcome::kPatched;
+    if (Keeping() && m_result) {
+        velk_journal::Header kept;
+        kept.originalCrc = m_targetCrc;
+        kept.resultCrc = m_resultCrc;
+        kept.resultSize = m_target.GetSize();
+        kept.patchMark = VelkPatchMark(m_header);
+        if (kept.resultSize >= 0 && m_journal->Keep(kept)) return VelkOutcome::kPatched;
+    }
     // A member's journal waits for the set's commit.
-    if (m_journaled && !m_member && !m_journal->Commit()) return VelkOutcome::kCommitFailed;
-    return VelkOutcome::kPatched;
+    if (m_member) return VelkOutcome::kPatched;
+    return m_journal->Commit() ? VelkOutcome::kPatched : VelkOutcome::kCommitFailed;
 }
 
 VelkTargetFate CVELK_ApplicationSteps::Conclude(VelkOutcome outcome)
 {
-    if (!m_changed || outcome == VelkOutcome::kPatched) return VelkTargetFate::kAsItWas;
+    if (!m_changed || outcome == VelkOutcome::kPatched || outcome == VelkOutcome::kRestored)
+        return VelkTargetFate::kAsItWas;
     if (!m_journaled) return VelkTargetFate::kLeftChanged;
+    // A restore that failed once it had begun leaves the journal sealed: the next application
+    // plays it again.
+    if (outcome == VelkOutcome::kRestoreFailed || outcome == VelkOutcome::kRestoredCrcFailed)
+        return VelkTargetFate::kRestoreNextTime;
     // After a failed flush no one can tell what reached the disk: the journal stays, and
     // restores the file at the next application; so does one that could not be removed.
     if (outcome == VelkOutcome::kFlushFailed || outcome == VelkOutcome::kCommitFailed)

@@ -11,6 +11,7 @@ enum class VelkProgressStage { kCrc, kRecords };
 enum class VelkNotice {
     kNoUndoJournal,        // none could be written beside the target: patching without one
     kRestoredInterrupted,  // an interrupted application was undone before this one began
+    kUndoKept,             // the target is already patched, and the journal kept beside it can undo that
 };
 
 class CVELK_MessageOwner {

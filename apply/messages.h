@@ -13,6 +13,13 @@ constexpr const char16_t* kDamaged2 = u"补丁文件已损坏(2)";
 constexpr const char16_t* kDamaged3 = u"补丁文件已损坏(3)";
 constexpr const char16_t* kDamaged4 = u"补丁文件已损坏(4)";
 constexpr const char16_t* kCrcQuestion = u"目标文件没有通过CRC32验证,要继续吗?";
+// The line the CRC question gains above it where something is known of why the file is not the
+// original ('%' stands for a number or a name).
+constexpr const char16_t* kWhyEmpty = u"目标文件是空文件";
+constexpr const char16_t* kWhyPatch = u"目标文件是补丁程序";
+constexpr const char16_t* kWhyArchive = u"目标文件是压缩包(%),请先解压";
+constexpr const char16_t* kWhyText = u"目标文件是文本文件(如CUE),补丁需要的是镜像文件";
+constexpr const char16_t* kWhySize = u"目标文件大小(%字节)与原文件(%字节)不同";
 // The target could not be read through for its CRC-32: not the same as a file that fails it.
 constexpr const char16_t* kTargetReadFailed = u"目标文件读取失败";
 constexpr const char16_t* kResizeFailed = u"改变文件大小失败,可能是磁盘容量不足";
@@ -35,6 +42,20 @@ constexpr const char16_t* kStoppedUnfinished = u"打补丁已停止";
 // Before an application: a journal left by an interrupted one could not be played back (followed
 // by kRestoreNextTime).
 constexpr const char16_t* kRecoveryFailed = u"无法撤销上次中断的打补丁";
+// Shown before anything is written where no undo journal can be made beside the target.
+constexpr const char16_t* kNoUndoJournal = u"无法写入撤销文件(.velk-undo),此次打补丁将无法撤销";
+// An undo journal kept beside the target by an earlier application (velkpatch --keep-undo, or a
+// patch that asks for it). One that is damaged is kJournalUnusable.
+constexpr const char16_t* kRestoreQuestion = u"目标文件已经打过此补丁,要恢复原文件吗?";
+constexpr const char16_t* kRestored = u"已恢复原文件";
+constexpr const char16_t* kKeptUndoStale = u"目标文件已被改动,保留的撤销文件(.velk-undo)无法再恢复它,没有改动任何文件";
+constexpr const char16_t* kKeptUndoOther =
+    u"目标文件旁保留着另一个补丁的撤销文件(.velk-undo),没有改动任何文件\n请先恢复原文件或移走它";
+constexpr const char16_t* kNoKeptUndo = u"目标文件旁没有保留的撤销文件";
+// A restore that did not come to the original (followed by kRestoreNextTime where it changed the
+// file).
+constexpr const char16_t* kRestoreFailed = u"恢复原文件失败";
+constexpr const char16_t* kRestoredCrcFailed = u"恢复原文件失败\n恢复后的文件没有通过CRC32验证";
 // Before an application: something that is not a usable journal of this target has its name.
 constexpr const char16_t* kJournalUnusable =
     u"目标文件旁的撤销文件(.velk-undo)无法使用,没有改动任何文件\n请检查后移走它再打补丁";

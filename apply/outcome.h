@@ -16,6 +16,14 @@ enum class VelkOutcome {
     // Endings with a message of their own.
     kPatched,
     kAlreadyPatched,
+    // An undo journal kept beside the target by an earlier application.
+    kRestored,
+    kKeptUndoStale,     // the target is no longer the result the journal was kept with
+    kKeptUndoOther,     // the journal was kept by another patch
+    kNoKeptUndo,        // a restore was asked for, and there is nothing to restore from
+    kRestoreFailed,
+    kRestoredCrcFailed,  // the played-back file is not the original the journal was kept from
+    // Failures of an application.
     kPatchOpenFailed,
     kTargetOpenFailed,
     kInvalidPatch,
@@ -73,6 +81,7 @@ inline VelkOutcome OutcomeOf(RecoveryOutcome recovery)
 {
     switch (recovery) {
     case RecoveryOutcome::kNothingPending:
+    case RecoveryOutcome::kKept:
     case RecoveryOutcome::kDiscarded:
     case RecoveryOutcome::kCompleted:
     case RecoveryOutcome::kRestored: return VelkOutcome::kGoOn;

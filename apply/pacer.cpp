@@ -16,5 +16,5 @@ void CVELK_StagePacer::Progress(int64_t done, int64_t total)
 bool CVELK_StagePacer::BetweenRecords(uint32_t count, int64_t done, int64_t total)
 {
     if (count % kRecordsPerReport == 0) Progress(done, total);
-    return count % kRecordsPerStopLook == 0 && count != 0 && StopRequested();
+    return count % kRecordsPerStopLook == 0 && StopRequested();
 }

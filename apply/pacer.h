@@ -27,7 +27,8 @@ public:
     void Progress(int64_t done, int64_t total) override;
     bool StopRequested() override { return m_stoppable && m_owner.StopRequested(); }
     // Before record number `count` of a pass, `done` bytes of its `total` read: the progress now
-    // and then, and now and then a look at the stop request. True: stop.
+    // and then, and now and then a look at the stop request, the first before the first record.
+    // True: stop.
     bool BetweenRecords(uint32_t count, int64_t done, int64_t total);
 
 private:

@@ -8,7 +8,8 @@
 //                      checking pass, the resize, the write-back window).
 //   velk_bench_apply [--records=620000] [--reps=5] [--reference-reps=3] [--case=dense|sparse|both]
 //                    [--dir=FOLDER] [--files-only=yes]
-//   velk_bench_apply --case=image [--reps=5] [--dir=FOLDER]   the undo journal's cost on a disc image
+//   velk_bench_apply --case=image [--reps=5] [--dir=FOLDER]   the undo journal's cost on a disc image,
+//                    and the cost of keeping it for undo
 //   velk_bench_apply --once=literal|positioned|unjournaled|engine --patch=P --target=T   one application
 #include <algorithm>
 #include <cstdint>
@@ -195,9 +196,9 @@ int RunCase(const Case& c, uint32_t records, int reps, int referenceReps, const 
 }
 
 // A disc image as patches meet it: 320 MiB, 10,000 edits of 1 to 64 bytes scattered through it,
-// the CRC checked. The engine with and without its journal (and the flushes that come with it).
-// Before every run the edited bytes are put back and the file flushed (untimed), so that both
-// start from a clean, cached file.
+// the CRC checked. The engine with and without its journal (and the flushes that come with it),
+// and with the journal kept for undo. Before every run the edited bytes are put back, a kept
+// journal removed and the file flushed (untimed), so that all start from a clean, cached file.
 int RunImageCase(int reps, const std::string& folder)
 {
     using namespace velk_bench;
@@ -206,6 +207,7 @@ int RunImageCase(int reps, const std::string& folder)
     TempDir dir;
     const NativeString payload = InFolder(dir, folder, "patch.bin", false);
     const NativeString target = InFolder(dir, folder, "image.img", false);
+    const NativeString kept = target + VELK_NATIVE(".velk-undo");
     const std::vector<uint8_t> image = PatternBytes(static_cast<size_t>(kImageBytes), 11);
     const std::vector<VelkRecord> records = ScatteredEdits(kImageBytes, kEdits);
     const uint32_t crc = ~velk_crc32::ExtendBytewise(0xFFFFFFFFu, image.data(), image.size());
@@ -218,12 +220,24 @@ int RunImageCase(int reps, const std::string& folder)
             file.Write(image.data() + r.position, static_cast<uint32_t>(r.data.size()));
         }
         file.Flush();
+        file.Close();
+        std::remove(std::string(kept.begin(), kept.end()).c_str());
     };
     std::vector<Contender> contenders = {
         {"engine, no journal", restore, [&] { return ApplyWithEngine(payload, target, false); }, reps},
         {"engine", restore, [&] { return ApplyWithEngine(payload, target); }, reps},
+        {"engine, journal kept", restore, [&] { return ApplyWithEngine(payload, target, true, true); }, reps},
     };
-    const bool ok = RunAll(contenders);
+    bool ok = RunAll(contenders);
+    // What keeping leaves on the disk: the bytes the records overwrote, with the journal's own.
+    restore();
+    ok = ok && ApplyWithEngine(payload, target, true, true);
+    CVELK_File journal;
+    const int64_t keptBytes = journal.OpenFile(kept.c_str(), kModeReadExisting, kShareRead) ? journal.GetSize() : -1;
+    journal.Close();
+    uint64_t overwritten = 0;
+    for (const VelkRecord& r : records) overwritten += r.data.size();
+    restore();
     std::remove(std::string(payload.begin(), payload.end()).c_str());
     std::remove(std::string(target.begin(), target.end()).c_str());
     if (!ok) return 1;
@@ -231,6 +245,10 @@ int RunImageCase(int reps, const std::string& folder)
                "engine, no journal");
     std::printf("\n| ratio | value |\n|---|---|\n| journal and flushes' share of the engine's time | %.2f |\n",
                 1 - MedianOf(contenders, "engine, no journal") / MedianOf(contenders, "engine"));
+    std::printf("| time with the journal kept / engine | %.2f |\n",
+                MedianOf(contenders, "engine, journal kept") / MedianOf(contenders, "engine"));
+    std::printf("| kept journal, bytes (the records overwrite %llu) | %lld |\n",
+                static_cast<unsigned long long>(overwritten), static_cast<long long>(keptBytes));
     return 0;
 }
 

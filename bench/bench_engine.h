@@ -23,12 +23,14 @@ public:
 };
 
 // The whole application as the programs run it; `journal` false: without the undo journal and
-// the flushes that come with it, as before journals existed.
-inline bool ApplyWithEngine(const NativeString& sourcePath, const NativeString& targetPath, bool journal = true)
+// the flushes that come with it, as before journals existed; `keep`: the journal kept for undo.
+inline bool ApplyWithEngine(const NativeString& sourcePath, const NativeString& targetPath, bool journal = true,
+                            bool keep = false)
 {
     SilentOwner owner;
     CVELK_IPS_IN applier(owner);
     applier.SetUndoJournal(journal);
+    applier.SetKeepUndo(keep);
     return applier.ApplyPatch(sourcePath.c_str(), targetPath.c_str(), 0) && owner.last == velk_messages::kSuccess;
 }
 

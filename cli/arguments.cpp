@@ -6,12 +6,13 @@ namespace velk_cli {
 
 const char kUsage[] =
     "Usage:\n"
-    "  velkpatch create ORIGINAL MODIFIED -o OUTPUT [--description FILE] [--no-crc]\n"
+    "  velkpatch create ORIGINAL MODIFIED -o OUTPUT [--description FILE] [--no-crc] [--keep-undo]\n"
     "                   [--stub FILE | --x86 | --payload-only]\n"
     "  velkpatch create ORIGINAL_FOLDER MODIFIED_FOLDER -o OUTPUT [--anchor PATH] [...]\n"
     "  velkpatch info PATCH\n"
-    "  velkpatch apply PATCH TARGET [--yes | --no]\n"
+    "  velkpatch apply PATCH TARGET [--yes | --no] [--keep-undo]\n"
     "  velkpatch check PATCH TARGET\n"
+    "  velkpatch undo PATCH TARGET\n"
     "  velkpatch recover TARGET\n"
     "  velkpatch --help | --version\n"
     "\n"
@@ -23,6 +24,7 @@ const char kUsage[] =
     "  apply    patch TARGET in place with PATCH (a patch .exe or a bare payload); for a set,\n"
     "           TARGET is the folder or the set's main file in it\n"
     "  check    tell whether PATCH applies to TARGET, without changing it\n"
+    "  undo     take back an apply of PATCH to TARGET whose undo journal was kept\n"
     "  recover  undo an interrupted apply to TARGET, patching nothing; of a folder, every\n"
     "           interrupted set whose main file lies in it or below it\n"
     "\n"
@@ -49,6 +51,8 @@ const char kCreateUsage[] =
     "                        its permissions; a link is followed)\n"
     "  --description FILE    UTF-8 text shown to the user before patching (a pipe will do)\n"
     "  --no-crc              do not check the target's CRC-32 before patching\n"
+    "  --keep-undo           mark the patch so that every apply keeps TARGET.velk-undo,\n"
+    "                        which 'velkpatch undo' (or the patch, run again) takes back\n"
     "  --stub FILE           the Windows patcher to put in front of the payload\n"
     "                        (default: velkstub.exe beside velkpatch, the x64 patcher)\n"
     "  --x86                 put the x86 patcher in front instead, velkstub-x86.exe beside\n"
@@ -70,9 +74,23 @@ const char kApplyUsage[] =
     "  -n, --no    leave TARGET alone (exit code 3)\n"
     "Without either, the question is asked on the terminal; with no terminal the answer is no.\n"
     "\n"
+    "  --keep-undo keep TARGET.velk-undo after a successful apply, so that 'velkpatch undo\n"
+    "              PATCH TARGET' can take it back (a patch made with --keep-undo always does)\n"
+    "\n"
     "What the patch overwrites is saved first in TARGET.velk-undo beside TARGET: a failure or an\n"
     "interrupt (Ctrl+C, exit code 130) puts TARGET back as it was, and after a crash or a power\n"
-    "cut the next apply or 'velkpatch recover TARGET' does.\n";
+    "cut the next apply or 'velkpatch recover TARGET' does. A kept TARGET.velk-undo holds the\n"
+    "bytes the patch overwrote and the tail a shrink cut off; while it lies there, other patches\n"
+    "are refused: undo first, or move it away to keep TARGET as it is.\n";
+
+const char kUndoUsage[] =
+    "Usage: velkpatch undo PATCH TARGET\n"
+    "\n"
+    "Takes back an apply of PATCH to TARGET whose undo journal was kept (apply --keep-undo, or a\n"
+    "patch made with create --keep-undo): TARGET.velk-undo is played back, TARGET's CRC-32 is\n"
+    "checked against the original's, and TARGET.velk-undo is removed. Nothing is done when\n"
+    "TARGET has changed since the apply, or the journal was kept by another patch (exit code 1).\n"
+    "An interrupted undo is finished by the next apply, undo or 'velkpatch recover TARGET'.\n";
 
 const char kRecoverUsage[] =
     "Usage: velkpatch recover TARGET\n"
@@ -94,7 +112,10 @@ const char kCheckUsage[] =
     "  4  TARGET is already patched\n"
     "  5  TARGET is not the file PATCH expects (apply would ask the CRC question)\n"
     "  1  cannot tell: PATCH is unusable, TARGET cannot be read, or TARGET.velk-undo lies\n"
-    "     beside it (an interrupted apply: velkpatch recover TARGET first)\n";
+    "     beside it (an interrupted apply: velkpatch recover TARGET first; one kept for undo:\n"
+    "     apply refuses other patches until it is gone)\n"
+    "Where TARGET is not the file PATCH expects, a second line tells why, where that is known\n"
+    "(its size, an archive, a patch, a cue sheet, an empty file).\n";
 
 bool Fail(std::string* error, const std::string& text)
 {
@@ -121,6 +142,7 @@ const char* CommandUsage(const std::string& command)
     if (command == "apply") return kApplyUsage;
     if (command == "check") return kCheckUsage;
     if (command == "recover") return kRecoverUsage;
+    if (command == "undo") return kUndoUsage;
     return kUsage;
 }
 
@@ -143,6 +165,7 @@ bool ParseArguments(const std::vector<NativeString>& args, CommandLine* command,
     else if (name == "apply") command->kind = CommandKind::kApply;
     else if (name == "check") command->kind = CommandKind::kCheck;
     else if (name == "recover") command->kind = CommandKind::kRecover;
+    else if (name == "undo") command->kind = CommandKind::kUndo;
     else return Fail(error, "unknown command '" + name + "'");
 
     std::vector<NativeString> positional;
@@ -209,6 +232,8 @@ bool ParseArguments(const std::vector<NativeString>& args, CommandLine* command,
             command->anchor = ToUtf8(anchor);
         } else if (create && arg == "--payload-only" && !hasInlineValue) {
             command->payloadOnly = true;
+        } else if ((create || apply) && arg == "--keep-undo" && !hasInlineValue) {
+            command->keepUndo = true;
         } else if (apply && (arg == "--yes" || arg == "-y") && !hasInlineValue) {
             if (command->answer == CrcAnswer::kNo) return Fail(error, "--yes and --no exclude each other");
             command->answer = CrcAnswer::kYes;
@@ -237,6 +262,11 @@ bool ParseArguments(const std::vector<NativeString>& args, CommandLine* command,
     case CommandKind::kInfo:
         if (positional.size() != 1) return Fail(error, "info needs exactly one PATCH");
         command->patch = positional[0];
+        return true;
+    case CommandKind::kUndo:
+        if (positional.size() != 2) return Fail(error, "undo needs PATCH and TARGET");
+        command->patch = positional[0];
+        command->target = positional[1];
         return true;
     case CommandKind::kCheck:
         if (positional.size() != 2) return Fail(error, "check needs PATCH and TARGET");

@@ -9,7 +9,7 @@
 
 namespace velk_cli {
 
-enum class CommandKind { kHelp, kVersion, kCreate, kInfo, kApply, kCheck, kRecover };
+enum class CommandKind { kHelp, kVersion, kCreate, kInfo, kApply, kCheck, kRecover, kUndo };
 
 // The Windows patchers that velkpatch ships: x64 (the default) and x86, which runs on 32-bit
 // Windows as well.
@@ -26,7 +26,9 @@ struct CommandLine {
     bool payloadOnly = false;
     bool hasStub = false;
     StubArchitecture stubArchitecture = StubArchitecture::kX64;  // of the patcher found, without --stub
-    // info, apply, check, recover
+    // create and apply: keep the undo journal beside the target after a successful apply
+    bool keepUndo = false;
+    // info, apply, check, recover, undo
     NativeString patch, target;
     CrcAnswer answer = CrcAnswer::kAsk;
 };

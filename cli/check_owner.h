@@ -16,9 +16,13 @@ public:
     explicit CVELK_CheckOwner(bool showProgress) : m_progress(showProgress) {}
 
     void ShowMessage(const char16_t* text) override { m_message = text; }
-    bool AskOkCancel(const char16_t*) override
+    bool AskOkCancel(const char16_t* text) override
     {
         m_asked = true;
+        // The CRC question's last line is the question; any line above it says why.
+        const std::u16string question(text);
+        const size_t lastLine = question.rfind(u'\n');
+        if (lastLine != std::u16string::npos) m_reason = question.substr(0, lastLine);
         return true;
     }
     void ReportProgress(VelkProgressStage, int64_t, int64_t) override
@@ -32,9 +36,13 @@ public:
     const std::u16string& Message() const { return m_message; }
     // Whether an application would have asked the CRC question.
     bool Asked() const { return m_asked; }
+    // What the question said above it of why the target is not the expected file; empty when
+    // nothing is known.
+    const std::u16string& Reason() const { return m_reason; }
 
 private:
     std::u16string m_message;
+    std::u16string m_reason;
     bool m_asked = false;
     ProgressLine m_progress;
 };

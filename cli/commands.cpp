@@ -30,6 +30,10 @@ namespace velk_cli {
 
 namespace {
 
+// A set is put back whole while it is applied, by its own journal; it keeps nothing to take it
+// back later.
+constexpr char kSetKeepsNoUndo[] = "a set keeps no undo journal: --keep-undo and undo are for single-file patches";
+
 // The patcher's file name, as the builds and the packages place it.
 const char* StubName(StubArchitecture architecture)
 {
@@ -263,6 +267,7 @@ int RunCreate(const CommandLine& command)
         return Failure("ORIGINAL and MODIFIED must both be files, or both folders (for a set)");
     if (!set && !command.anchor.empty()) return Failure("--anchor names the file to pick in a set of two folders");
     if (set && command.noCrc) return Failure("a set always checks its files' CRC-32: --no-crc is for single files");
+    if (set && command.keepUndo) return Failure(kSetKeepsNoUndo);
 
     // Everything is checked and read before OUTPUT is touched.
     CVELK_File original, modified, stub;
@@ -307,6 +312,7 @@ int RunCreate(const CommandLine& command)
     }
     CVELK_PatchBuilder builder(original, modified);
     builder.SetCheckCrc(!command.noCrc);
+    builder.SetKeepUndo(command.keepUndo);
     builder.SetDescription(description);
     builder.SetProgress(&progress);
     const VelkBuildStatus status = builder.Build(output.File());
@@ -370,10 +376,13 @@ bool IsSetPatch(const CommandLine& command, NativeString* anchor)
 int RunApply(const CommandLine& command)
 {
     NativeString target;
-    IsSetPatch(command, &target);
+    if (IsSetPatch(command, &target) && command.keepUndo) return Failure(kSetKeepsNoUndo);
     const bool terminal = IsTerminal(Stream::kIn);
     CVELK_TerminalOwner owner(command.answer, terminal, IsTerminal(Stream::kErr), Display(target));
     std::unique_ptr<CVELK_IPS_IN> applier(new CVELK_IPS_IN(owner));
+    applier->SetKeepUndo(command.keepUndo);
+    // Taking an apply back is undo's: apply says what it finds.
+    applier->SetKeptUndo(VelkKeptUndo::kReport);
     // From here an interrupt asks the application to stop; it puts the target back first.
     CatchInterrupts();
     if (applier->ApplyPatch(command.patch.c_str(), target.c_str(), PayloadOffsetOf(command.patch))) return kExitOk;
@@ -399,8 +408,9 @@ std::string SizeAndCrc(int64_t size, uint32_t crc)
     return "size " + std::to_string(size) + ", CRC-32 " + Hex8(crc);
 }
 
-// What check says of a target the application would go on to patch.
-int ReportApplies(const NativeString& target, const VelkExamination& facts, bool asked)
+// What check says of a target the application would go on to patch; `reason` says why it is not
+// the expected file, where the CRC question knew.
+int ReportApplies(const NativeString& target, const VelkExamination& facts, bool asked, const std::u16string& reason)
 {
     std::string line = Quoted(target, Stream::kOut);
     int code = kExitOk;
@@ -408,6 +418,7 @@ int ReportApplies(const NativeString& target, const VelkExamination& facts, bool
         line += " is not the file the patch expects: " + SizeAndCrc(facts.targetSize, facts.targetCrc) + "; expected ";
         if (facts.hasIdentity) line += "size " + std::to_string(facts.identity.originalSize) + ", ";
         line += "CRC-32 " + Hex8(facts.expectedCrc);
+        if (!reason.empty()) line += "\n" + ForStream(Stream::kOut, TerminalText(reason));
         code = kExitNotExpected;
     } else if (facts.expectedCrc != 0) {
         line += " applies: " + SizeAndCrc(facts.targetSize, facts.targetCrc) + " as the patch expects";
@@ -428,7 +439,10 @@ int RunCheck(const CommandLine& command)
     // the target holds now may be neither the original nor the patched file.
     const NativeString journal = set ? NativeString(PathBeside(DiskFileSystem(), target.c_str(), kSetJournalSuffix).data())
                                      : CVELK_UndoJournal::PathFor(DiskFileSystem(), target.c_str());
-    if (DiskFileSystem().Exists(journal.c_str()))
+    // One kept for undo holds a finished apply: what the target is can be told.
+    CVELK_UndoJournal beside(DiskFileSystem(), target.c_str());
+    const bool kept = !set && DiskFileSystem().Exists(journal.c_str()) && beside.HoldsKept();
+    if (DiskFileSystem().Exists(journal.c_str()) && !kept)
         return Failure("cannot tell while " + Quoted(journal) +
                        " lies beside it: 'velkpatch recover' first undoes the interrupted apply it holds");
     CatchInterrupts();
@@ -443,10 +457,18 @@ int RunCheck(const CommandLine& command)
         applier->Examine(command.patch.c_str(), command.target.c_str(), PayloadOffsetOf(command.patch));
     owner.ClearProgress();
     switch (facts.outcome) {
-    case VelkExamination::Outcome::kWouldApply: return ReportApplies(command.target, facts, owner.Asked());
+    case VelkExamination::Outcome::kWouldApply:
+        if (kept)
+            return Failure("cannot tell: " + Quoted(journal) + " keeps the original of an earlier apply, and apply " +
+                           "refuses to patch beside it ('velkpatch undo' takes that apply back; moving it away keeps " +
+                           "the file as it is)");
+        return ReportApplies(command.target, facts, owner.Asked(), owner.Reason());
     case VelkExamination::Outcome::kAlreadyPatched:
         WriteText(Stream::kOut, Quoted(command.target, Stream::kOut) + " is already patched: " +
                                     SizeAndCrc(facts.targetSize, facts.targetCrc) + " as the patch makes it\n");
+        if (kept)
+            WriteText(Stream::kOut, Quoted(journal, Stream::kOut) +
+                                        " keeps the original: 'velkpatch undo' takes the apply back\n");
         return kExitAlreadyPatched;
     case VelkExamination::Outcome::kRefused: break;
     }
@@ -474,6 +496,10 @@ int RunRecover(const CommandLine& command)
     CVELK_TerminalOwner owner(CrcAnswer::kNo, false, false, Display(command.target));
     std::unique_ptr<CVELK_IPS_IN> applier(new CVELK_IPS_IN(owner));
     switch (applier->RecoverTarget(command.target.c_str())) {
+    case RecoveryOutcome::kKept:
+        WriteText(Stream::kOut, "Nothing to recover: " + Quoted(command.target) +
+                                    " was not left part-patched; its undo journal is kept for 'velkpatch undo'\n");
+        return kExitOk;
     case RecoveryOutcome::kNothingPending: {
         // A journal lies beside the name an apply used; a file with other names may have one
         // beside another.
@@ -507,6 +533,19 @@ int RunRecover(const CommandLine& command)
     return kExitFailure;
 }
 
+int RunUndo(const CommandLine& command)
+{
+    NativeString anchor;
+    if (IsSetPatch(command, &anchor)) return Failure(kSetKeepsNoUndo);
+    // An interrupt ends the program: what it leaves, recovery finishes (the journal is sealed
+    // again before the target changes).
+    CVELK_TerminalOwner owner(CrcAnswer::kNo, false, IsTerminal(Stream::kErr), Display(command.target));
+    std::unique_ptr<CVELK_IPS_IN> applier(new CVELK_IPS_IN(owner));
+    return applier->UndoPatch(command.patch.c_str(), command.target.c_str(), PayloadOffsetOf(command.patch))
+               ? kExitOk
+               : kExitFailure;
+}
+
 int RunVelkpatch(const std::vector<NativeString>& args)
 {
     CommandLine command;
@@ -523,6 +562,7 @@ int RunVelkpatch(const std::vector<NativeString>& args)
     case CommandKind::kApply: return RunApply(command);
     case CommandKind::kCheck: return RunCheck(command);
     case CommandKind::kRecover: return RunRecover(command);
+    case CommandKind::kUndo: return RunUndo(command);
     }
     return kExitUsage;
 }

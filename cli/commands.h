@@ -29,6 +29,7 @@ int RunInfo(const CommandLine& command);
 int RunApply(const CommandLine& command);
 int RunCheck(const CommandLine& command);
 int RunRecover(const CommandLine& command);
+int RunUndo(const CommandLine& command);
 
 // Where create looks for the patcher of an architecture when --stub is not given: beside the
 // program, then in the installed share folder.

@@ -28,7 +28,8 @@ void CVELK_TerminalOwner::ShowMessage(const char16_t* text)
     m_progress.Clear();
     // Success is the result a script reads; every other message explains a failure.
     const std::u16string message(text);
-    const bool success = message == velk_messages::kSuccess || message == velk_messages::kAlreadyPatched;
+    const bool success = message == velk_messages::kSuccess || message == velk_messages::kAlreadyPatched ||
+                         message == velk_messages::kRestored;
     const Stream stream = success ? Stream::kOut : Stream::kErr;
     WriteText(stream, TerminalText(message) + "\n");
 }
@@ -82,6 +83,10 @@ void CVELK_TerminalOwner::Notice(VelkNotice notice)
         break;
     case VelkNotice::kRestoredInterrupted:
         WriteText(Stream::kErr, "velkpatch: restored " + target + " from an interrupted apply before patching\n");
+        break;
+    case VelkNotice::kUndoKept:
+        WriteText(Stream::kErr, "velkpatch: " + target.substr(0, target.size() - 1) +
+                                    ".velk-undo' keeps the original: 'velkpatch undo' takes this patch back\n");
         break;
     }
 }

@@ -16,7 +16,7 @@ void Encode(const VelkResultIdentity& identity, uint8_t (&block)[kBlockBytes])
     velk_io::StoreLE(block + kLengthAt, kBlockBytes, 4);
     velk_io::StoreLE(block + kResultCrcAt, identity.resultCrc, 4);
     velk_io::StoreLE(block + kOriginalSizeAt, identity.originalSize, 8);
-    velk_io::StoreLE(block + kFlagsAt, 0, 4);
+    velk_io::StoreLE(block + kFlagsAt, identity.flags, 4);
     _m_CRC32 crc;
     velk_io::StoreLE(block + kBlockBytes - 4, crc.Update(block, kBlockBytes - 4), 4);
 }
@@ -53,6 +53,7 @@ bool Read(CVELK_xFile& source, int64_t payloadOffset, uint64_t dataOffset, VelkR
     if (velk_io::LoadLE(stored, 4) != ownCrc) return false;
     identity->resultCrc = static_cast<uint32_t>(velk_io::LoadLE(known + kResultCrcAt, 4));
     identity->originalSize = velk_io::LoadLE(known + kOriginalSizeAt, 8);
+    identity->flags = static_cast<uint32_t>(velk_io::LoadLE(known + kFlagsAt, 4));
     return true;
 }
 

@@ -4,7 +4,8 @@
 //   8  4  block length, 32 in this version (readers accept more and skip what they do not know)
 //  12  4  CRC-32 of the patched file
 //  16  8  size of the original file
-//  24  4  flags, 0
+//  24  4  flags: bit 0 (kFlagKeepUndo) keeps the undo journal after a successful application;
+//           readers ignore the bits they do not know
 //  length - 4  4  CRC-32 of the block's bytes before this field
 // A block counts only when the tag matches, the length is at least 32, the block ends at or
 // before the data offset and its own CRC matches; anything else is a payload without one.
@@ -18,6 +19,7 @@
 struct VelkResultIdentity {
     uint32_t resultCrc = 0;
     uint64_t originalSize = 0;
+    uint32_t flags = 0;
 };
 
 namespace velk_extension {
@@ -29,6 +31,8 @@ constexpr uint32_t kResultCrcAt = 12;
 constexpr uint32_t kOriginalSizeAt = 16;
 constexpr uint32_t kFlagsAt = 24;
 constexpr uint32_t kBlockBytes = 32;
+// The flags a reader acts on; any other bit is left alone (a later version's).
+constexpr uint32_t kFlagKeepUndo = 1u << 0;
 // The block sits right behind the header; a payload with nothing else there has its records here.
 constexpr uint32_t kBlockAt = velk_format::kHeaderBytes;
 constexpr uint32_t kDataOffsetWithBlock = kBlockAt + kBlockBytes;

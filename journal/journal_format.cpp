@@ -47,6 +47,11 @@ void EncodeHeader(const Header& header, uint8_t out[kHeaderBytes])
 {
     std::memset(out, 0, kHeaderBytes);
     std::memcpy(out, kHeaderMagic, sizeof kHeaderMagic);
+    uint8_t* kept = out + kKeptFactsAt;
+    Put(kept, header.originalCrc, 4);
+    Put(kept, header.resultCrc, 4);
+    Put(kept, static_cast<uint64_t>(header.resultSize), 8);
+    Put(kept, header.patchMark, 4);
     uint8_t* at = out + sizeof kHeaderMagic;
     Put(at, header.nonce, 8);
     Put(at, static_cast<uint64_t>(header.oldSize), 8);
@@ -64,6 +69,11 @@ bool DecodeHeader(const uint8_t* bytes, uint32_t available, Header* header)
 {
     if (available < kHeaderBytes || std::memcmp(bytes, kHeaderMagic, sizeof kHeaderMagic) != 0) return false;
     if (!CrcHolds(bytes, kHeaderBytes)) return false;
+    const uint8_t* kept = bytes + kKeptFactsAt;
+    header->originalCrc = static_cast<uint32_t>(Get(kept, 4));
+    header->resultCrc = static_cast<uint32_t>(Get(kept, 4));
+    header->resultSize = static_cast<int64_t>(Get(kept, 8));
+    header->patchMark = static_cast<uint32_t>(Get(kept, 4));
     const uint8_t* at = bytes + sizeof kHeaderMagic;
     header->nonce = Get(at, 8);
     header->oldSize = static_cast<int64_t>(Get(at, 8));
@@ -76,8 +86,8 @@ bool DecodeHeader(const uint8_t* bytes, uint32_t available, Header* header)
     header->setNonce = Get(at, 8);
     const bool knownState =
         header->state == State::kWriting || header->state == State::kSealed || header->state == State::kDone;
-    return knownState && header->oldSize >= 0 && header->patchedSize >= 0 &&
-           header->largestSize >= header->patchedSize;
+    return (knownState || header->state == State::kKept) && header->oldSize >= 0 && header->patchedSize >= 0 &&
+           header->largestSize >= header->patchedSize && header->resultSize >= 0;
 }
 
 bool IsUnwrittenHeader(const uint8_t* bytes, uint32_t available)

@@ -6,6 +6,8 @@
 //            whose member it is (0: none); CRC-32 of the 124 bytes before.
 //            The state is changed by writing the header again in place; it lies in the file's
 //            first sector, which a disk writes whole.
+//            Once kept for undo, from byte 96: the CRC-32 of the original, the CRC-32 and size of
+//            the result, the mark of the patch (0 before).
 //   blocks   each: payload length (u32), CRC-32 of the payload (u32), payload of at most
 //            kBlockBytes; the payload is entries: position (u64), length (u32), the target's
 //            bytes there before the application.
@@ -21,6 +23,7 @@
 namespace velk_journal {
 
 constexpr uint32_t kHeaderBytes = 128;
+constexpr uint32_t kKeptFactsAt = 96;  // what a journal kept for undo records, in its header
 constexpr uint32_t kBlockHeaderBytes = 8;
 constexpr uint32_t kEntryHeaderBytes = 12;
 constexpr uint32_t kBlockBytes = 1u << 20;
@@ -34,6 +37,9 @@ enum class State : uint32_t {
     kWriting = 1,  // being written: its target has not changed since the journal was begun
     kSealed = 2,   // whole and durable: its target may have changed since
     kDone = 3,     // its application is over and durable: it undoes nothing any more
+    // Its application is over and durable, and the journal is kept so that the user can take it
+    // back: played only on request, and only onto the result it was kept with.
+    kKept = 4,
 };
 
 struct Header {
@@ -42,6 +48,11 @@ struct Header {
     int64_t patchedSize = 0;  // what the resize sets
     int64_t largestSize = 0;  // the most the records can extend it to (at least patchedSize)
     State state = State::kWriting;
+    // Set when the journal is kept for undo (0 before).
+    uint32_t originalCrc = 0;  // the target before the application
+    uint32_t resultCrc = 0;    // and after it
+    int64_t resultSize = 0;
+    uint32_t patchMark = 0;  // tells the patch that made the result (VelkPatchMark)
     // The target's identity (VelkFileFacts); an index of 0: unknown.
     uint64_t volume = 0;
     uint64_t index = 0;

@@ -9,7 +9,10 @@
 
 using namespace velk_journal;
 
-CVELK_JournalPlayer::CVELK_JournalPlayer(CVELK_xFile& journal) : m_journal(journal) {}
+CVELK_JournalPlayer::CVELK_JournalPlayer(CVELK_xFile& journal, CVELK_Pacer* pacer)
+    : m_journal(journal), m_pacer(pacer)
+{
+}
 
 bool CVELK_JournalPlayer::ReadJournal(int64_t position, uint8_t* buffer, uint32_t count)
 {
@@ -31,9 +34,16 @@ JournalVerdict CVELK_JournalPlayer::Examine()
     switch (m_header.state) {
     case State::kWriting: return JournalVerdict::kWriting;
     case State::kDone: return JournalVerdict::kDone;
+    case State::kKept: return JournalVerdict::kKept;
     case State::kSealed: break;
     }
     return ExamineSealed(size);
+}
+
+JournalVerdict CVELK_JournalPlayer::ExamineKept()
+{
+    const int64_t size = m_journal.GetSize();
+    return size < 0 ? JournalVerdict::kUnusable : ExamineSealed(size);
 }
 
 // A sealed journal was whole when it was sealed: whatever is missing or wrong now was done to it
@@ -93,7 +103,10 @@ bool CVELK_JournalPlayer::WalkBlocks(CVELK_xFile* target)
     uint32_t allCrc = 0;
     uint64_t blocks = 0;
     const int64_t end = kHeaderBytes + m_trailer.blockBytes;
+    // The first pass reads, the second writes.
+    const int64_t passed = target ? m_trailer.blockBytes : 0;
     for (int64_t at = kHeaderBytes; at < end; ++blocks) {
+        if (m_pacer) m_pacer->Progress(passed + at - kHeaderBytes, 2 * m_trailer.blockBytes);
         uint8_t head[kBlockHeaderBytes];
         if (end - at < kBlockHeaderBytes || !ReadJournal(at, head, kBlockHeaderBytes)) return false;
         const auto length = static_cast<uint32_t>(velk_io::LoadLE(head, 4));

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "file/pacer.h"
 #include "file/velk_xfile.h"
 #include "journal/journal_format.h"
 
@@ -13,6 +14,7 @@ enum class JournalVerdict {
     kUnwritten,  // a header that never reached the disk whole: the power failed as it was created
     kWriting,    // its application had not yet touched its target
     kDone,       // its application is over
+    kKept,       // its application is over, and it is kept for undo (its blocks not yet read)
     kPlayable,   // sealed, whole, every checksum good
     kDamaged,    // sealed, but a part of it is missing or does not check out
     kUnusable,   // not a journal, or unreadable
@@ -22,12 +24,17 @@ enum class JournalFit { kFits, kDoesNotFit, kTargetReadFailed };
 
 class CVELK_JournalPlayer {
 public:
-    explicit CVELK_JournalPlayer(CVELK_xFile& journal);
+    // Reading the journal through and writing it back are two passes of equal length: `pacer`,
+    // where there is one, hears of both as one piece of work.
+    explicit CVELK_JournalPlayer(CVELK_xFile& journal, CVELK_Pacer* pacer = nullptr);
     CVELK_JournalPlayer(const CVELK_JournalPlayer&) = delete;
     CVELK_JournalPlayer& operator=(const CVELK_JournalPlayer&) = delete;
 
-    // Reads the whole journal and checks every checksum.
+    // Reads the whole journal and checks every checksum; of a journal kept for undo, only its
+    // header.
     JournalVerdict Examine();
+    // After Examine found a journal kept for undo: reads the rest of it. kPlayable or kDamaged.
+    JournalVerdict ExamineKept();
     // After Examine found a header: whether the file with these facts (unknown: null) is the
     // one the journal was written for, as far as its identity tells.
     bool Belongs(const VelkFileFacts* target) const;
@@ -49,6 +56,7 @@ private:
     bool ReadJournal(int64_t position, uint8_t* buffer, uint32_t count);
 
     CVELK_xFile& m_journal;
+    CVELK_Pacer* m_pacer;
     velk_journal::Header m_header;
     velk_journal::Trailer m_trailer;
     std::unique_ptr<uint8_t[]> m_block;

@@ -74,18 +74,20 @@ JournalStatus CVELK_JournalWriter::Finish()
     JournalStatus status = SaveNow(m_heldFrom, m_heldTo);
     m_heldFrom = m_heldTo = 0;
     if (status == JournalStatus::kOk && m_header.patchedSize < m_header.oldSize)
-        status = SaveNow(m_header.patchedSize, m_header.oldSize);
+        status = SaveNow(m_header.patchedSize, m_header.oldSize, true);
     if (status != JournalStatus::kOk) return status;
     if (!CloseBlock()) return JournalStatus::kJournalFailed;
     return MarkComplete();
 }
 
 // Copies the target's bytes [from, to) into entries, block by block.
-JournalStatus CVELK_JournalWriter::SaveNow(int64_t from, int64_t to)
+JournalStatus CVELK_JournalWriter::SaveNow(int64_t from, int64_t to, bool report)
 {
+    const int64_t start = from;
     while (from < to) {
         if (m_blockUsed + kEntryHeaderBytes >= m_blockCapacity) {
             if (!CloseBlock()) return JournalStatus::kJournalFailed;
+            if (report) m_pacer.Progress(from - start, to - start);
             if (m_pacer.StopRequested()) return JournalStatus::kStopped;
         }
         if (from < m_readFrom || from >= m_readTo) {

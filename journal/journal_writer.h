@@ -28,7 +28,8 @@ public:
     // Ranges closer than this are saved as one: an entry header costs more than the bytes between.
     static constexpr int64_t kMergeGapBytes = velk_journal::kEntryHeaderBytes;
 
-    // `pacer` is asked about stopping between blocks.
+    // `pacer` is asked about stopping between blocks, and hears how far the saving of the tail a
+    // shrink cuts off has come (which may be most of the file).
     CVELK_JournalWriter(CVELK_xFile& journal, CVELK_xFile& target, const velk_journal::Header& header,
                         CVELK_Pacer& pacer);
     CVELK_JournalWriter(const CVELK_JournalWriter&) = delete;
@@ -48,7 +49,8 @@ public:
     JournalStatus Finish();
 
 private:
-    JournalStatus SaveNow(int64_t from, int64_t to);
+    // With `report`, the progress through [from, to) goes to the pacer.
+    JournalStatus SaveNow(int64_t from, int64_t to, bool report = false);
     bool Fill(int64_t from, int64_t need);
     bool CloseBlock();
     JournalStatus MarkComplete();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ctime>
 
+#include "file/io.h"
 #include "file/velk_file.h"
 #include "journal/journal_player.h"
 
@@ -40,8 +41,18 @@ RecoveryOutcome CVELK_UndoJournal::Recover(CVELK_xFile& target)
     m_file = m_files.OpenExistingRegular(m_path.data());
     if (!m_file) return RecoveryOutcome::kUnusable;
     const RecoveryOutcome outcome = Judge(target);
-    m_file.reset();
+    // A kept journal stays open: it is the one a restore plays, whatever comes to the name.
+    if (outcome != RecoveryOutcome::kKept) m_file.reset();
     return outcome;
+}
+
+bool CVELK_UndoJournal::HoldsKept()
+{
+    const std::unique_ptr<CVELK_xFile> file = m_files.OpenExistingRegular(m_path.data());
+    uint8_t bytes[velk_journal::kHeaderBytes];
+    velk_journal::Header header;
+    return file && velk_io::ReadFullyAt(*file, 0, bytes, sizeof bytes) == sizeof bytes &&
+           velk_journal::DecodeHeader(bytes, sizeof bytes, &header) && header.state == velk_journal::State::kKept;
 }
 
 RecoveryOutcome CVELK_UndoJournal::Judge(CVELK_xFile& target)
@@ -49,7 +60,7 @@ RecoveryOutcome CVELK_UndoJournal::Judge(CVELK_xFile& target)
     if (!IsTrustedJournal(m_files, *m_file, target)) return RecoveryOutcome::kUnusable;
     VelkFileFacts facts;
     const VelkFileFacts* identity = target.Describe(&facts) ? &facts : nullptr;
-    CVELK_JournalPlayer player(*m_file);
+    CVELK_JournalPlayer player(*m_file, m_pacer);
     const JournalVerdict verdict = player.Examine();
     // A set's member belongs to its set alone.
     const bool header = verdict != JournalVerdict::kUnusable && verdict != JournalVerdict::kUnwritten;
@@ -57,6 +68,10 @@ RecoveryOutcome CVELK_UndoJournal::Judge(CVELK_xFile& target)
         return m_setNonce == 0 ? RecoveryOutcome::kSetMember : RecoveryOutcome::kUnusable;
     switch (verdict) {
     case JournalVerdict::kUnusable: return RecoveryOutcome::kUnusable;
+    case JournalVerdict::kKept:
+        if (!player.Belongs(identity)) return RecoveryOutcome::kUnusable;
+        m_header = player.Header();
+        return RecoveryOutcome::kKept;
     case JournalVerdict::kUnwritten: return RemoveFile() ? RecoveryOutcome::kDiscarded : RecoveryOutcome::kUnusable;
     case JournalVerdict::kWriting:
     case JournalVerdict::kDone:
@@ -169,6 +184,51 @@ bool CVELK_UndoJournal::Commit()
     // A journal that stays would undo a finished application at the next run: it is marked done.
     const std::unique_ptr<CVELK_xFile> file = m_files.Open(m_path.data(), kModeReadWriteExisting, kShareRead);
     return file && RewriteJournalState(*file, m_header, velk_journal::State::kDone);
+}
+
+bool CVELK_UndoJournal::Keep(const velk_journal::Header& kept)
+{
+    m_writer.reset();
+    m_sealed = false;
+    velk_journal::Header header = m_header;
+    header.originalCrc = kept.originalCrc;
+    header.resultCrc = kept.resultCrc;
+    header.resultSize = kept.resultSize;
+    header.patchMark = kept.patchMark;
+    if (!m_file || !RewriteJournalState(*m_file, header, velk_journal::State::kKept)) return false;
+    m_header = header;
+    m_header.state = velk_journal::State::kKept;
+    m_file.reset();
+    return true;
+}
+
+RestoreOutcome CVELK_UndoJournal::Restore(CVELK_xFile& target)
+{
+    // The journal is written as well as read: opened anew for that, it must still be the one
+    // Recover judged (the nonce) and still be trusted.
+    const uint64_t judged = m_header.nonce;
+    m_file.reset();
+    m_file = m_files.Open(m_path.data(), kModeReadWriteExisting, kShareRead);
+    if (!m_file) return RestoreOutcome::kUntouched;
+    if (!IsTrustedJournal(m_files, *m_file, target)) return RestoreOutcome::kUnusable;
+    CVELK_JournalPlayer player(*m_file, m_pacer);
+    const JournalVerdict verdict = player.Examine();
+    if (verdict != JournalVerdict::kKept || player.Header().nonce != judged) return RestoreOutcome::kUnusable;
+    switch (player.ExamineKept()) {
+    case JournalVerdict::kPlayable: break;
+    case JournalVerdict::kDamaged: return RestoreOutcome::kDamaged;
+    default: return RestoreOutcome::kUntouched;
+    }
+    switch (player.Fits(target)) {
+    case JournalFit::kFits: break;
+    case JournalFit::kDoesNotFit: return RestoreOutcome::kUnusable;
+    case JournalFit::kTargetReadFailed: return RestoreOutcome::kUntouched;
+    }
+    // Sealed again before the first change: an interruption from here is recovered like any other.
+    m_header = player.Header();
+    if (!RewriteJournalState(*m_file, m_header, velk_journal::State::kSealed)) return RestoreOutcome::kUntouched;
+    m_header.state = velk_journal::State::kSealed;
+    return player.PlayBack(target) ? RestoreOutcome::kRestored : RestoreOutcome::kFailed;
 }
 
 bool CVELK_UndoJournal::RollBack(CVELK_xFile& target)

@@ -15,10 +15,22 @@
 //   5. The header again, in state SEALED; flush; the folder is synced.
 //   6. Only now the target changes: its size, then the records; it is verified and flushed.
 //   7. Commit: the journal is removed and the folder synced. Where it cannot be removed, its
-//      header becomes DONE and is flushed.
+//      header becomes DONE and is flushed. An application that keeps its journal for undo
+//      instead writes the header in state KEPT, with the CRC-32 of the original and of the
+//      result, the result's size and the patch's mark, and flushes it (where that fails, the
+//      journal is committed as above: the application stands, it cannot be taken back).
 //   A failure in 6 plays the journal back (the target's size and bytes restored, the target
 //   flushed), then removes it. A flush of the target that fails keeps the journal: the next
 //   application plays it back.
+//
+// TAKING AN APPLICATION BACK (a journal KEPT for undo)
+//   8. Only on request: the patch that made the result, applied to it again, asks (the patch
+//      program) or is told to (velkpatch undo). The target must be the result it was kept with
+//      (its size and CRC-32); the kept journal must be whole, trusted and fit the target as any
+//      journal played back.
+//   9. Its header becomes SEALED again and is flushed: from here it is an ordinary journal, which
+//      an interruption leaves for recovery to play.
+//  10. Played back; the target's CRC-32 must then be the original's; then it is removed as in 7.
 //
 // WHAT A POWER CUT LEAVES, AND WHAT RECOVERY DOES
 //   nothing at the name          the target is untouched, or patched and committed
@@ -32,6 +44,13 @@
 //                                fails, cut short, grown): kept, reported; the target may be
 //                                partly patched
 //   DONE                         the application had completed: removed
+//   KEPT                         the application had completed, and its journal is kept for
+//                                undo: never played nor removed by recovery. It stands in the
+//                                way of every other application to the target, which stops
+//                                before any change and says so: the user restores the original
+//                                with the patch that kept it, or moves the journal away. One
+//                                whose target has changed since it was kept (the CRC-32 is no
+//                                longer the result's) is never played; the user is told why.
 //   anything else                not a journal of this program: kept, reported
 //
 // TRUST. A file at the journal's name is played or removed only when
@@ -75,6 +94,7 @@
 enum class RecoveryOutcome {
     kNothingPending,  // no journal
     kDiscarded,       // a journal of the target that undoes nothing (never sealed, or done): removed
+    kKept,            // a journal of the target kept for undo: left alone (Kept() tells of it)
     kRestored,        // the target is back as it was before the interrupted application
     kUnusable,        // something that is not a trusted journal of this target: left alone
     kDamaged,         // a sealed journal of this target, damaged since: kept, the target untouched
@@ -84,6 +104,15 @@ enum class RecoveryOutcome {
 };
 
 constexpr NativeChar kJournalSuffix[] = VELK_NATIVE(".velk-undo");
+
+// What taking an application back with its kept journal came to.
+enum class RestoreOutcome {
+    kRestored,   // the target is as it was before the application; the journal is still there
+    kDamaged,    // the journal was changed since it was kept: left alone, the target untouched
+    kUnusable,   // it does not fit the target: left alone, the target untouched
+    kUntouched,  // a read or a write failed before anything changed: left alone
+    kFailed,     // the playback failed: the journal, sealed, restores the target at the next application
+};
 
 class CVELK_UndoJournal {
 public:
@@ -107,6 +136,12 @@ public:
     // Plays back or removes a journal an earlier application left. Only while the target is
     // held open so that no other application can be writing it.
     RecoveryOutcome Recover(CVELK_xFile& target);
+    // Reading a journal through and playing it back (Recover, Restore) report to `pacer`.
+    void Pace(CVELK_Pacer* pacer) { m_pacer = pacer; }
+    // The header of the journal that Recover found kept for undo.
+    const velk_journal::Header& Kept() const { return m_header; }
+    // Whether what lies at the journal's name is, by its header, a journal kept for undo.
+    bool HoldsKept();
 
     // Makes this the journal of a member of the set whose journal has `setNonce`: Begin stamps it
     // in, and Recover plays back only that set's member journals (and no longer refuses them).
@@ -134,6 +169,14 @@ public:
     // The target is patched and durable: removes the journal. False when it could not be
     // removed nor marked done; it still undoes the application then.
     bool Commit();
+    // Instead of Commit: keeps the journal for undo, with what `kept` tells of the application
+    // (its originalCrc, resultCrc, resultSize and patchMark). False when that could not be made
+    // durable; Commit is then still to be done.
+    bool Keep(const velk_journal::Header& kept);
+    // After Recover answered kKept: plays the kept journal back onto the target (undo_journal.h,
+    // steps 8 to 10, but for the CRC check of the original, which is the caller's, and the
+    // removal, which is Commit).
+    RestoreOutcome Restore(CVELK_xFile& target);
     // Writes the saved bytes back and removes the journal. False when the target is not
     // restored, or its journal could not be removed; the journal is kept then.
     bool RollBack(CVELK_xFile& target);
@@ -143,6 +186,7 @@ private:
     bool RemoveFile();
 
     CVELK_FileSystem& m_files;
+    CVELK_Pacer* m_pacer = nullptr;
     VelkPath m_path;  // NUL-terminated
     std::unique_ptr<CVELK_xFile> m_file;
     std::unique_ptr<CVELK_JournalWriter> m_writer;

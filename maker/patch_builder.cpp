@@ -173,6 +173,7 @@ VelkBuildStatus CVELK_PatchBuilder::Build(CVELK_xFile& output)
     uint32_t originalCrc = 0;
     VelkResultIdentity identity;
     identity.originalSize = static_cast<uint64_t>(originalSize);
+    if (m_keepUndo) identity.flags |= velk_extension::kFlagKeepUndo;
 
     // Bytes of the original past its end read as zeros: that is what the resize leaves there,
     // so zero bytes of the modified file past that point need no record.

@@ -53,6 +53,8 @@ public:
     void SetDescription(std::u16string description) { m_description = std::move(description); }
     // Without the check the payload records CRC 0 and any file can be patched.
     void SetCheckCrc(bool check) { m_checkCrc = check; }
+    // Marks the patch so that every application of it keeps its undo journal beside the target.
+    void SetKeepUndo(bool keep) { m_keepUndo = keep; }
     void SetProgress(CVELK_BuildProgress* progress) { m_progress = progress; }
 
     // Writes the whole payload at the output's current position, with the extension block that
@@ -78,6 +80,7 @@ private:
     uint32_t m_blockBytes;
     std::u16string m_description;
     bool m_checkCrc = true;
+    bool m_keepUndo = false;
     CVELK_BuildProgress* m_progress = nullptr;
     VelkBuildStats m_stats;
 };

@@ -10,6 +10,8 @@
 
 #include "apply/application.h"
 #include "apply/messages.h"
+#include "apply/mismatch_reason.h"
+#include "file/io.h"
 #include "crc/chunked_crc.h"
 #include "crc/crc32.h"
 #include "file/memory_file.h"
@@ -201,6 +203,94 @@ TEST(Apply, CrcCheck)
     }
 }
 
+// Where the CRC check fails, the question gains a line above it with what is known of why: one
+// row per reason, and one where two apply (the file's kind wins over its size). The reasons that
+// need the original's size come only from a payload with an extension block.
+TEST(Apply, CrcQuestionSaysWhyTheFileIsNotTheOriginal)
+{
+    const uint64_t large = 700000000;  // a CD image
+    auto withBlock = [](uint64_t originalSize) {
+        return PayloadBytes().Header(70, 1, 0, 72).Block(2, originalSize).Relative(2, {7}).End().bytes;
+    };
+    const std::vector<uint8_t> noBlock = PayloadBytes().Header(70, 1).Relative(2, {7}).End().bytes;
+    auto startingWith = [](const char* magic, size_t magicBytes, size_t size) {
+        std::vector<uint8_t> file = PatternBytes(size, 31);
+        std::copy(magic, magic + magicBytes, file.begin());
+        return file;
+    };
+    const std::string cue = "FILE \"game.bin\" BINARY\r\n  TRACK 01 MODE2/2352\r\n    INDEX 01 00:00:00\r\n";
+    const std::vector<uint8_t> cueSheet(cue.begin(), cue.end());
+    std::vector<uint8_t> patchProgram = MakePe({{0x400, 0x200}}, 0x400);
+    const std::vector<uint8_t> payload = BuildPayload(8, 0, {{0, {1}}});
+    patchProgram.insert(patchProgram.end(), payload.begin(), payload.end());
+    auto archiveLine = [](const char16_t* name) {
+        std::u16string line(kWhyArchive);
+        return line.replace(line.find(u'%'), 1, name);
+    };
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> payload, target;
+        std::u16string reason;  // empty: the question as it always was
+    } const cases[] = {
+        {"other bytes, the size the original's", withBlock(1000), PatternBytes(1000, 32), u""},
+        {"a size of its own", withBlock(large), PatternBytes(1000, 32), u"目标文件大小(1,000字节)与原文件(700,000,000字节)不同"},
+        {"a size of its own, no block", noBlock, PatternBytes(1000, 32), u""},
+        {"zip", noBlock, startingWith("PK\x03\x04", 4, 3000), archiveLine(u"zip")},
+        {"7z", noBlock, startingWith("7z\xBC\xAF\x27\x1C", 6, 3000), archiveLine(u"7z")},
+        {"rar", noBlock, startingWith("Rar!\x1A\x07\x01\x00", 8, 3000), archiveLine(u"rar")},
+        {"gzip", noBlock, startingWith("\x1F\x8B\x08", 3, 3000), archiveLine(u"gzip")},
+        {"xz", noBlock, startingWith("\xFD" "7zXZ\x00", 6, 3000), archiveLine(u"xz")},
+        {"zip of a size of its own: two reasons, the kind wins", withBlock(large), startingWith("PK\x03\x04", 4, 3000),
+         archiveLine(u"zip")},
+        {"a bare payload", noBlock, payload, kWhyPatch},
+        {"a patch program", withBlock(large), patchProgram, kWhyPatch},
+        {"a program without a payload", withBlock(large), MakePe({{0x400, 0x200}}, 0x400),
+         u"目标文件大小(1,536字节)与原文件(700,000,000字节)不同"},
+        {"a cue sheet", withBlock(large), cueSheet, kWhyText},
+        {"a cue sheet, no block", noBlock, cueSheet, u""},
+        {"a text file where the original is small: its size", withBlock(5000), cueSheet,
+         u"目标文件大小(" + std::u16string(VelkGroupedNumber(cue.size()).units) + u"字节)与原文件(5,000字节)不同"},
+        {"empty", noBlock, {}, kWhyEmpty},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome out = Apply(c.payload, c.target, false);
+        ASSERT_EQ(out.questions.size(), 1u);
+        const std::u16string expected = c.reason.empty() ? kCrcQuestion : c.reason + u"\n" + kCrcQuestion;
+        EXPECT_EQ(Printable(out.questions[0]), Printable(expected));
+        EXPECT_TRUE(out.target == c.target);
+    }
+}
+
+// The reason costs a few KiB of reading, whatever the file: here a 1 MiB archive, and a program
+// whose headers claim 65535 sections.
+TEST(Apply, ReasonReadsOnlyTheStartOfTheFile)
+{
+    class CountingFile : public CVELK_MemoryFile {
+    public:
+        using CVELK_MemoryFile::CVELK_MemoryFile;
+        uint32_t Read(void* buffer, uint32_t count) override
+        {
+            const uint32_t got = CVELK_MemoryFile::Read(buffer, count);
+            bytes += got;
+            return got;
+        }
+        uint64_t bytes = 0;
+    };
+    std::vector<uint8_t> zip = PatternBytes(1 << 20, 33), program = MakePe({{0x400, 0x200}}, 0x400);
+    zip[0] = 'P', zip[1] = 'K', zip[2] = 3, zip[3] = 4;
+    program.resize(1 << 20, 0);
+    velk_io::StoreLE(&program[0x86], 0xFFFF, 2);
+    for (const std::vector<uint8_t>* file : {&zip, &program}) {
+        CountingFile target(*file);
+        const VelkResultIdentity identity{1, 5};
+        CVELK_MessageText line;
+        ExplainMismatch(target, static_cast<int64_t>(file->size()), &identity, line);
+        EXPECT_FALSE(line.Empty());
+        EXPECT_LE(target.bytes, 8192u);
+    }
+}
+
 // A target that cannot be read through is reported as such, even where the question would be
 // answered OK: it is not a file that failed the check. The first read fails, or one halfway.
 TEST(Apply, UnreadableTargetIsReportedNotQuestioned)
@@ -262,14 +352,50 @@ TEST(Apply, StopWhileSavingOrWriting)
     PayloadBytes payload;
     payload.Header(4000, 0);
     for (int i = 0; i < 2000; ++i) payload.Relative(i == 0 ? 0 : 2, {static_cast<uint8_t>(i)});
-    for (int stopAfter : {0, 8}) {
-        SCOPED_TRACE(stopAfter == 0 ? "while saving" : "while writing");
+    // The saving pass looks at records 0, 256, ..., 1792; then comes the look just before the
+    // first change; then the writing pass.
+    for (int stopAfter : {0, 8, 10}) {
+        SCOPED_TRACE(stopAfter == 0 ? "while saving" : stopAfter == 8 ? "before the first change" : "while writing");
         DiskApplication run(payload.End().bytes, kTarget);
         run.owner.stopAfterPolls = stopAfter;
         EXPECT_FALSE(run.Run());
         EXPECT_TRUE(run.applier.Stopped());
         EXPECT_TRUE(run.owner.messages.empty());
         EXPECT_EQ(run.owner.stopPolls, stopAfter + 1);
+        EXPECT_EQ(run.Target(), kTarget);
+        EXPECT_FALSE(run.JournalLeft());
+    }
+}
+
+// Asks to stop while the CRC question is open (the exit confirmed meanwhile), then answers it OK.
+class StopAtTheQuestionOwner : public RecordingOwner {
+public:
+    StopAtTheQuestionOwner() : RecordingOwner(true) {}
+    bool AskOkCancel(const char16_t* text) override
+    {
+        asked = true;
+        return RecordingOwner::AskOkCancel(text);
+    }
+    bool StopRequested() override { return asked; }
+    bool asked = false;
+};
+
+// A patch of fewer records than lie between two looks at the stop request: the look before the
+// first change sees it, with a journal or without, and nothing is written.
+TEST(Apply, StopAskedAtTheCrcQuestionIsHonoured)
+{
+    const std::vector<uint8_t> payload = PayloadBytes().Header(70, Crc(kTarget) ^ 1).Relative(2, {7}).Relative(9, {8}).End().bytes;
+    for (bool journal : {true, false}) {
+        SCOPED_TRACE(journal ? "with a journal" : "without");
+        DiskApplication run(payload, kTarget);
+        StopAtTheQuestionOwner owner;
+        CVELK_IPS_IN applier(owner);
+        applier.UseFileSystem(run.disk);
+        applier.SetUndoJournal(journal);
+        EXPECT_FALSE(applier.ApplyPatch(run.source.c_str(), run.target.c_str(), 0));
+        EXPECT_TRUE(applier.Stopped());
+        EXPECT_EQ(owner.questions.size(), 1u);
+        EXPECT_TRUE(owner.messages.empty());
         EXPECT_EQ(run.Target(), kTarget);
         EXPECT_FALSE(run.JournalLeft());
     }
@@ -903,6 +1029,203 @@ TEST_F(ApplyFromDisk, WhatLiesBesideTheTarget)
             std::filesystem::remove(journal + VELK_NATIVE(".real"), ignored);
         }
     }
+}
+
+// Saving the tail a shrink cuts off may take most of the journal pass, and playing a large
+// journal back most of a recovery: both show their progress on the way, not only at their ends.
+TEST(Apply, ProgressThroughTheTailAndThroughRecovery)
+{
+    const std::vector<uint8_t> image = PatternBytes(4 << 20, 34);
+    const std::vector<uint8_t> payload = PayloadBytes().Header(4096, 0).Relative(10, {1, 2, 3}).End().bytes;
+    DiskApplication run(payload, image);
+    ASSERT_TRUE(run.Run());
+    // The journal pass is the first half of the records stage.
+    std::vector<int64_t> saving;
+    for (const ProgressReport& p : run.owner.progress)
+        if (p.stage == VelkProgressStage::kRecords && 2 * p.done < p.total) saving.push_back(p.done);
+    EXPECT_GE(saving.size(), 4u);
+    EXPECT_TRUE(std::is_sorted(saving.begin(), saving.end()));
+
+    std::unique_ptr<DiskApplication> interrupted;
+    ASSERT_TRUE(Interrupt(payload, image, &interrupted));
+    RecordingOwner owner;
+    CVELK_IPS_IN recovery(owner);
+    recovery.UseFileSystem(interrupted->disk);
+    EXPECT_EQ(recovery.RecoverTarget(interrupted->target.c_str()), RecoveryOutcome::kRestored);
+    ASSERT_GE(owner.progress.size(), 8u);
+    for (size_t i = 1; i < owner.progress.size(); ++i) EXPECT_GE(owner.progress[i].done, owner.progress[i - 1].done);
+    EXPECT_GT(owner.progress.back().done, owner.progress.back().total / 2);
+}
+
+// ---- Taking an application back -------------------------------------------------------------
+
+// Applications to one target on an in-memory disk, one after another, each answering its
+// questions with `ok`.
+struct Keeper {
+    explicit Keeper(const std::vector<uint8_t>& image) { disk.Put(target, image); }
+    bool Run(const std::vector<uint8_t>& payload, bool ok, VelkKeptUndo use = VelkKeptUndo::kAsk, bool keep = false)
+    {
+        disk.Put(source, payload);
+        owner = RecordingOwner(ok);
+        CVELK_IPS_IN applier(owner);
+        applier.UseFileSystem(disk);
+        applier.SetKeepUndo(keep);
+        applier.SetKeptUndo(use);
+        return use == VelkKeptUndo::kRestore ? applier.UndoPatch(source.c_str(), target.c_str(), 0)
+                                             : applier.ApplyPatch(source.c_str(), target.c_str(), 0);
+    }
+    bool Undo(const std::vector<uint8_t>& payload) { return Run(payload, false, VelkKeptUndo::kRestore); }
+    std::vector<uint8_t> Target() const { return disk.Bytes(target); }
+    // Changes a byte of the target in place: the same file, other bytes.
+    void Flip(int64_t at)
+    {
+        std::vector<uint8_t> bytes = Target();
+        const uint8_t flipped = bytes[static_cast<size_t>(at)] ^ 1;
+        const std::unique_ptr<CVELK_xFile> file = disk.Open(target.c_str(), kModeReadWriteExisting, kShareRead);
+        ASSERT_TRUE(file && file->Seek(at) && file->Write(&flipped, 1) == 1);
+    }
+    // The journal beside the target: none, or the state its header is in.
+    int Journal() const
+    {
+        const NativeString journal = CVELK_UndoJournal::PathFor(target.c_str());
+        if (!disk.Has(journal)) return 0;
+        const std::vector<uint8_t> bytes = disk.Bytes(journal);
+        velk_journal::Header header;
+        EXPECT_TRUE(velk_journal::DecodeHeader(bytes.data(), static_cast<uint32_t>(bytes.size()), &header));
+        return static_cast<int>(header.state);
+    }
+
+    const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
+    CrashDisk disk;
+    RecordingOwner owner;
+};
+
+constexpr int kNoJournal = 0, kKeptJournal = static_cast<int>(velk_journal::State::kKept);
+
+// A patch marked for keeping (ResultPayload's records, with the flags given), growing kOriginal
+// to 6000 bytes or shrinking it to 3000.
+std::vector<uint8_t> KeepingPayload(bool shrink, uint32_t flags = velk_extension::kFlagKeepUndo)
+{
+    const int64_t size = shrink ? 3000 : 6000;
+    std::vector<uint8_t> result = kOriginal;
+    result.resize(static_cast<size_t>(size), 0);
+    result[100] = 0xA1;
+    result[101] = 0xA2;
+    result[2900] = 0xB1;
+    return PayloadBytes()
+        .Header(size, Crc(kOriginal), 0, 72)
+        .Block(Crc(result), kOriginal.size(), 32, false, "VELKEXT1", flags)
+        .Relative(100, {0xA1, 0xA2})
+        .Relative(2800, {0xB1})
+        .End()
+        .bytes;
+}
+
+// A patch marked for keeping leaves its journal beside the target, kept; applied again, it asks
+// whether to restore the original: OK restores it and removes the journal, Cancel leaves both.
+// Round trips: apply, take back, apply again; the same through undo; and a shrink's tail.
+TEST(Apply, KeptUndoRoundTrips)
+{
+    for (bool shrink : {false, true}) {
+        SCOPED_TRACE(shrink ? "a shrink" : "a growth");
+        const std::vector<uint8_t> payload = KeepingPayload(shrink);
+        Keeper k(kOriginal);
+        ASSERT_TRUE(k.Run(payload, false));
+        EXPECT_EQ(k.owner.messages, std::vector<std::u16string>{kSuccess});
+        const std::vector<uint8_t> result = k.Target();
+        EXPECT_EQ(result.size(), shrink ? 3000u : 6000u);
+        EXPECT_EQ(k.Journal(), kKeptJournal);
+
+        EXPECT_FALSE(k.Run(payload, false));  // Cancel
+        EXPECT_EQ(k.owner.questions, std::vector<std::u16string>{kRestoreQuestion});
+        EXPECT_TRUE(k.owner.messages.empty());
+        EXPECT_TRUE(k.Target() == result);
+        EXPECT_EQ(k.Journal(), kKeptJournal);
+
+        ASSERT_TRUE(k.Run(payload, true));  // OK
+        EXPECT_EQ(k.owner.questions, std::vector<std::u16string>{kRestoreQuestion});
+        EXPECT_EQ(k.owner.messages, std::vector<std::u16string>{kRestored});
+        EXPECT_TRUE(k.Target() == kOriginal);
+        EXPECT_EQ(k.Journal(), kNoJournal);
+
+        ASSERT_TRUE(k.Run(payload, false));
+        EXPECT_TRUE(k.owner.questions.empty());
+        EXPECT_TRUE(k.Target() == result);
+        ASSERT_TRUE(k.Undo(payload));
+        EXPECT_TRUE(k.owner.questions.empty());
+        EXPECT_EQ(k.owner.messages, std::vector<std::u16string>{kRestored});
+        EXPECT_TRUE(k.Target() == kOriginal);
+        EXPECT_EQ(k.Journal(), kNoJournal);
+
+        // Nothing left to take back.
+        EXPECT_FALSE(k.Undo(payload));
+        EXPECT_EQ(k.owner.messages, std::vector<std::u16string>{kNoKeptUndo});
+        EXPECT_TRUE(k.Target() == kOriginal);
+    }
+}
+
+// velkpatch apply --keep-undo keeps the journal of any patch, here one without a block, applied
+// with OK at the CRC question to a file that is not its original: undo gives that file back.
+TEST(Apply, KeepUndoForAnyPatch)
+{
+    const std::vector<uint8_t> other = PatternBytes(5000, 35);
+    const std::vector<uint8_t> payload = BuildPayload(4000, Crc(kOriginal), {{10, {1, 2, 3}}, {3990, PatternBytes(10, 36)}});
+    Keeper k(other);
+    ASSERT_TRUE(k.Run(payload, true, VelkKeptUndo::kReport, true));
+    EXPECT_EQ(k.owner.messages, std::vector<std::u16string>{kSuccess});
+    EXPECT_EQ(k.Journal(), kKeptJournal);
+    ASSERT_TRUE(k.Undo(payload));
+    EXPECT_TRUE(k.Target() == other);
+    EXPECT_EQ(k.Journal(), kNoJournal);
+}
+
+// A kept journal is never played onto a target that has changed since, and it stands in the way
+// of every other patch; either way the user is told, and nothing changes. A damaged one is
+// refused as unusable.
+TEST(Apply, KeptUndoRefusedWhereItDoesNotFit)
+{
+    const std::vector<uint8_t> payload = KeepingPayload(false);
+    Keeper k(kOriginal);
+    ASSERT_TRUE(k.Run(payload, false));
+    k.Flip(4000);
+    const std::vector<uint8_t> changed = k.Target();
+    for (VelkKeptUndo use : {VelkKeptUndo::kAsk, VelkKeptUndo::kRestore}) {
+        EXPECT_FALSE(k.Run(payload, true, use));
+        EXPECT_TRUE(k.owner.questions.empty());
+        EXPECT_EQ(k.owner.messages, std::vector<std::u16string>{kKeptUndoStale});
+        EXPECT_TRUE(k.Target() == changed);
+        EXPECT_EQ(k.Journal(), kKeptJournal);
+    }
+    k.Flip(4000);
+    const std::vector<uint8_t> result = k.Target();
+    // Another patch: one that makes something else of the same original.
+    const std::vector<uint8_t> another = BuildPayload(6000, Crc(kOriginal), {{50, {9}}});
+    EXPECT_FALSE(k.Run(another, true));
+    EXPECT_EQ(k.owner.messages, std::vector<std::u16string>{kKeptUndoOther});
+    EXPECT_TRUE(k.Target() == result);
+    EXPECT_EQ(k.Journal(), kKeptJournal);
+
+    const NativeString journal = CVELK_UndoJournal::PathFor(k.target.c_str());
+    std::vector<uint8_t> damaged = k.disk.Bytes(journal);
+    damaged[velk_journal::kHeaderBytes + 30] ^= 0x10;
+    k.disk.Put(journal, damaged);
+    EXPECT_FALSE(k.Undo(payload));
+    EXPECT_EQ(k.owner.messages, std::vector<std::u16string>{kJournalUnusable});
+    EXPECT_TRUE(k.Target() == result);
+    EXPECT_TRUE(k.disk.Bytes(journal) == damaged);
+}
+
+// The keep flag is read and kept to; bits a reader does not know are ignored: the patch applies
+// as any other and leaves no journal. Without a journal at all nothing is kept either.
+TEST(Apply, UnknownFlagsAreIgnored)
+{
+    Keeper k(kOriginal);
+    ASSERT_TRUE(k.Run(KeepingPayload(false, ~velk_extension::kFlagKeepUndo), false));
+    EXPECT_EQ(k.owner.messages, std::vector<std::u16string>{kSuccess});
+    EXPECT_EQ(k.Journal(), kNoJournal);
+    const Outcome out = Apply(KeepingPayload(false, 0xFFFFFFFFu), kOriginal);
+    EXPECT_EQ(out.messages, std::vector<std::u16string>{kSuccess});
+    EXPECT_TRUE(out.target == k.Target());
 }
 
 // A file system on which another program makes the journal's name just after recovery found it

@@ -17,6 +17,7 @@
 #include "crc/crc32.h"
 #include "file/memory_file.h"
 #include "file/velk_file.h"
+#include "format/extension_block.h"
 #include "format/summary.h"
 #include "journal/set_journal.h"
 #include "maker/payload_writer.h"
@@ -133,10 +134,11 @@ struct WalkCase {
     uint32_t streamMemory;  // 0: the engine's own limit
     std::vector<VelkRecord> records;
     bool recordsResult = false;  // the payload's extension block: the result is read back and verified
+    bool keepUndo = false;       // the block's flag: the journal is kept for undo
 
     std::vector<uint8_t> Payload() const
     {
-        const VelkResultIdentity identity{Crc(Expected()), target.size()};
+        const VelkResultIdentity identity{Crc(Expected()), target.size(), keepUndo ? velk_extension::kFlagKeepUndo : 0};
         return BuildPayload(patchedSize, checkCrc ? Crc(target) : 0, records, u"说明\r\n",
                             recordsResult ? &identity : nullptr);
     }
@@ -151,6 +153,7 @@ struct RunResult {
     std::vector<uint8_t> target;
     std::vector<uint8_t> recovered;  // the target once a later application has recovered it
     RecoveryOutcome recovery = RecoveryOutcome::kNothingPending;
+    bool kept = false;  // a journal kept for undo is left beside the target
     int liveAfter = 0;
     int filesMade = 0;
 };
@@ -185,7 +188,9 @@ RunResult RunApplication(const WalkCase& c, const std::vector<uint8_t>& payload,
     recovery.UseFileSystem(disk);
     r.recovery = recovery.RecoverTarget(targetPath.c_str());
     r.recovered = disk.Bytes(targetPath);
-    EXPECT_FALSE(disk.Has(CVELK_UndoJournal::PathFor(targetPath.c_str())));
+    // Only a journal kept for undo stays, and only beside the patched file.
+    r.kept = disk.Has(CVELK_UndoJournal::PathFor(targetPath.c_str()));
+    if (r.kept) EXPECT_TRUE(c.keepUndo && r.recovery == RecoveryOutcome::kKept && r.recovered == c.Expected());
     return r;
 }
 
@@ -208,6 +213,7 @@ std::vector<WalkCase> WalkCases()
         {"grows, stream read twice", image, 90000, true, true, 16384, grow},
         {"shrinks, no CRC", image, 3000, false, true, 0, shrink},
         {"CRC question declined", image, 3000, true, false, 0, shrink},
+        {"shrinks, kept for undo", image, 3000, true, true, 0, shrink, true, true},
     };
 }
 
@@ -299,6 +305,20 @@ TEST(FaultWalk, EveryCallOfAnApplicationFails)
     std::printf("%zu broken applications\n", runs);
 }
 
+// After the power failed: the disk comes back, and recovery runs on what is left. `message` gets
+// the message it showed, if any.
+RecoveryOutcome RestartAndRecover(CrashDisk& disk, const NativeString& target, std::u16string* message)
+{
+    EXPECT_TRUE(disk.PowerFailed());
+    disk.Restart();
+    RecordingOwner owner;
+    CVELK_IPS_IN recovery(owner);
+    recovery.UseFileSystem(disk);
+    const RecoveryOutcome outcome = recovery.RecoverTarget(target.c_str());
+    if (!owner.messages.empty()) *message = owner.messages[0];
+    return outcome;
+}
+
 // Cuts the power at every call of an application in turn, with several ways for the disk's cache
 // to have fared (kept, lost, or write by write kept, torn or lost), on the journal and the target
 // alike. When the disk comes back, recovery runs on what is left, and the target is either the
@@ -343,19 +363,23 @@ TEST(PowerLossWalk, EveryCallOfAnApplication)
                 disk.PlanPowerFailure(n, pattern.loss, pattern.seed);
                 RecordingOwner crashed(c.answerOk);
                 apply(disk, crashed);
-                ASSERT_TRUE(disk.PowerFailed());
-                disk.Restart();
-
-                RecordingOwner owner;
-                CVELK_IPS_IN recovery(owner);
-                recovery.UseFileSystem(disk);
-                const RecoveryOutcome outcome = recovery.RecoverTarget(target.c_str());
+                std::u16string message;
+                const RecoveryOutcome outcome = RestartAndRecover(disk, target, &message);
                 ASSERT_TRUE(outcome != RecoveryOutcome::kUnusable && outcome != RecoveryOutcome::kFailed)
-                    << Printable(owner.messages.empty() ? u"" : owner.messages[0]);
-                EXPECT_FALSE(disk.Has(journal));
+                    << Printable(message);
                 const std::vector<uint8_t> after = disk.Bytes(target);
                 const bool original = after == c.target, patched = after == expected;
                 ASSERT_TRUE(original || patched) << "a mixed target after recovery";
+                // A journal kept for undo is there exactly when the patched file came through.
+                EXPECT_EQ(disk.Has(journal), c.keepUndo && patched);
+                if (c.keepUndo && patched) {
+                    RecordingOwner undone;
+                    WatchedApplier undo(undone, disk, 0);
+                    EXPECT_TRUE(undo.UndoPatch(source.c_str(), target.c_str(), 0));
+                    EXPECT_TRUE(disk.Bytes(target) == c.target);
+                    EXPECT_FALSE(disk.Has(journal));
+                    continue;
+                }
                 // Run again, the application goes through without the CRC question; where the
                 // target came through patched and the payload knows its result, it says so.
                 if (!original && !c.recordsResult) continue;
@@ -554,6 +578,68 @@ TEST(PowerLossWalk, EveryCallOfASetsApplication)
     EXPECT_GT(crashes, 1000u);
     EXPECT_GT(original, 0u);
     std::printf("%zu power failures during a set, %zu put back\n", crashes, original);
+}
+
+// Cuts the power at every call of an undo (the kept journal played back onto the patched file)
+// in the same ways. Recovery then leaves the patched file with its kept journal, as before the
+// undo, or gives the original without a journal; a second undo finishes what the first began.
+TEST(PowerLossWalk, EveryCallOfAnUndo)
+{
+    const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
+    const NativeString journal = CVELK_UndoJournal::PathFor(target.c_str());
+    const WalkCase c = WalkCases().back();
+    ASSERT_TRUE(c.keepUndo);
+    const std::vector<uint8_t> payload = c.Payload(), expected = c.Expected();
+    // A disk with the patched file and its kept journal; the calls of an undo counted from there.
+    auto kept = [&](CrashDisk& disk) {
+        disk.Put(source, payload);
+        disk.Put(target, c.target);
+        RecordingOwner owner;
+        WatchedApplier applier(owner, disk, 0);
+        ASSERT_TRUE(applier.ApplyPatch(source.c_str(), target.c_str(), 0));
+        ASSERT_TRUE(disk.Has(journal));
+    };
+    auto undo = [&](CrashDisk& disk) {
+        RecordingOwner owner;
+        WatchedApplier applier(owner, disk, 0);
+        return applier.UndoPatch(source.c_str(), target.c_str(), 0);
+    };
+    CrashDisk clean;
+    kept(clean);
+    clean.PlanPowerFailure(0, LossPattern::kKeepAll, 0);
+    ASSERT_TRUE(undo(clean));
+    ASSERT_TRUE(clean.Bytes(target) == c.target);
+    const uint64_t calls = clean.Calls();
+    size_t crashes = 0, restored = 0;
+    for (uint64_t n = 1; n <= calls; ++n) {
+        for (uint32_t seed : {0u, 1u, 2u, 3u}) {
+            const LossPattern loss = seed == 0 ? LossPattern::kLoseAll : LossPattern::kRandom;
+            SCOPED_TRACE("power fails at call " + std::to_string(n) + " of " + std::to_string(calls) + ", seed " +
+                         std::to_string(seed));
+            ++crashes;
+            CrashDisk disk;
+            kept(disk);
+            disk.PlanPowerFailure(n, loss, seed);
+            undo(disk);
+            std::u16string message;
+            const RecoveryOutcome outcome = RestartAndRecover(disk, target, &message);
+            const std::vector<uint8_t> after = disk.Bytes(target);
+            if (after == c.target) {
+                ++restored;
+                EXPECT_FALSE(disk.Has(journal));
+                EXPECT_TRUE(outcome != RecoveryOutcome::kUnusable && outcome != RecoveryOutcome::kFailed);
+                continue;
+            }
+            ASSERT_TRUE(after == expected) << "a mixed target after recovery";
+            EXPECT_EQ(outcome, RecoveryOutcome::kKept);
+            EXPECT_TRUE(undo(disk));
+            EXPECT_TRUE(disk.Bytes(target) == c.target);
+            EXPECT_FALSE(disk.Has(journal));
+        }
+    }
+    EXPECT_GT(restored, 0u);
+    EXPECT_LT(restored, crashes);
+    std::printf("%zu power failures during an undo\n", crashes);
 }
 
 // One applier used twice: what the first application left in its buffers plays no part in the

@@ -18,43 +18,6 @@ namespace {
 
 using velk_io::StoreLE;
 
-// A minimal PE image: DOS header, PE signature, COFF header, a PE32+ optional header and a
-// section table, with the raw data of each section where the table says.
-std::vector<uint8_t> MakePe(std::vector<std::pair<uint32_t, uint32_t>> sections, uint32_t sizeOfHeaders,
-                            uint32_t symbolTable = 0, uint32_t symbols = 0, uint32_t stringBytes = 4,
-                            uint32_t certificate = 0, uint32_t certificateSize = 0)
-{
-    std::vector<uint8_t> image(0x400, 0);
-    image[0] = 'M', image[1] = 'Z';
-    StoreLE(&image[0x3C], 0x80, 4);
-    std::memcpy(&image[0x80], "PE\0\0", 4);
-    StoreLE(&image[0x86], sections.size(), 2);
-    StoreLE(&image[0x8C], symbolTable, 4);
-    StoreLE(&image[0x90], symbols, 4);
-    StoreLE(&image[0x94], 240, 2);  // size of the optional header
-    const size_t optional = 0x98;
-    StoreLE(&image[optional], 0x20B, 2);
-    StoreLE(&image[optional + 60], sizeOfHeaders, 4);
-    StoreLE(&image[optional + 108], 16, 4);  // data directories
-    StoreLE(&image[optional + 112 + 4 * 8], certificate, 4);
-    StoreLE(&image[optional + 112 + 4 * 8 + 4], certificateSize, 4);
-    size_t table = optional + 240;
-    uint64_t end = image.size();
-    for (auto [pointer, size] : sections) {
-        StoreLE(&image[table + 16], size, 4);
-        StoreLE(&image[table + 20], pointer, 4);
-        table += 40;
-        end = std::max<uint64_t>(end, uint64_t(pointer) + size);
-    }
-    if (symbolTable != 0) {
-        end = std::max<uint64_t>(end, symbolTable + symbols * 18ull + stringBytes);
-        image.resize(end, 0x5A);
-        StoreLE(&image[symbolTable + symbols * 18], stringBytes, 4);
-    }
-    image.resize(end, 0x5A);
-    return image;
-}
-
 struct PeCase {
     const char* name;
     std::vector<uint8_t> image;

@@ -62,6 +62,18 @@ TEST(PayloadWriter, ExtensionBlockBehindTheHeader)
                                               .bytes;
     EXPECT_EQ(file.Bytes(), expected);
 
+    // The flags go where they belong, under the block's own CRC.
+    CVELK_MemoryFile flagged(std::vector<uint8_t>{});
+    CVELK_PayloadWriter flagWriter(flagged);
+    ASSERT_TRUE(flagWriter.Begin(9, 0xCAFEF00Du) && flagWriter.ReserveExtensionBlock());
+    flagWriter.SetResultIdentity({0x01020304u, 0x123456789Aull, velk_extension::kFlagKeepUndo});
+    ASSERT_TRUE(flagWriter.Finish(u""));
+    EXPECT_EQ(flagged.Bytes(), PayloadBytes()
+                                   .Header(9, 0xCAFEF00Du, 0, 72)
+                                   .Block(0x01020304u, 0x123456789Aull, 32, false, "VELKEXT1", 1)
+                                   .End()
+                                   .bytes);
+
     // Too late once a record is written: the block must come right behind the header.
     CVELK_MemoryFile late(std::vector<uint8_t>{});
     CVELK_PayloadWriter lateWriter(late);

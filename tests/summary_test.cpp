@@ -139,6 +139,7 @@ struct BlockCase {
     const char* name;
     std::vector<uint8_t> payload;
     bool counts;
+    uint32_t flags = 0;
 };
 
 // The extension block counts only when its tag, length, place and own CRC all check out; every
@@ -159,6 +160,10 @@ TEST(DravInfo, ExtensionBlockCountsOnlyWhenItChecksOut)
         {"longer block past the data offset", header(72).Block(result, 9, 40).End().bytes, false},
         {"data offset 40: the block is record bytes", header(40).Block(result, 9).End().bytes, false},
         {"no block", header(40).End().bytes, false},
+        // Flags are read as they are: the reader acts on those it knows and leaves the others.
+        {"keep the undo journal", header(72).Block(result, 9, 32, false, "VELKEXT1", 1).End().bytes, true, 1},
+        {"flags of a later version", header(72).Block(result, 9, 32, false, "VELKEXT1", 0xF0000001u).End().bytes,
+         true, 0xF0000001u},
     };
     for (const BlockCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -172,6 +177,7 @@ TEST(DravInfo, ExtensionBlockCountsOnlyWhenItChecksOut)
         if (c.counts) {
             EXPECT_EQ(info.ResultIdentity()->resultCrc, result);
             EXPECT_EQ(info.ResultIdentity()->originalSize, 9u);
+            EXPECT_EQ(info.ResultIdentity()->flags, c.flags);
             EXPECT_EQ(info.FormatResultLine(), u"打补丁后的文件的CRC32验证: 0BADF00D");
         } else {
             EXPECT_EQ(info.FormatResultLine(), u"");

@@ -1,16 +1,41 @@
 #include "ui/cross_thread_owner_win32.h"
 
+#include "apply/messages.h"
+
 CVELKCrossThreadOwner::CVELKCrossThreadOwner(HWND dialog)
     : m_dialog(dialog),
       m_answered(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
       m_released(CreateEventW(nullptr, TRUE, TRUE, nullptr))
 {
+    InitializeCriticalSection(&m_lock);
+    // Without the timer a held-back report waits for the next one, as it always did.
+    const DWORD interval = static_cast<DWORD>(CVELKProgressPacer::kIntervalMs);
+    if (!CreateTimerQueueTimer(&m_timer, nullptr, OnTimer, this, interval, interval, WT_EXECUTEDEFAULT))
+        m_timer = nullptr;
 }
 
 CVELKCrossThreadOwner::~CVELKCrossThreadOwner()
 {
+    // Waits for a callback under way.
+    if (m_timer != nullptr) DeleteTimerQueueTimer(nullptr, m_timer, INVALID_HANDLE_VALUE);
+    DeleteCriticalSection(&m_lock);
     if (m_answered != nullptr) CloseHandle(m_answered);
     if (m_released != nullptr) CloseHandle(m_released);
+}
+
+VOID CALLBACK CVELKCrossThreadOwner::OnTimer(PVOID context, BOOLEAN)
+{
+    auto* self = static_cast<CVELKCrossThreadOwner*>(context);
+    // Held work stands still, and so does its title, while the user decides.
+    if (self->m_held.load(std::memory_order_acquire)) return;
+    EnterCriticalSection(&self->m_lock);
+    if (self->m_pacer.Due(GetTickCount64())) self->PostProgress(self->m_pacer.Latest());
+    LeaveCriticalSection(&self->m_lock);
+}
+
+void CVELKCrossThreadOwner::Notice(VelkNotice notice)
+{
+    if (notice == VelkNotice::kNoUndoJournal) Ask(velk_messages::kNoUndoJournal, false);
 }
 
 void CVELKCrossThreadOwner::ShowMessage(const char16_t* text)
@@ -29,7 +54,9 @@ bool CVELKCrossThreadOwner::AskOkCancel(const char16_t* text)
 bool CVELKCrossThreadOwner::Ask(const char16_t* text, bool question)
 {
     // The title behind the message shows where the work stands, whatever the pacing held back.
+    EnterCriticalSection(&m_lock);
     if (m_pacer.CatchUp()) PostProgress(m_pacer.Latest());
+    LeaveCriticalSection(&m_lock);
     m_request = {text, question};
     // A message that cannot reach the dialog is never answered: take it as unseen, and a
     // question as declined, which changes nothing.
@@ -41,7 +68,9 @@ bool CVELKCrossThreadOwner::Ask(const char16_t* text, bool question)
 void CVELKCrossThreadOwner::ReportProgress(VelkProgressStage stage, int64_t done, int64_t total)
 {
     const VelkShownProgress progress = ShownProgress(stage, done, total);
+    EnterCriticalSection(&m_lock);
     if (m_pacer.Note(progress, GetTickCount64())) PostProgress(progress);
+    LeaveCriticalSection(&m_lock);
 }
 
 void CVELKCrossThreadOwner::PostProgress(VelkShownProgress progress)

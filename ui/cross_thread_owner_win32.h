@@ -1,8 +1,9 @@
 // The message owner of an application that runs on the worker thread. Only the dialog's thread
 // touches windows: every message and question is handed to it by a private message and shown
 // there, owned by the dialog, while the worker waits for the answer. Progress is posted, a few
-// times per second at most. The dialog can hold the work while it asks whether to exit, and
-// then let it go on or have it stop.
+// times per second at most; a timer posts what the pacing held back once its interval has
+// passed. The dialog can hold the work while it asks whether to exit, and then let it go on or
+// have it stop.
 #pragma once
 
 #include <windows.h>
@@ -40,6 +41,8 @@ public:
     void ReportProgress(VelkProgressStage stage, int64_t done, int64_t total) override;
     // Waits while the work is held, then tells whether it is to stop.
     bool StopRequested() override;
+    // The one notice the user hears of: before anything is written, that it cannot be undone.
+    void Notice(VelkNotice notice) override;
 
     // The dialog's side. The request behind kVelkWorkerRequest, valid until it is answered.
     const Request& Pending() const { return m_request; }
@@ -52,6 +55,7 @@ public:
 private:
     bool Ask(const char16_t* text, bool question);
     void PostProgress(VelkShownProgress progress);
+    static VOID CALLBACK OnTimer(PVOID self, BOOLEAN);
 
     HWND m_dialog;
     HANDLE m_answered;  // set by Answer()
@@ -60,5 +64,8 @@ private:
     bool m_answer = false;
     std::atomic<bool> m_held{false};
     std::atomic<bool> m_stop{false};
-    CVELKProgressPacer m_pacer;  // the worker's alone
+    // The worker's and the timer's, under the lock.
+    CVELKProgressPacer m_pacer;
+    CRITICAL_SECTION m_lock;
+    HANDLE m_timer = nullptr;
 };

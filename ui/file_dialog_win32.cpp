@@ -69,7 +69,9 @@ int CVELKFileDialog_Open::Run()
 
     const int result = m_dialog->Run();
     if (result != IDOK) return result;
-    m_fileName = m_dialog->GetSelectedFileTitle();
+    // The name from the full path: the file title buffer holds only 63 units, and a longer
+    // name cut there would open, or patch, another file at the next run.
+    m_fileName = m_dialog->GetSelectedFileName();
     m_lastFolder = m_dialog->GetSelectedFolder();
     return IDOK;
 }

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <commdlg.h>
+#include <shlwapi.h>
 
 #include <memory>
 #include <string>
@@ -50,6 +51,8 @@ public:
 
     WideString GetSelectedPath() const { return ToWideString(m_file); }
     WideString GetSelectedFileTitle() const { return ToWideString(m_fileTitle); }
+    // The name of the selected file, from its full path: unlike the file title, never cut short.
+    WideString GetSelectedFileName() const { return ToWideString(PathFindFileNameW(m_file)); }
     WideString GetSelectedFolder() const { return m_folder; }
 
     // Open to the owner between construction and Run.

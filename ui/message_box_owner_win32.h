@@ -11,6 +11,7 @@ public:
 
     void ShowMessage(const char16_t* text) override;
     bool AskOkCancel(const char16_t* text) override;
+    void Notice(VelkNotice notice) override;
 
 private:
     HWND m_window;

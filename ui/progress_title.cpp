@@ -57,3 +57,11 @@ bool CVELKProgressPacer::CatchUp()
     m_shownAny = true;
     return true;
 }
+
+bool CVELKProgressPacer::Due(uint64_t nowMs)
+{
+    if (!m_shownAny || m_latest == m_shown || nowMs - m_shownAtMs < m_intervalMs) return false;
+    m_shown = m_latest;
+    m_shownAtMs = nowMs;
+    return true;
+}

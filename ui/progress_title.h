@@ -39,6 +39,10 @@ public:
     // True when the latest report has not been shown; it counts as shown from then on. Called
     // before a message appears, so that the title behind it is current whatever the interval.
     bool CatchUp();
+    // True when a report that the interval held back may be shown now, at `nowMs`: the work may
+    // report nothing more for a while (a long flush), and the title is not to lag meanwhile. It
+    // counts as shown from then on.
+    bool Due(uint64_t nowMs);
     VelkShownProgress Latest() const { return m_latest; }
 
 private:

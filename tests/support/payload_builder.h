@@ -45,10 +45,10 @@ public:
     // An extension block: `length` bytes (more than 32 adds fields of a later version), its own
     // CRC computed over the bytes before it and then, if asked, spoiled.
     PayloadBytes& Block(uint32_t resultCrc, uint64_t originalSize, uint32_t length = 32, bool spoilOwnCrc = false,
-                        const char* tag = "VELKEXT1")
+                        const char* tag = "VELKEXT1", uint32_t flags = 0)
     {
         const size_t start = bytes.size();
-        Raw(tag, 8).U32(length).U32(resultCrc).U64(originalSize).U32(0);
+        Raw(tag, 8).U32(length).U32(resultCrc).U64(originalSize).U32(flags);
         bytes.resize(start + std::max<size_t>(length, 28), 0x5A);
         const size_t crcAt = bytes.size() - 4;
         const uint32_t crc = ~velk_crc32::ExtendBytewise(0xFFFFFFFFu, &bytes[start], crcAt - start);

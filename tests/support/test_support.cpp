@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -12,6 +13,7 @@
 #include "crc/crc32.h"
 #include "file/memory_file.h"
 #include "file/relative_path.h"
+#include "file/io.h"
 #include "file/velk_file.h"
 #include "maker/set_writer.h"
 #include "format/payload_text.h"
@@ -138,4 +140,39 @@ std::vector<uint8_t> MakeSetBytes(std::vector<SetMember> members, const std::str
     }
     EXPECT_TRUE(writer.Finish(anchorIndex, description));
     return out.Bytes();
+}
+
+std::vector<uint8_t> MakePe(std::vector<std::pair<uint32_t, uint32_t>> sections, uint32_t sizeOfHeaders,
+                            uint32_t symbolTable, uint32_t symbols, uint32_t stringBytes, uint32_t certificate,
+                            uint32_t certificateSize)
+{
+    std::vector<uint8_t> image(0x400, 0);
+    image[0] = 'M', image[1] = 'Z';
+    velk_io::StoreLE(&image[0x3C], 0x80, 4);
+    std::memcpy(&image[0x80], "PE\0\0", 4);
+    velk_io::StoreLE(&image[0x86], sections.size(), 2);
+    velk_io::StoreLE(&image[0x8C], symbolTable, 4);
+    velk_io::StoreLE(&image[0x90], symbols, 4);
+    velk_io::StoreLE(&image[0x94], 240, 2);  // size of the optional header
+    const size_t optional = 0x98;
+    velk_io::StoreLE(&image[optional], 0x20B, 2);
+    velk_io::StoreLE(&image[optional + 60], sizeOfHeaders, 4);
+    velk_io::StoreLE(&image[optional + 108], 16, 4);  // data directories
+    velk_io::StoreLE(&image[optional + 112 + 4 * 8], certificate, 4);
+    velk_io::StoreLE(&image[optional + 112 + 4 * 8 + 4], certificateSize, 4);
+    size_t table = optional + 240;
+    uint64_t end = image.size();
+    for (auto [pointer, size] : sections) {
+        velk_io::StoreLE(&image[table + 16], size, 4);
+        velk_io::StoreLE(&image[table + 20], pointer, 4);
+        table += 40;
+        end = std::max<uint64_t>(end, uint64_t(pointer) + size);
+    }
+    if (symbolTable != 0) {
+        end = std::max<uint64_t>(end, symbolTable + symbols * 18ull + stringBytes);
+        image.resize(end, 0x5A);
+        velk_io::StoreLE(&image[symbolTable + symbols * 18], stringBytes, 4);
+    }
+    image.resize(end, 0x5A);
+    return image;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "apply/message_owner.h"
@@ -70,6 +71,12 @@ bool FileExists(const NativeString& path);
 
 // Deterministic pseudo-random bytes.
 std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed);
+
+// A minimal PE image: DOS header, PE signature, COFF header, a PE32+ optional header and a
+// section table, with the raw data of each section (pointer, size) where the table says.
+std::vector<uint8_t> MakePe(std::vector<std::pair<uint32_t, uint32_t>> sections, uint32_t sizeOfHeaders,
+                            uint32_t symbolTable = 0, uint32_t symbols = 0, uint32_t stringBytes = 4,
+                            uint32_t certificate = 0, uint32_t certificateSize = 0);
 
 // A u16string for gtest messages.
 std::string Printable(const std::u16string& text);

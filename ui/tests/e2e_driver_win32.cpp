@@ -20,6 +20,7 @@
 #include "apply/messages.h"
 #include "crc/crc32.h"
 #include "file/velk_file.h"
+#include "format/extension_block.h"
 #include "format/payload_locator.h"
 #include "file/memory_file.h"
 #include "maker/payload_writer.h"
@@ -597,6 +598,8 @@ public:
             {"a signed patch", &Driver::SignedPatch},
             {"already patched, shown once", &Driver::AlreadyPatched},
             {"a set of three files in a folder of Chinese name", &Driver::SetOfThreeFiles},
+            {"why not, a kept undo taken back, a long name", &Driver::WhyNotAndTakeBack},
+            {"no undo journal, said before writing", &Driver::NoUndoJournal},
             {"a long application, watched", &Driver::LongApplication},
             {"exit during the CRC check", &Driver::ExitDuringCheck},
             {"exit while writing", &Driver::ExitWhileWriting},
@@ -1187,6 +1190,79 @@ private:
             return false;
         if (!Choose(process, dialog, s, game)) return false;
         return Answer(process, s, W(velk_messages::kAlreadyPatched), IDOK);
+    }
+
+    // A patch that records its result and keeps its undo journal: a file of the wrong size is
+    // questioned with the reason above the question; a file with a name longer than the
+    // chooser's title buffer is patched, the chooser brings the whole name back, and the patch,
+    // run on its result, asks whether to restore the original and does.
+    bool WhyNotAndTakeBack()
+    {
+        Scenario s("why not, take back");
+        const std::wstring folder = Path(L"kept");
+        CreateDirectoryW(folder.c_str(), nullptr);
+        const std::wstring name = L"Legend of Zelda, The - Ocarina of Time - Master Quest (USA) (GameCube Edition).z64";
+        const std::wstring target = folder + L"\\" + name, wrong = folder + L"\\wrong size.bin";
+        const std::wstring patch = Path(L"keeping patch.exe"), journal = target + L".velk-undo";
+        const bool written = WritePatch(m_stub, patch, [&](CVELK_PayloadWriter& w) {
+            bool good = w.Begin(static_cast<int64_t>(m_patched.size()), Crc(m_original)) && w.ReserveExtensionBlock();
+            for (const VelkRecord& r : m_records)
+                good = good && w.AddRecord(r.position, r.data.data(), static_cast<uint32_t>(r.data.size()));
+            w.SetResultIdentity({Crc(m_patched), m_original.size(), velk_extension::kFlagKeepUndo});
+            return good && w.Finish(kDescription);
+        });
+        DeleteFileW(journal.c_str());  // what a run that failed half way may have kept
+        const std::vector<uint8_t> shorter(m_original.begin(), m_original.begin() + 1000);
+        if (!s.Check(written && WriteFileBytes(target, m_original) && WriteFileBytes(wrong, shorter),
+                     "patch and targets written"))
+            return false;
+        PatchProcess process;
+        HWND dialog = StartReady(process, patch, s);
+        if (dialog == nullptr || !Choose(process, dialog, s, wrong)) return false;
+        const std::wstring why = L"目标文件大小(1,000字节)与原文件(300,000字节)不同\n" + W(velk_messages::kCrcQuestion);
+        if (!Answer(process, s, why, IDCANCEL, L"why_not", dialog)) return false;
+        if (!Choose(process, dialog, s, target) || !Answer(process, s, W(velk_messages::kSuccess), IDOK)) return false;
+        if (!s.Check(ReadFileBytes(target) == m_patched, "the target holds the patched bytes") ||
+            !s.Check(GetFileAttributesW(journal.c_str()) != INVALID_FILE_ATTRIBUTES, "the undo journal is kept"))
+            return false;
+        // The chooser opens on the last pick, its whole name filled in: confirmed as it stands.
+        Press(dialog, IDC_VELK_APPLY);
+        HWND chooser = WaitForDialog(process.Id(), IsFileDialog);
+        if (!s.Check(chooser != nullptr, "the chooser opens again")) return false;
+        if (!s.Same(TextOf(FileNameField(chooser)), name, "the whole name of the last pick is filled in")) return false;
+        Press(chooser, IDOK);
+        if (!s.Check(WaitUntilGone(chooser), "the chooser closes")) return false;
+        if (!Answer(process, s, W(velk_messages::kRestoreQuestion), IDOK) ||
+            !Answer(process, s, W(velk_messages::kRestored), IDOK))
+            return false;
+        return s.Check(ReadFileBytes(target) == m_original, "the original is back") &&
+               s.Check(GetFileAttributesW(journal.c_str()) == INVALID_FILE_ATTRIBUTES, "the undo journal is gone");
+    }
+
+    // Where no journal can be written beside the target (here its name would be longer than the
+    // file system takes: 82 CJK characters are 246 bytes of UTF-8, and the journal adds 10), the
+    // user is told once, before anything is written, that this application cannot be undone.
+    bool NoUndoJournal()
+    {
+        Scenario s("no undo journal");
+        std::wstring name;
+        for (int i = 0; i < 82; ++i) name += static_cast<wchar_t>(0x6C49 + i % 7);
+        const std::wstring target = Path(L"") + name + L".bin";
+        if (!s.Check(WriteFileBytes(target, m_original), "target written")) return false;
+        PatchProcess process;
+        HWND dialog = StartReady(process, m_goodPatch, s);
+        if (dialog == nullptr || !Choose(process, dialog, s, target)) return false;
+        HWND notice = WaitForDialog(process.Id(), IsMessageBox);
+        if (!s.Check(notice != nullptr, "a message box appears") ||
+            !s.Same(ChildText(notice, kMessageBoxTextId), W(velk_messages::kNoUndoJournal), "the notice") ||
+            !s.Check(ReadFileBytes(target) == m_original, "nothing is written while the notice is shown"))
+            return false;
+        Press(notice, IDOK);
+        if (!s.Check(WaitUntilGone(notice), "the notice closes")) return false;
+        if (!Answer(process, s, W(velk_messages::kSuccess), IDOK)) return false;
+        Sleep(500);
+        return s.Check(DialogsOf(process.Id(), IsMessageBox).empty(), "told once") &&
+               s.Check(ReadFileBytes(target) == m_patched, "the target holds the patched bytes");
     }
 
     std::wstring m_stub, m_work, m_shots;

@@ -113,6 +113,22 @@ TEST_F(Chooser, NextRunOpensInTheLastConfirmedFolderWithItsName)
     EXPECT_EQ(g_seen[3].file, L"root.bin");
 }
 
+// A name longer than the file title buffer (64 units) comes back whole: the platform cuts the
+// title, never the full path, and a cut name would open, or patch, another file.
+TEST_F(Chooser, LongNameComesBackWhole)
+{
+    const wchar_t* name = L"Legend of Zelda, The - Ocarina of Time - Master Quest (USA) (GameCube Edition).z64";
+    const std::wstring path = std::wstring(L"D:\\roms\\") + name;
+    g_answers = {{TRUE, path.c_str(), name}, {FALSE, nullptr, nullptr}};
+    CVELKFileDialog_Open chooser(L"要打补丁的文件|*.*||", nullptr, StandIn);
+    ASSERT_EQ(chooser.Run(), IDOK);
+    EXPECT_EQ(Wide(chooser.GetSelectedPath()), path);
+    EXPECT_EQ(chooser.Run(), IDCANCEL);
+    ASSERT_EQ(g_seen.size(), 2u);
+    EXPECT_EQ(g_seen[1].file, name);
+    EXPECT_EQ(g_seen[1].initialDir, L"D:\\roms");
+}
+
 TEST_F(Chooser, OneRunKeepsItsSelection)
 {
     struct Case {

@@ -73,6 +73,25 @@ TEST(ProgressTitle, PacerShowsAChangedTextAtMostOncePerInterval)
     }
 }
 
+// A change the interval held back is due once the interval has passed, with no report after
+// it: the title does not stay behind while the work reports nothing (a long flush).
+TEST(ProgressTitle, HeldBackChangeIsDueOnceTheIntervalHasPassed)
+{
+    CVELKProgressPacer pacer(250);
+    EXPECT_FALSE(pacer.Due(0)) << "nothing reported yet";
+    EXPECT_TRUE(pacer.Note({kCrc, 67}, 1000));
+    EXPECT_FALSE(pacer.Due(1400)) << "nothing held back";
+    EXPECT_FALSE(pacer.Note({kRecords, 0}, 1100));
+    EXPECT_FALSE(pacer.Due(1249));
+    EXPECT_TRUE(pacer.Due(1250));
+    EXPECT_EQ(pacer.Latest(), (VelkShownProgress{kRecords, 0}));
+    EXPECT_FALSE(pacer.Due(1600)) << "shown once is enough";
+    EXPECT_FALSE(pacer.Note({kRecords, 0}, 1700)) << "already shown";
+    EXPECT_FALSE(pacer.Note({kRecords, 1}, 1300)) << "within the interval after 1250";
+    EXPECT_FALSE(pacer.Due(1499));
+    EXPECT_TRUE(pacer.Due(1500));
+}
+
 TEST(ProgressTitle, CatchUpBringsOutWhatThePacingHeldBack)
 {
     CVELKProgressPacer pacer(250);

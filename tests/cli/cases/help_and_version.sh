@@ -7,6 +7,8 @@ velkpatch apply --help
 echo "exit=$?"
 velkpatch recover --help
 echo "exit=$?"
+velkpatch undo --help
+echo "exit=$?"
 # The short forms, as --help lists them.
 velkpatch -V
 echo "exit=$?"

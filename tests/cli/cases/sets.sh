@@ -47,3 +47,7 @@ cmp target/game.bin original/game.bin && echo "game.bin untouched"
 velkpatch apply set.bin original/movies; echo "exit=$?"
 velkpatch apply set.bin target/movies/intro.pss; echo "exit=$?"
 ls -A target target/data
+# A set keeps no undo journal for a later undo.
+velkpatch create original modified -o nope.bin --keep-undo; echo "exit=$?"
+velkpatch apply set.bin target --keep-undo; echo "exit=$?"
+velkpatch undo set.bin target; echo "exit=$?"
