@@ -57,6 +57,7 @@ int64_t PeImageEnd(CVELK_xFile& file, uint32_t peOffset)
 
 // ELF: the furthest end of the file header, the program and section header tables, and every
 // segment and section that occupies file space.
+#ifndef VELK_PATCH_PROGRAM
 int64_t ElfImageEnd(CVELK_xFile& file, const uint8_t* ident)
 {
     const bool wide = ident[4] == 2;
@@ -94,6 +95,7 @@ int64_t ElfImageEnd(CVELK_xFile& file, const uint8_t* ident)
     }
     return end > static_cast<uint64_t>(INT64_MAX) ? 0 : static_cast<int64_t>(end);
 }
+#endif
 
 }  // namespace
 
@@ -106,7 +108,10 @@ int64_t FindPayloadOffset(CVELK_xFile& file)
         const int64_t end = PeImageEnd(file, static_cast<uint32_t>(velk_io::LoadLE(start + 0x3C, 4)));
         return end;
     }
+#ifndef VELK_PATCH_PROGRAM
+    // A payload behind an ELF program is velkpatch's to read; the patch program is a PE program.
     if (got >= 16 && std::memcmp(start, "\x7F" "ELF", 4) == 0) return ElfImageEnd(file, start);
+#endif
     return 0;
 }
 
