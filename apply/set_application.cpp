@@ -221,7 +221,7 @@ VelkMemberState CVELK_SetApplication::Examine(const Entry& entry, int64_t* size,
     if (ThroughLink(entry)) return VelkMemberState::kBlocked;
     // Names the set will use beside the member must be free.
     const VelkPath undo = PathBeside(m_files, member.data(), kJournalSuffix);
-    const VelkPath removed = PathBeside(m_files, member.data(), kRemovedSuffix);
+    const VelkPath removed = CVELK_SetJournal::RemovedPath(member.data());
     if (m_files.Exists(undo.data()) || m_files.Exists(removed.data())) return VelkMemberState::kBlocked;
     const VelkPathKind kind = m_files.KindOf(member.data());
     if (kind == VelkPathKind::kMissing) {
@@ -320,7 +320,8 @@ VelkOutcome CVELK_SetApplication::CheckMembers(CVELK_SetCheckListener* listener)
     }
     if (pending == 0 && mismatched == 0) return VelkOutcome::kAlreadyPatched;
     if (mismatched == 0) return VelkOutcome::kGoOn;
-    m_about = velk_messages::kSetCrcQuestion + mismatchedNames;
+    m_about = velk_messages::kSetCrcQuestion;
+    m_about += mismatchedNames;
     NameMore(mismatched);
     if (listener) return VelkOutcome::kDeclined;
     const bool ok = m_owner.AskOkCancel(m_about.c_str());
@@ -396,7 +397,7 @@ VelkOutcome CVELK_SetApplication::ApplyMembers()
         }
         // A file that goes, or that a created file takes the place of, is moved aside until the commit.
         if (entry.kind != Kind::kModify && m_files.KindOf(member.data()) == VelkPathKind::kFile) {
-            const VelkPath removed = PathBeside(m_files, member.data(), kRemovedSuffix);
+            const VelkPath removed = CVELK_SetJournal::RemovedPath(member.data());
             if (!m_files.MoveAside(member.data(), removed.data()) || !m_files.SyncFolderOf(member.data()))
                 return VelkOutcome::kWriteFailed;
         }

@@ -21,7 +21,7 @@ bool CVELK_JournalPlayer::ReadJournal(int64_t position, uint8_t* buffer, uint32_
     return read;
 }
 
-JournalVerdict CVELK_JournalPlayer::Examine()
+JournalVerdict CVELK_JournalPlayer::Examine(bool blocks)
 {
     const int64_t size = m_journal.GetSize();
     m_readFailed = size < 0;
@@ -37,7 +37,7 @@ JournalVerdict CVELK_JournalPlayer::Examine()
     case State::kKept: return JournalVerdict::kKept;
     case State::kSealed: break;
     }
-    return ExamineSealed(size);
+    return blocks ? ExamineSealed(size) : JournalVerdict::kPlayable;
 }
 
 JournalVerdict CVELK_JournalPlayer::ExamineKept()

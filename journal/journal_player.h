@@ -31,8 +31,9 @@ public:
     CVELK_JournalPlayer& operator=(const CVELK_JournalPlayer&) = delete;
 
     // Reads the whole journal and checks every checksum; of a journal kept for undo, only its
-    // header.
-    JournalVerdict Examine();
+    // header, and without `blocks` of a sealed one too (kPlayable then says no more than that
+    // its header is sound).
+    JournalVerdict Examine(bool blocks = true);
     // After Examine found a journal kept for undo: reads the rest of it. kPlayable or kDamaged.
     JournalVerdict ExamineKept();
     // After Examine found a header: whether the file with these facts (unknown: null) is the

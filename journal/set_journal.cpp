@@ -51,6 +51,15 @@ CVELK_SetJournal::~CVELK_SetJournal()
     if (m_file && !m_sealed) Abandon();
 }
 
+VelkPath CVELK_SetJournal::RemovedPath(const NativeChar* member)
+{
+    VelkPath removed;
+    for (const NativeChar* c = member; *c != 0; ++c) removed.push_back(*c);
+    for (const NativeChar* c = kRemovedSuffix; *c != 0; ++c) removed.push_back(*c);
+    removed.push_back(0);
+    return removed;
+}
+
 VelkPath CVELK_SetJournal::MemberPath(const char* path, size_t bytes) const
 {
     VelkPath member = m_root;
@@ -273,10 +282,7 @@ bool CVELK_SetJournal::PutBack(const Header& header)
     const bool read = WalkRecords(header, [&](SetRecordKind kind, const char* path, size_t bytes, bool anchor) {
         if (kind == SetRecordKind::kFolder) return true;
         const VelkPath member = MemberPath(path, bytes);
-        VelkPath removed = member;
-        removed.pop_back();
-        for (const NativeChar* c = kRemovedSuffix; *c != 0; ++c) removed.push_back(*c);
-        removed.push_back(0);
+        const VelkPath removed = RemovedPath(member.data());
         if (kind != SetRecordKind::kDelete && m_files.KindOf(member.data()) != VelkPathKind::kFile) {
             // A member that is gone can only be put back with its journal's help: none must be left.
             if (m_files.KindOf(CVELK_UndoJournal::JournalPathOf(m_files, member.data()).data()) != VelkPathKind::kMissing)
@@ -333,23 +339,34 @@ bool CVELK_SetJournal::PutBack(const Header& header)
 bool CVELK_SetJournal::CleanUp(const Header& header)
 {
     bool all = true;
+    // A path in every folder where something was removed: each folder is synced once, when all is
+    // removed, and before the set journal goes.
+    std::vector<VelkPath> touched;
+    const auto touch = [&](const VelkPath& path) {
+        VelkPath folder, other;
+        FolderAbove(path.data(), 0, &folder);
+        for (const VelkPath& seen : touched)
+            if (FolderAbove(seen.data(), 0, &other) && other == folder) return;
+        touched.push_back(path);
+    };
     const bool read = WalkRecords(header, [&](SetRecordKind kind, const char* path, size_t bytes, bool) {
         if (kind == SetRecordKind::kFolder) return true;
         const VelkPath member = MemberPath(path, bytes);
         if (kind != SetRecordKind::kDelete) {
             CVELK_UndoJournal journal(m_files, member.data());
             journal.JoinSet(header.nonce);
-            if (!journal.ReleaseMember()) all = false;
+            if (!journal.ReleaseMember(false)) all = false;
+            touch(member);
         }
         if (kind != SetRecordKind::kModify) {
-            VelkPath removed = member;
-            removed.pop_back();
-            for (const NativeChar* c = kRemovedSuffix; *c != 0; ++c) removed.push_back(*c);
-            removed.push_back(0);
-            if (m_files.KindOf(removed.data()) == VelkPathKind::kFile && !m_files.Remove(removed.data())) all = false;
-            m_files.SyncFolderOf(removed.data());
+            const VelkPath removed = RemovedPath(member.data());
+            if (m_files.KindOf(removed.data()) == VelkPathKind::kFile) {
+                if (!m_files.Remove(removed.data())) all = false;
+                touch(member);
+            }
         }
         return true;
     });
+    for (const VelkPath& path : touched) all = m_files.SyncFolderOf(path.data()) && all;
     return read && all;
 }

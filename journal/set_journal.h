@@ -66,6 +66,9 @@ public:
     const NativeChar* Path() const { return m_path.data(); }
     // The path of a member: the root, then the member's path with the platform's separators.
     VelkPath MemberPath(const char* path, size_t bytes) const;
+    // Where a member that goes, or that a created file takes the place of, waits for the commit:
+    // beside its own name (a member is never a link).
+    static VelkPath RemovedPath(const NativeChar* member);
 
     // Undoes or completes what an interrupted application of a set left, the anchor held open.
     SetRecovery Recover(CVELK_xFile& anchor);

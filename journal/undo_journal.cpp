@@ -106,26 +106,24 @@ bool IsTrustedJournal(CVELK_FileSystem& files, CVELK_xFile& journalFile, CVELK_x
     return files.OwnerSpeaksForAll(journal.owner);
 }
 
-bool CVELK_UndoJournal::ReleaseMember()
+bool CVELK_UndoJournal::ReleaseMember(bool syncFolder)
 {
     if (m_setNonce == 0) return false;
     // Only a name known to be free lets the set forget this member: a failed look is no answer.
     m_file = m_files.OpenExistingRegular(m_path.data());
     if (!m_file) return m_files.KindOf(m_path.data()) == VelkPathKind::kMissing;
+    // Its header says whose it is; a sealed one, damaged or not, goes with its set.
     CVELK_JournalPlayer player(*m_file);
-    const JournalVerdict verdict = player.Examine();
-    if (player.ReadFailed() && verdict != JournalVerdict::kDamaged) {
-        m_file.reset();
-        return false;
-    }
+    const JournalVerdict verdict = player.Examine(false);
     const bool member = verdict != JournalVerdict::kUnusable && verdict != JournalVerdict::kUnwritten &&
                         player.Header().setNonce == m_setNonce;
+    m_file.reset();
+    if (player.ReadFailed()) return false;
     // Something else at the name is not the set's to remove.
-    if (!member) {
-        m_file.reset();
-        return true;
-    }
-    return RemoveFile();
+    if (!member) return true;
+    if (!m_files.Remove(m_path.data())) return false;
+    if (syncFolder) m_files.SyncFolderOf(m_path.data());
+    return true;
 }
 
 JournalStatus CVELK_UndoJournal::Begin(CVELK_xFile& target, int64_t oldSize, int64_t patchedSize, int64_t largestSize,

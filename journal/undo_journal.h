@@ -147,8 +147,9 @@ public:
     // in, and Recover plays back only that set's member journals (and no longer refuses them).
     void JoinSet(uint64_t setNonce) { m_setNonce = setNonce; }
     // The set is complete: removes the journal if it is one of that set's members. False only when
-    // such a journal is there and could not be removed.
-    bool ReleaseMember();
+    // such a journal is there and could not be removed, or what is there could not be read. The
+    // caller that removes many syncs their folders itself (`syncFolder` false).
+    bool ReleaseMember(bool syncFolder = true);
 
     // Starts a new journal for an application that finds the target `oldSize` bytes long, sets it
     // to `patchedSize` and whose records reach as far as `largestSize`. kJournalFailed when none
