@@ -151,7 +151,8 @@ VelkOutcome CVELK_ApplicationSteps::CheckRecords()
     if (!m_source.Seek(m_header.streamStart)) return VelkOutcome::kSourceSeekFailed;
     const int64_t span = m_header.streamSpan;
     const uint32_t limit = m_settings.streamMemoryBytes;
-    m_checked.reset(new CVELK_ReadAhead(m_source, span < limit ? static_cast<uint32_t>(span) + 1 : limit));
+    m_checked.reset(new CVELK_ReadAhead(m_source, span < limit ? static_cast<uint32_t>(span) + 1 : limit,
+                                        m_header.streamStart));
     const VelkOutcome outcome =
         WalkRecords(*m_checked, m_work, false, nullptr, 0, [this](uint64_t position, uint32_t length) {
             if (static_cast<int64_t>(position) < 0) return VelkOutcome::kTargetSeekFailed;
@@ -168,7 +169,7 @@ CVELK_ReadAhead* CVELK_ApplicationSteps::Restart()
 {
     if (m_checked->Rewind()) return m_checked.get();
     if (!m_source.Seek(m_header.streamStart)) return nullptr;
-    m_again.reset(new CVELK_ReadAhead(m_source));
+    m_again.reset(new CVELK_ReadAhead(m_source, CVELK_ReadAhead::kDefaultCapacity, m_header.streamStart));
     return m_again.get();
 }
 

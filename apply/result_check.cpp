@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <new>
 
 #include "apply/target_writer.h"
-#include "crc/chunked_crc.h"
 #include "crc/crc32.h"
 #include "crc/crc32_combine.h"
 #include "file/io.h"
@@ -80,11 +78,7 @@ bool CVELK_ResultCheck::ReadBefore(CVELK_xFile& target)
     }
     m_wholeFile = cost >= m_kept;
     if (m_wholeFile) return true;
-    if (!m_buffer) {
-        m_buffer.reset(new (std::nothrow) uint8_t[kBufferBytes]);
-        if (!m_buffer) return false;
-        m_bufferBytes = kBufferBytes;
-    }
+    if (!m_buffer && !m_buffer.AllocateInPhase(kBufferBytes)) return false;
     m_keptCrc = m_originalCrc;
     if (m_originalSize > m_kept) {
         uint32_t tailCrc = 0;
@@ -126,9 +120,10 @@ bool CVELK_ResultCheck::RangeRegister(CVELK_xFile& target, const Range& range, u
     static const velk_crc32::ExtendFunction extend = velk_crc32::BestExtend();
     const int64_t to = std::min(range.to, m_kept);
     for (int64_t from = range.from; from < to;) {
-        const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(to - from, m_bufferBytes));
-        if (velk_io::ReadFullyAt(target, from, m_buffer.get(), n) != n) return false;
-        state = extend(state, m_buffer.get(), n);
+        const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(to - from, kBufferBytes));
+        uint8_t* const data = m_buffer.InPhase(from);
+        if (velk_io::ReadFullyAt(target, from, data, n) != n) return false;
+        state = extend(state, data, n);
         from += n;
     }
     m_bytesRead += to - range.from;
@@ -145,22 +140,4 @@ bool CVELK_ResultCheck::StretchCrc(CVELK_xFile& target, int64_t from, int64_t to
     }
     if (to > from) m_bytesRead += to - from;
     return true;
-}
-
-StretchCrcVerdict StretchCrc(CVELK_xFile& file, int64_t from, int64_t to, CVELK_Pacer* pacer, uint32_t* crc)
-{
-    *crc = 0;
-    if (from >= to) return StretchCrcVerdict::kComputed;
-    if (!file.Seek(from)) return StretchCrcVerdict::kReadFailed;
-    CVELK_ChunkedCrc chunked(to - from);
-    if (!chunked.HasBuffer()) return StretchCrcVerdict::kReadFailed;
-    while (!chunked.Done()) {
-        if (pacer && pacer->StopRequested()) return StretchCrcVerdict::kStopped;
-        const bool read =
-            chunked.Next([&file](uint8_t* buffer, uint32_t n) { return velk_io::ReadFully(file, buffer, n) == n; });
-        if (!read) return StretchCrcVerdict::kReadFailed;
-        if (pacer) pacer->Progress(chunked.BytesDone(), to - from);
-    }
-    *crc = chunked.Crc();
-    return StretchCrcVerdict::kComputed;
 }

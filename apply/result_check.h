@@ -14,17 +14,12 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
+#include "file/io_buffer.h"
 #include "file/pacer.h"
+#include "file/stretch_reader.h"
 #include "file/velk_xfile.h"
-
-enum class StretchCrcVerdict { kComputed, kReadFailed, kStopped };
-
-// The CRC-32 of the file's bytes [from, to), read chunk by chunk; before each chunk `pacer` (when
-// there is one) is asked whether to stop, and after each it is told the progress.
-StretchCrcVerdict StretchCrc(CVELK_xFile& file, int64_t from, int64_t to, CVELK_Pacer* pacer, uint32_t* crc);
 
 class CVELK_ResultCheck {
 public:
@@ -81,8 +76,7 @@ private:
     // The plain register of each range's old bytes: 4 bytes per range, at most kMaxRanges.
     std::vector<uint32_t> m_oldRegisters;
     bool m_wholeFile = false;
-    std::unique_ptr<uint8_t[]> m_buffer;
-    uint32_t m_bufferBytes = 0;
+    CVELK_IoBuffer m_buffer;
     int64_t m_bytesRead = 0;
     CVELK_Pacer* m_pacer = nullptr;
     bool m_stopped = false;

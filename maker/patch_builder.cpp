@@ -6,6 +6,7 @@
 
 #include "crc/crc32.h"
 #include "file/io.h"
+#include "file/io_buffer.h"
 #include "format/payload_format.h"
 
 namespace {
@@ -19,6 +20,8 @@ constexpr uint32_t kMergeGap = velk_format::kRelativeRecordOverhead;
 // started in the previous block can still be copied from the modified buffer.
 constexpr uint32_t kGuardBytes = 8;
 static_assert(kGuardBytes >= kMergeGap - 1, "the guard must hold the longest merged gap");
+
+constexpr uint32_t kPage = CVELK_IoBuffer::kPageBytes;
 
 // Equal stretches are skipped a stride at a time; memcmp on a few KiB is vectorised by libc.
 constexpr size_t kSkipStride = 4096;
@@ -118,7 +121,8 @@ private:
 };
 
 CVELK_PatchBuilder::CVELK_PatchBuilder(CVELK_xFile& original, CVELK_xFile& modified, uint32_t blockBytes)
-    : m_original(original), m_modified(modified), m_blockBytes(std::max<uint32_t>(blockBytes, 4096))
+    : m_original(original), m_modified(modified),
+      m_blockBytes((std::min(std::max<uint32_t>(blockBytes, kPage), 1u << 30) + kPage - 1) & ~(kPage - 1))
 {
 }
 
@@ -158,12 +162,14 @@ VelkBuildStatus CVELK_PatchBuilder::Build(CVELK_xFile& output)
     if (originalSize < 0 || !m_original.Seek(0)) return VelkBuildStatus::kOriginalReadFailed;
     if (modifiedSize < 0 || !m_modified.Seek(0)) return VelkBuildStatus::kModifiedReadFailed;
 
-    std::unique_ptr<uint8_t[]> originalBlock(new (std::nothrow) uint8_t[m_blockBytes]);
-    std::unique_ptr<uint8_t[]> modifiedBlock(new (std::nothrow) uint8_t[kGuardBytes + m_blockBytes]);
+    // The modified block's guard lies at the end of a page of its own in front of it.
+    CVELK_IoBuffer originalBlock, modifiedBlock;
     std::unique_ptr<uint8_t[]> recordData(new (std::nothrow) uint8_t[kMaxRecordData]);
-    if (!originalBlock || !modifiedBlock || !recordData) return VelkBuildStatus::kNoMemory;
-    uint8_t* const modifiedData = modifiedBlock.get() + kGuardBytes;
-    std::memset(modifiedBlock.get(), 0, kGuardBytes);
+    if (!originalBlock.AllocateInPhase(m_blockBytes) || !modifiedBlock.Allocate(kPage + m_blockBytes) || !recordData)
+        return VelkBuildStatus::kNoMemory;
+    uint8_t* const modifiedData = modifiedBlock.Data() + kPage;
+    uint8_t* const guard = modifiedData - kGuardBytes;
+    std::memset(guard, 0, kGuardBytes);
 
     CVELK_PayloadWriter writer(output);
     if (!writer.Begin(modifiedSize, 0) || !writer.ReserveExtensionBlock())
@@ -187,15 +193,16 @@ VelkBuildStatus CVELK_PatchBuilder::Build(CVELK_xFile& output)
         identity.resultCrc = modifiedCrc.Update(modifiedData, length);
         const uint32_t fromOriginal =
             position < common ? static_cast<uint32_t>(std::min<uint64_t>(length, common - position)) : 0;
-        if (fromOriginal > 0 && velk_io::ReadFully(m_original, originalBlock.get(), fromOriginal) != fromOriginal)
+        uint8_t* const originalData = originalBlock.Data();
+        if (fromOriginal > 0 && velk_io::ReadFully(m_original, originalData, fromOriginal) != fromOriginal)
             return VelkBuildStatus::kOriginalReadFailed;
-        if (fromOriginal < length) std::memset(originalBlock.get() + fromOriginal, 0, length - fromOriginal);
-        if (m_checkCrc && fromOriginal > 0) originalCrc = crc.Update(originalBlock.get(), fromOriginal);
+        if (fromOriginal < length) std::memset(originalData + fromOriginal, 0, length - fromOriginal);
+        if (m_checkCrc && fromOriginal > 0) originalCrc = crc.Update(originalData, fromOriginal);
 
-        if (!CompareBlock(position, originalBlock.get(), modifiedData, length, planner))
+        if (!CompareBlock(position, originalData, modifiedData, length, planner))
             return VelkBuildStatus::kOutputWriteFailed;
         // Every block but the last is at least kGuardBytes long.
-        if (length >= kGuardBytes) std::memcpy(modifiedBlock.get(), modifiedData + length - kGuardBytes, kGuardBytes);
+        if (length >= kGuardBytes) std::memcpy(guard, modifiedData + length - kGuardBytes, kGuardBytes);
         position += length;
     }
     if (!planner.Close()) return VelkBuildStatus::kOutputWriteFailed;
@@ -206,9 +213,10 @@ VelkBuildStatus CVELK_PatchBuilder::Build(CVELK_xFile& output)
             if (!ReportProgress(static_cast<int64_t>(at), total)) return VelkBuildStatus::kCancelled;
             const uint32_t length =
                 static_cast<uint32_t>(std::min<uint64_t>(m_blockBytes, static_cast<uint64_t>(originalSize) - at));
-            if (velk_io::ReadFully(m_original, originalBlock.get(), length) != length)
+            uint8_t* const originalData = originalBlock.InPhase(static_cast<int64_t>(at));
+            if (velk_io::ReadFully(m_original, originalData, length) != length)
                 return VelkBuildStatus::kOriginalReadFailed;
-            originalCrc = crc.Update(originalBlock.get(), length);
+            originalCrc = crc.Update(originalData, length);
             at += length;
         }
     }

@@ -40,7 +40,8 @@ class CVELK_PatchBuilder {
 public:
     static constexpr uint32_t kDefaultBlockBytes = 2u << 20;
 
-    // `blockBytes` is how much of each input is read per step (at least 4 KiB).
+    // `blockBytes` is how much of each input is read per step (at least 4 KiB, in whole pages so
+    // that every read lands in phase with the file: io_buffer.h).
     CVELK_PatchBuilder(CVELK_xFile& original, CVELK_xFile& modified,
                        uint32_t blockBytes = kDefaultBlockBytes);
     ~CVELK_PatchBuilder();

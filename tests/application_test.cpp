@@ -10,9 +10,9 @@
 
 #include "apply/application.h"
 #include "apply/messages.h"
-#include "crc/chunked_crc.h"
 #include "crc/crc32.h"
 #include "file/memory_file.h"
+#include "file/stretch_reader.h"
 #include "file/velk_file.h"
 #include "journal/journal_format.h"
 #include "maker/payload_writer.h"
@@ -205,7 +205,7 @@ TEST(Apply, CrcCheck)
 // answered OK: it is not a file that failed the check. The first read fails, or one halfway.
 TEST(Apply, UnreadableTargetIsReportedNotQuestioned)
 {
-    const std::vector<uint8_t> image = PatternBytes(2 * CVELK_ChunkedCrc::kChunkBytes + 5, 6);
+    const std::vector<uint8_t> image = PatternBytes(2 * CVELK_StretchReader::kChunkBytes + 5, 6);
     const std::vector<uint8_t> payload = PayloadBytes().Header(70, Crc(image)).Relative(2, {7}).End().bytes;
     for (uint64_t failingRead : {1, 2}) {
         for (bool answerOk : {false, true}) {
@@ -227,7 +227,7 @@ TEST(Apply, UnreadableTargetIsReportedNotQuestioned)
 // stop there ends the application with nothing changed, no question and no message.
 TEST(Apply, CrcCheckReportsProgressAndStops)
 {
-    const std::vector<uint8_t> image = PatternBytes(2 * CVELK_ChunkedCrc::kChunkBytes + 5, 7);
+    const std::vector<uint8_t> image = PatternBytes(2 * CVELK_StretchReader::kChunkBytes + 5, 7);
     const int64_t size = static_cast<int64_t>(image.size());
     const std::vector<uint8_t> payload = PayloadBytes().Header(70, Crc(image) ^ 1).Relative(2, {7}).End().bytes;
     for (int stopAfter : {-1, 0, 2}) {
@@ -248,7 +248,7 @@ TEST(Apply, CrcCheckReportsProgressAndStops)
             EXPECT_EQ(p.total, size);
             done.push_back(p.done);
         }
-        const int64_t chunk = CVELK_ChunkedCrc::kChunkBytes;
+        const int64_t chunk = CVELK_StretchReader::kChunkBytes;
         const std::vector<int64_t> all = {0, chunk, 2 * chunk, size};
         const size_t reports = stopAfter < 0 ? all.size() : static_cast<size_t>(stopAfter) + 1;
         EXPECT_EQ(done, std::vector<int64_t>(all.begin(), all.begin() + reports));
