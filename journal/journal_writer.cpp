@@ -139,12 +139,12 @@ bool CVELK_JournalWriter::CloseBlock()
     return true;
 }
 
-// The samples are read now, while the target is as it was. The trailer goes to the disk only
-// after the blocks it vouches for, and the header's "sealed" only after the trailer.
+// The samples are read now, while the target is as it was. The blocks and the trailer that
+// vouches for them are made durable together: until the header says "sealed", which is written
+// only after that flush, a journal cut short anywhere in them is one being written, and removed.
 JournalStatus CVELK_JournalWriter::MarkComplete()
 {
     if (!m_samples.Choose(m_target, &m_trailer)) return JournalStatus::kTargetReadFailed;
-    if (!m_journal.Flush()) return JournalStatus::kJournalFailed;
     uint8_t trailer[kTrailerBytes];
     EncodeTrailer(m_trailer, trailer);
     if (!velk_io::WriteFully(m_journal, trailer, kTrailerBytes) || !m_journal.Flush()) return JournalStatus::kJournalFailed;
