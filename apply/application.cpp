@@ -78,9 +78,9 @@ bool CVELK_IPS_IN::Apply(CVELK_xFile& source, CVELK_xFile& target, int64_t paylo
     using Step = VelkOutcome (CVELK_ApplicationSteps::*)();
     static const Step kSteps[] = {
         &CVELK_ApplicationSteps::Recover,        &CVELK_ApplicationSteps::Prepare,
-        &CVELK_ApplicationSteps::ReadBefore,     &CVELK_ApplicationSteps::SaveUndo,
-        &CVELK_ApplicationSteps::ReserveSpace,   &CVELK_ApplicationSteps::ResizeAndWrite,
-        &CVELK_ApplicationSteps::VerifyResult,   &CVELK_ApplicationSteps::FlushAndCommit,
+        &CVELK_ApplicationSteps::SaveUndo,       &CVELK_ApplicationSteps::ReserveSpace,
+        &CVELK_ApplicationSteps::ResizeAndWrite, &CVELK_ApplicationSteps::VerifyResult,
+        &CVELK_ApplicationSteps::FlushAndCommit,
     };
     CVELK_ApplicationSteps steps(m_owner, m_settings, source, target, payloadOffset, journal, m_work);
     VelkOutcome outcome = VelkOutcome::kGoOn;

@@ -64,13 +64,25 @@ VelkOutcome CVELK_ApplicationSteps::Recover()
 VelkOutcome CVELK_ApplicationSteps::Prepare()
 {
     VelkOutcome outcome = ReadHeader();
+    if (outcome != VelkOutcome::kGoOn) return outcome;
+    m_oldSize = m_target.GetSize();
     // A block is judged against the data offset, so with one the data offset is checked before
     // the CRC step; without one the CRC question comes first, as it always has.
-    if (outcome == VelkOutcome::kGoOn && m_header.hasIdentity) outcome = CheckDataOffset();
-    if (outcome == VelkOutcome::kGoOn) outcome = CheckTarget();
-    if (outcome == VelkOutcome::kGoOn && !m_header.hasIdentity) outcome = CheckDataOffset();
-    if (outcome == VelkOutcome::kGoOn) outcome = CheckRecords();
-    return outcome;
+    if (!m_header.hasIdentity) {
+        outcome = CheckTarget();
+        if (outcome == VelkOutcome::kGoOn) outcome = CheckDataOffset();
+        return outcome == VelkOutcome::kGoOn ? CheckRecords() : outcome;
+    }
+    outcome = CheckDataOffset();
+    if (outcome != VelkOutcome::kGoOn) return outcome;
+    // With a block, the records are gone through before the CRC step, so that the result check
+    // knows their ranges and takes their old bytes from the CRC step's own read of the target. A
+    // damaged stream is still reported in its turn, after the CRC step.
+    if (m_header.targetCrc != 0 && m_header.patchedSize >= 0 && m_oldSize >= 0)
+        m_result.reset(new CVELK_ResultCheck(m_oldSize, m_header.patchedSize, m_settings.resultRangeCost));
+    const VelkOutcome records = CheckRecords();
+    outcome = CheckTarget();
+    return outcome == VelkOutcome::kGoOn ? records : outcome;
 }
 
 VelkOutcome CVELK_ApplicationSteps::ReadHeader()
@@ -117,7 +129,6 @@ VelkOutcome CVELK_ApplicationSteps::CheckDataOffset()
 // The CRC step: the CRC question, or "already patched", or a result to verify.
 VelkOutcome CVELK_ApplicationSteps::CheckTarget()
 {
-    m_oldSize = m_target.GetSize();
     // The target's CRC-32 is computed once: for the recorded CRC, or, where none is recorded,
     // only when the size already says it may be the patched file.
     const bool mayBePatched = m_header.hasIdentity && m_oldSize == m_header.patchedSize;
@@ -126,20 +137,19 @@ VelkOutcome CVELK_ApplicationSteps::CheckTarget()
     // Nothing has changed yet: a stop is honoured between any two chunks.
     m_pacer.Begin(VelkProgressStage::kCrc, true);
     m_pacer.Progress(0, m_oldSize);
-    const VelkOutcome read = OutcomeOf(StretchCrc(m_target, 0, m_oldSize, &m_pacer, &m_targetCrc));
+    const VelkOutcome read = OutcomeOf(StretchCrc(m_target, 0, m_oldSize, &m_pacer, &m_targetCrc, m_result.get()));
     if (read != VelkOutcome::kGoOn) return read;
     m_targetCrcKnown = true;
     // Also where the original and the result are one file: nothing would change.
     if (mayBePatched && m_targetCrc == m_header.identity.resultCrc) return VelkOutcome::kAlreadyPatched;
     if (m_header.targetCrc == 0) return VelkOutcome::kGoOn;
-    if (m_targetCrc != m_header.targetCrc)
-        return m_owner.AskOkCancel(velk_messages::kCrcQuestion) ? VelkOutcome::kGoOn : VelkOutcome::kDeclined;
     // The target is the original the publisher patched: the result must be the file they made.
     // Where the user chose to go on with another file, or no CRC is recorded, it is not checked.
-    if (m_header.hasIdentity && m_header.patchedSize >= 0) {
-        m_result.reset(new CVELK_ResultCheck(m_targetCrc, m_oldSize, m_header.patchedSize, m_settings.resultRangeCost));
-        m_result->Pace(&m_pacer);
+    if (m_targetCrc != m_header.targetCrc) {
+        m_result.reset();
+        return m_owner.AskOkCancel(velk_messages::kCrcQuestion) ? VelkOutcome::kGoOn : VelkOutcome::kDeclined;
     }
+    if (m_result) m_result->Pace(&m_pacer);
     return VelkOutcome::kGoOn;
 }
 
@@ -171,15 +181,6 @@ CVELK_ReadAhead* CVELK_ApplicationSteps::Restart()
     if (!m_source.Seek(m_header.streamStart)) return nullptr;
     m_again.reset(new CVELK_ReadAhead(m_source, CVELK_ReadAhead::kDefaultCapacity, m_header.streamStart));
     return m_again.get();
-}
-
-// The result's check reads what the records will overwrite before anything changes.
-VelkOutcome CVELK_ApplicationSteps::ReadBefore()
-{
-    if (!m_result) return VelkOutcome::kGoOn;
-    m_pacer.Begin(VelkProgressStage::kCrc, true);
-    if (m_result->ReadBefore(m_target)) return VelkOutcome::kGoOn;
-    return m_result->Stopped() ? VelkOutcome::kStopped : VelkOutcome::kTargetReadFailed;
 }
 
 // What the records overwrite is saved before anything changes. (A negative size fails at the

@@ -85,7 +85,7 @@ uint8_t* CVELK_StretchReader::ChunkData(uint64_t index) const
 }
 
 StretchCrcVerdict StretchCrc(CVELK_xFile& file, int64_t from, int64_t to, CVELK_Pacer* pacer, uint32_t* crc,
-                             uint32_t chunkBytes)
+                             CVELK_StretchObserver* observer, uint32_t chunkBytes)
 {
     *crc = 0;
     if (from >= to) return StretchCrcVerdict::kComputed;
@@ -98,6 +98,7 @@ StretchCrcVerdict StretchCrc(CVELK_xFile& file, int64_t from, int64_t to, CVELK_
         uint32_t count = 0;
         const uint8_t* data = reader.Next(&count);
         if (data == nullptr) return StretchCrcVerdict::kReadFailed;
+        if (observer) observer->Chunk(from + done, data, count, value);
         value = sum.Update(data, count);
         done += count;
         if (pacer) pacer->Progress(done, total);

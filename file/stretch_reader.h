@@ -61,8 +61,18 @@ private:
 
 enum class StretchCrcVerdict { kComputed, kReadFailed, kStopped };
 
+// Sees the chunks of a StretchCrc go by, for whatever else is to be learnt from the same bytes.
+class CVELK_StretchObserver {
+public:
+    virtual ~CVELK_StretchObserver() {}
+    // `count` bytes of the file from `position` on; `crcBefore` is the CRC-32 of the stretch's
+    // bytes before them.
+    virtual void Chunk(int64_t position, const uint8_t* data, uint32_t count, uint32_t crcBefore) = 0;
+};
+
 // The CRC-32 of the file's bytes [from, to), read through a CVELK_StretchReader; before each
 // chunk `pacer` (when there is one) is asked whether to stop, and after each it is told the
-// progress.
+// progress. `observer` (when there is one) is shown each chunk.
 StretchCrcVerdict StretchCrc(CVELK_xFile& file, int64_t from, int64_t to, CVELK_Pacer* pacer, uint32_t* crc,
+                             CVELK_StretchObserver* observer = nullptr,
                              uint32_t chunkBytes = CVELK_StretchReader::kChunkBytes);
