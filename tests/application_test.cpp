@@ -383,6 +383,8 @@ TEST(Apply, PayloadsThatRecordTheirResult)
 {
     const std::vector<uint8_t> result = Patched(kOriginal), other = PatternBytes(5000, 22);
     const uint32_t originalCrc = Crc(kOriginal), resultCrc = Crc(result);
+    const std::vector<uint8_t> damagedStream =
+        PayloadBytes().Header(6000, originalCrc, 0, 72).Block(resultCrc, 5000).Relative(100, {0xA1}).U8(1).bytes;
     const ResultCase cases[] = {
         {"the original: result verified", ResultPayload(originalCrc, resultCrc), kOriginal, false, {kSuccess}, 0, result},
         {"already patched", ResultPayload(originalCrc, resultCrc), result, false, {kAlreadyPatched}, 0, result},
@@ -410,6 +412,13 @@ TEST(Apply, PayloadsThatRecordTheirResult)
         // With a block the data offset is checked before the CRC step.
         {"block: damaged (4) before the question", PayloadBytes().Header(6000, originalCrc, 0, 72).Block(resultCrc, 5000).bytes,
          other, false, {kDamaged4}, 0, other},
+        // With a block the records are gone through before the CRC step, but a damaged stream is
+        // reported in its turn: after the question, and not at all where the file is already
+        // patched or the question is declined.
+        {"block, damaged stream: the original", damagedStream, kOriginal, false, {kDamaged6_1}, 0, kOriginal},
+        {"block, damaged stream: another file accepted", damagedStream, other, true, {kDamaged6_1}, 1, other},
+        {"block, damaged stream: another file declined", damagedStream, other, false, {}, 1, other},
+        {"block, damaged stream: already patched", damagedStream, result, false, {kAlreadyPatched}, 0, result},
     };
     const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
     for (const ResultCase& c : cases) {
