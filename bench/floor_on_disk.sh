@@ -8,6 +8,7 @@
 #   create  the real-data pair                                 velkpatch create | reading both once
 # Before every apply the target is copied afresh and the disk synced (untimed); every input is in
 # the page cache. Prints one Markdown table: medians over all runs, their range, and the ratio.
+# VELKPATCH names another velkpatch to time in place of BUILD_DIR's (an older build, say).
 #   bench/floor_on_disk.sh BUILD_DIR [FOLDER] [ROUNDS] [CASES]
 set -euo pipefail
 build=$(cd "${1:?usage: bench/floor_on_disk.sh BUILD_DIR [FOLDER] [ROUNDS] [CASES]}" && pwd)
@@ -16,7 +17,7 @@ rounds=${3:-5}
 cases=${4:-iso dense crc create}
 here=$(cd "$(dirname "$0")" && pwd)
 command -v hyperfine > /dev/null || { echo "hyperfine is missing (scripts/install-deps.sh installs it)" >&2; exit 1; }
-velk="$build/bin/velkpatch"
+velk=${VELKPATCH:-$build/bin/velkpatch}
 floor="$build/bench/velk_bench_floor"
 
 # The inputs stay between runs of the script: the real-data pair takes a while to make.

@@ -12,7 +12,7 @@ constexpr uint32_t kSmallestChunk = 64u << 10;
 
 CVELK_StretchReader::CVELK_StretchReader(CVELK_xFile& file, int64_t from, int64_t to, uint32_t chunkBytes)
     : m_file(file), m_from(from), m_length(to > from ? to - from : 0), m_chunk(chunkBytes > 0 ? chunkBytes : 1),
-      m_chunks(0), m_free(kSlots), m_filled(0)
+      m_chunks(0), m_free(1), m_filled(0)
 {
     if (m_length == 0) return;
     if (m_length < m_chunk) m_chunk = static_cast<uint32_t>(m_length);
@@ -26,13 +26,19 @@ CVELK_StretchReader::CVELK_StretchReader(CVELK_xFile& file, int64_t from, int64_
     // each chunk is read when it is asked for.
     if (m_chunks > 1 && m_buffers[1].AllocateInPhase(m_chunk) && m_free.IsValid() && m_filled.IsValid())
         m_threaded = m_thread.Start(ReaderMain, this);
+    if (!m_threaded) return;
+    // The second slot's pages are made while the first chunk is read: the first touch of a page
+    // costs a fault, which would otherwise fall on the reading thread. Then it may be filled.
+    CVELK_IoBuffer& second = m_buffers[1];
+    for (size_t page = 0; page < second.Size(); page += CVELK_IoBuffer::kPageBytes) second.Data()[page] = 0;
+    m_free.Post();
 }
 
 CVELK_StretchReader::~CVELK_StretchReader()
 {
     if (!m_threaded) return;
     m_quit = true;
-    for (uint32_t i = 0; i < kSlots; ++i) m_free.Post();
+    for (uint32_t i = 0; i < kSlots; ++i) m_free.Post();  // whatever it waits for
     m_thread.Join();
 }
 
