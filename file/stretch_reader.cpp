@@ -10,7 +10,8 @@ constexpr uint32_t kSmallestChunk = 64u << 10;
 
 }  // namespace
 
-CVELK_StretchReader::CVELK_StretchReader(CVELK_xFile& file, int64_t from, int64_t to, uint32_t chunkBytes)
+CVELK_StretchReader::CVELK_StretchReader(CVELK_xFile& file, int64_t from, int64_t to, uint32_t chunkBytes,
+                                         bool ahead)
     : m_file(file), m_from(from), m_length(to > from ? to - from : 0), m_chunk(chunkBytes > 0 ? chunkBytes : 1),
       m_chunks(0), m_free(1), m_filled(0)
 {
@@ -24,7 +25,7 @@ CVELK_StretchReader::CVELK_StretchReader(CVELK_xFile& file, int64_t from, int64_
     }
     // A second chunk to read into while the first is worked on; without it, or without a thread,
     // each chunk is read when it is asked for.
-    if (m_chunks > 1 && m_buffers[1].AllocateInPhase(m_chunk) && m_free.IsValid() && m_filled.IsValid())
+    if (ahead && m_chunks > 1 && m_buffers[1].AllocateInPhase(m_chunk) && m_free.IsValid() && m_filled.IsValid())
         m_threaded = m_thread.Start(ReaderMain, this);
     if (!m_threaded) return;
     // The second slot's pages are made while the first chunk is read: the first touch of a page

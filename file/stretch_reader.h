@@ -21,8 +21,10 @@ public:
     static constexpr uint32_t kChunkBytes = 2u << 20;
 
     // Reads [from, to) of `file`, starting with a Seek in the caller's thread. Nothing else may
-    // touch the file until the reader is gone.
-    CVELK_StretchReader(CVELK_xFile& file, int64_t from, int64_t to, uint32_t chunkBytes = kChunkBytes);
+    // touch the file until the reader is gone. `ahead` false: no thread, each chunk is read when
+    // it is asked for.
+    CVELK_StretchReader(CVELK_xFile& file, int64_t from, int64_t to, uint32_t chunkBytes = kChunkBytes,
+                        bool ahead = true);
     // Stops the reading thread and waits for it.
     ~CVELK_StretchReader();
     CVELK_StretchReader(const CVELK_StretchReader&) = delete;

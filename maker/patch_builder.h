@@ -68,6 +68,8 @@ private:
     // Whether the input ends where its size said; kOk, its read failure, or its "changed" status.
     static VelkBuildStatus CheckEnd(CVELK_xFile& input, int64_t size, VelkBuildStatus readFailed,
                                     VelkBuildStatus changed);
+    VelkBuildStatus CompareInputs(int64_t originalSize, int64_t modifiedSize, RecordPlanner& planner,
+                                  uint32_t* originalCrc, uint32_t* modifiedCrc);
     // Finds the changed runs of one block and hands them to the planner.
     bool CompareBlock(uint64_t base, const uint8_t* original, const uint8_t* modified, uint32_t length,
                       RecordPlanner& planner);

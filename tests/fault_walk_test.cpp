@@ -415,13 +415,19 @@ TEST(IoBuffers, EveryTransferIsInPhaseWithTheFile)
         EXPECT_EQ(r.messages.size(), 1u);
         EXPECT_TRUE(r.target == (r.applied ? c.Expected() : c.target));
     }
-    // create: both inputs read, the payload written.
+    // create: both inputs read (the original on a thread of its own, whose transfers are looked
+    // at once it is done), the payload written.
     CVELK_MemoryFile original(c.target), modified(c.Expected()), output(std::vector<uint8_t>{});
-    CVELK_FaultSwitch inputs, written;
-    inputs.watch = watch("input");
+    CVELK_FaultSwitch originalSwitch, modifiedSwitch, written;
+    std::vector<std::pair<uintptr_t, int64_t>> originalReads;
+    originalSwitch.watch = [&](const void* memory, int64_t position, uint32_t count) {
+        if (count >= CVELK_IoBuffer::kPageBytes) originalReads.push_back({reinterpret_cast<uintptr_t>(memory), position});
+    };
+    modifiedSwitch.watch = watch("modified");
     written.watch = watch("payload");
-    CVELK_FaultFile a(original, inputs), b(modified, inputs), out(output, written);
+    CVELK_FaultFile a(original, originalSwitch), b(modified, modifiedSwitch), out(output, written);
     EXPECT_EQ(CVELK_PatchBuilder(a, b).Build(out), VelkBuildStatus::kOk);
+    for (const auto& read : originalReads) watch("original")(reinterpret_cast<const void*>(read.first), read.second, 4096);
 
     EXPECT_GT(transfers, 20u);
     EXPECT_EQ(outOfPhase, std::vector<std::string>());
