@@ -109,20 +109,25 @@ const Span& Holding(const std::vector<Span>& spans, int64_t position)
                               [](int64_t p, const Span& s) { return p < s.from; }) - 1);
 }
 
-// Reads the file once, front to back, in reads of at most 1 MiB: what lies in `spans` (in
-// order, apart, in phase in `into`) straight into its place, the rest into a scratch buffer.
+// Reads the file once, front to back, 1 MiB a read, and puts what lies in `spans` (in order,
+// apart, in phase in `into`) in its place: a read that one span covers goes there straight.
 bool ReadOnce(CVELK_File& target, int64_t size, const std::vector<Span>& spans, uint8_t* into)
 {
     CVELK_IoBuffer scratch(kReadBytes);
-    size_t next = 0;  // the first span that ends after `at`
+    size_t first = 0;  // the first span that ends after `at`
     for (int64_t at = 0; at < size;) {
-        while (next < spans.size() && spans[next].to <= at) ++next;
-        const bool inside = next < spans.size() && spans[next].from <= at;
-        const int64_t until = inside ? spans[next].to : next < spans.size() ? spans[next].from : size;
-        const auto n = static_cast<uint32_t>(std::min<int64_t>({kReadBytes, until - at, size - at}));
-        uint8_t* const out = inside ? into + spans[next].at + (at - spans[next].from) : scratch.Data();
+        const auto n = static_cast<uint32_t>(std::min<int64_t>(kReadBytes, size - at));
+        const int64_t end = at + n;
+        while (first < spans.size() && spans[first].to <= at) ++first;
+        const bool covered = first < spans.size() && spans[first].from <= at && spans[first].to >= end;
+        uint8_t* const out = covered ? into + spans[first].at + (at - spans[first].from) : scratch.Data();
         if (velk_io::ReadFully(target, out, n) != n) return false;
-        at += n;
+        for (size_t i = first; !covered && i < spans.size() && spans[i].from < end; ++i) {
+            const int64_t from = std::max(spans[i].from, at), to = std::min(spans[i].to, end);
+            std::memcpy(into + spans[i].at + (from - spans[i].from), scratch.Data() + (from - at),
+                        static_cast<size_t>(to - from));
+        }
+        at = end;
     }
     return true;
 }
