@@ -3,9 +3,9 @@
 // Records that lie close together are gathered in a write-back window: the window is opened at a
 // record, the file's bytes between neighbouring records are read into it, the records are patched
 // in memory, and the covered stretch goes back to the file in one positioned write when a record
-// arrives that does not fit. An isolated record therefore costs one positioned write, as without the
-// window, while a dense run of records costs a read and a write per window. Unchanged bytes are
-// rewritten only in gaps of at most `gapBytes` between records, never across large unchanged
+// arrives that does not fit. An isolated record therefore costs one positioned write, as without
+// the window, while a dense run of records costs a read and a write per window. Unchanged bytes
+// are rewritten only in gaps of at most `gapBytes` between records, never across large unchanged
 // stretches of the image. The file ends up byte for byte as if every record had been written
 // on its own, in order: overlapping records, records that go backwards and records past the end
 // of the file (the gap before them reads as zeros) included.

@@ -2,11 +2,12 @@
 //
 // The kernel copies between the page cache and a program's buffer with a string move whose
 // speed depends on where the two lie relative to each other: on AMD's Zen processors it drops
-// to a third or a quarter when the destination starts a few bytes past the source modulo a page
-// (docs/benchmarks.md). glibc's malloc hands out large blocks at a page plus 16 bytes, which puts
-// every read from a page-aligned file position into that slow case. So every I/O buffer comes
-// from here, aligned to a page, and a stretch of a file is held at the same offset within a page
-// as it has in the file (`InPhase`): then both copies, reading and writing, run at full speed.
+// to a fraction when the destination starts a few bytes past the source modulo a page (to 0.44
+// at 16 bytes, 0.17 at 8 on the Zen 4 of docs/benchmarks.md). glibc's malloc hands out large
+// blocks at a page plus 16 bytes, which puts every read from a page-aligned file position into
+// that slow case. So every I/O buffer comes from here, aligned to a page, and a stretch of a file
+// is held at the same offset within a page as it has in the file (`InPhase`): then both copies,
+// reading and writing, run at full speed.
 #pragma once
 
 #include <cstddef>

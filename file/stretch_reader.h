@@ -15,9 +15,9 @@
 
 class CVELK_StretchReader {
 public:
-    // Every chunk is handed from one thread to the other, which costs a wake-up: with 1 MiB
-    // chunks the check of a cached file ran at 0.85 of a plain read, with 2 or 4 MiB at 0.93 to
-    // 0.95, with 8 MiB at 0.88 to 0.91 (docs/benchmarks.md).
+    // Every chunk is handed from one thread to the other, which costs a wake-up, and its buffer's
+    // pages are fresh: 2 and 4 MiB chunks came out ahead of 1 and 8 MiB (docs/benchmarks.md,
+    // section 2), and 2 MiB keeps the memory at 4 MiB.
     static constexpr uint32_t kChunkBytes = 2u << 20;
 
     // Reads [from, to) of `file`, starting with a Seek in the caller's thread. Nothing else may
