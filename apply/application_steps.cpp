@@ -76,10 +76,10 @@ VelkOutcome CVELK_ApplicationSteps::Run()
 {
     using Step = VelkOutcome (CVELK_ApplicationSteps::*)();
     static const Step kSteps[] = {
-        &CVELK_ApplicationSteps::Recover,      &CVELK_ApplicationSteps::Prepare,
-        &CVELK_ApplicationSteps::ReadBefore,   &CVELK_ApplicationSteps::SaveUndo,
-        &CVELK_ApplicationSteps::ReserveSpace, &CVELK_ApplicationSteps::ResizeAndWrite,
-        &CVELK_ApplicationSteps::VerifyResult, &CVELK_ApplicationSteps::FlushAndCommit,
+        &CVELK_ApplicationSteps::Recover,        &CVELK_ApplicationSteps::Prepare,
+        &CVELK_ApplicationSteps::SaveUndo,       &CVELK_ApplicationSteps::ReserveSpace,
+        &CVELK_ApplicationSteps::ResizeAndWrite, &CVELK_ApplicationSteps::VerifyResult,
+        &CVELK_ApplicationSteps::FlushAndCommit,
     };
     VelkOutcome outcome = VelkOutcome::kGoOn;
     for (const Step step : kSteps) {
@@ -114,13 +114,22 @@ VelkOutcome CVELK_ApplicationSteps::CheckPayload()
 VelkOutcome CVELK_ApplicationSteps::Prepare()
 {
     VelkOutcome outcome = ReadHeader();
+    if (outcome != VelkOutcome::kGoOn) return outcome;
+    m_oldSize = m_target.GetSize();
     // A block is judged against the data offset, so with one the data offset is checked before
     // the CRC step; without one the CRC question comes first, as it always has.
-    if (outcome == VelkOutcome::kGoOn && m_header.hasIdentity) outcome = CheckDataOffset();
-    if (outcome == VelkOutcome::kGoOn) outcome = CheckTarget();
-    if (outcome == VelkOutcome::kGoOn && !m_header.hasIdentity) outcome = CheckDataOffset();
-    if (outcome == VelkOutcome::kGoOn) outcome = CheckRecords();
-    return outcome;
+    const VelkOutcome offset = CheckDataOffset();
+    if (m_header.hasIdentity && offset != VelkOutcome::kGoOn) return offset;
+    // The records are gone through before the CRC step, so that the result check knows their
+    // ranges and takes their old bytes from the CRC step's own read of the target. A damaged
+    // stream is still reported in its turn, after the CRC step.
+    if (offset == VelkOutcome::kGoOn && m_header.patchedSize >= 0 && m_oldSize >= 0 &&
+        ((m_header.targetCrc != 0 && m_header.hasIdentity && (!m_member || m_memberCrc == m_header.targetCrc)) ||
+         Keeping()))
+        m_result.reset(new CVELK_ResultCheck(m_oldSize, m_header.patchedSize, m_settings.resultRangeCost));
+    const VelkOutcome records = offset == VelkOutcome::kGoOn ? CheckRecords() : offset;
+    outcome = CheckTarget();
+    return outcome == VelkOutcome::kGoOn ? records : outcome;
 }
 
 VelkOutcome CVELK_ApplicationSteps::ReadHeader()
@@ -168,20 +177,20 @@ VelkOutcome CVELK_ApplicationSteps::CheckDataOffset()
 // journal kept for undo, whether that can restore the original.
 VelkOutcome CVELK_ApplicationSteps::CheckTarget()
 {
-    m_oldSize = m_target.GetSize();
     // The target's CRC-32 is computed once: for the recorded CRC, or, where none is recorded,
     // only when the size already says it may be the patched file. Keeping the journal needs the
     // original's, and a kept journal the result's.
     const bool mayBePatched = m_header.hasIdentity && m_oldSize == m_header.patchedSize;
     if (m_header.targetCrc == 0 && !mayBePatched && !m_kept && !Keeping()) return VelkOutcome::kGoOn;
     if (m_oldSize < 0) return VelkOutcome::kTargetReadFailed;
-    if (m_member) {
+    if (m_member && !m_result) {
         m_targetCrc = m_memberCrc;
     } else {
-        // Nothing has changed yet: a stop is honoured between any two chunks.
+        // Nothing has changed yet: a stop is honoured between any two chunks. (A set's member
+        // is read again where its result is checked: the check takes what it needs on the way.)
         m_pacer.Begin(VelkProgressStage::kCrc, true);
         m_pacer.Progress(0, m_oldSize);
-        const VelkOutcome read = OutcomeOf(StretchCrc(m_target, 0, m_oldSize, &m_pacer, &m_targetCrc));
+        const VelkOutcome read = OutcomeOf(StretchCrc(m_target, 0, m_oldSize, &m_pacer, &m_targetCrc, m_result.get()));
         if (read != VelkOutcome::kGoOn) return read;
     }
     m_targetCrcKnown = true;
@@ -198,10 +207,8 @@ VelkOutcome CVELK_ApplicationSteps::CheckTarget()
         m_verify = m_header.targetCrc != 0 && m_header.hasIdentity;
     }
     // A kept journal needs the result's CRC-32 as well; the check knows it at little cost.
-    if ((m_verify || Keeping()) && m_header.patchedSize >= 0) {
-        m_result.reset(new CVELK_ResultCheck(m_targetCrc, m_oldSize, m_header.patchedSize, m_settings.resultRangeCost));
-        m_result->Pace(&m_pacer);
-    }
+    if (!m_verify && !Keeping()) m_result.reset();
+    if (m_result) m_result->Pace(&m_pacer);
     return VelkOutcome::kGoOn;
 }
 
@@ -268,7 +275,8 @@ VelkOutcome CVELK_ApplicationSteps::CheckRecords()
     if (!m_source.Seek(m_header.streamStart)) return VelkOutcome::kSourceSeekFailed;
     const int64_t span = m_header.streamSpan;
     const uint32_t limit = m_settings.streamMemoryBytes;
-    m_checked.reset(new CVELK_ReadAhead(m_source, span < limit ? static_cast<uint32_t>(span) + 1 : limit));
+    m_checked.reset(new CVELK_ReadAhead(m_source, span < limit ? static_cast<uint32_t>(span) + 1 : limit,
+                                        m_header.streamStart));
     const VelkOutcome outcome =
         WalkRecords(*m_checked, m_work, false, nullptr, 0, [this](uint64_t position, uint32_t length) {
             if (static_cast<int64_t>(position) < 0) return VelkOutcome::kTargetSeekFailed;
@@ -285,17 +293,8 @@ CVELK_ReadAhead* CVELK_ApplicationSteps::Restart()
 {
     if (m_checked->Rewind()) return m_checked.get();
     if (!m_source.Seek(m_header.streamStart)) return nullptr;
-    m_again.reset(new CVELK_ReadAhead(m_source));
+    m_again.reset(new CVELK_ReadAhead(m_source, CVELK_ReadAhead::kDefaultCapacity, m_header.streamStart));
     return m_again.get();
-}
-
-// The result's check reads what the records will overwrite before anything changes.
-VelkOutcome CVELK_ApplicationSteps::ReadBefore()
-{
-    if (!m_result) return VelkOutcome::kGoOn;
-    m_pacer.Begin(VelkProgressStage::kCrc, true);
-    if (m_result->ReadBefore(m_target)) return VelkOutcome::kGoOn;
-    return m_result->Stopped() ? VelkOutcome::kStopped : VelkOutcome::kTargetReadFailed;
 }
 
 // What the records overwrite is saved before anything changes. (A negative size fails at the

@@ -62,7 +62,6 @@ public:
     // The steps, in their order.
     VelkOutcome Recover();         // what an interrupted application left beside the target
     VelkOutcome Prepare();         // header, the target's CRC-32 and the question, the stream read once
-    VelkOutcome ReadBefore();      // what the result check needs of the target before it changes
     VelkOutcome SaveUndo();        // the journal: what the records overwrite, durable
     VelkOutcome ReserveSpace();    // without a journal: the space the records write
     VelkOutcome ResizeAndWrite();  // the first change: the size, then the records

@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <new>
 
 #include "apply/target_writer.h"
-#include "crc/chunked_crc.h"
 #include "crc/crc32.h"
 #include "crc/crc32_combine.h"
 #include "file/io.h"
@@ -16,11 +14,9 @@ constexpr uint32_t kBufferBytes = 1u << 20;
 
 }  // namespace
 
-CVELK_ResultCheck::CVELK_ResultCheck(uint32_t originalCrc, int64_t originalSize, int64_t patchedSize,
-                                     int64_t rangeCostBytes, size_t maxRanges)
-    : m_originalCrc(originalCrc),
-      m_originalSize(std::max<int64_t>(originalSize, 0)),
-      m_kept(std::max<int64_t>(std::min(originalSize, patchedSize), 0)),
+CVELK_ResultCheck::CVELK_ResultCheck(int64_t originalSize, int64_t patchedSize, int64_t rangeCostBytes,
+                                     size_t maxRanges)
+    : m_kept(std::max<int64_t>(std::min(originalSize, patchedSize), 0)),
       m_rangeCost(std::max<int64_t>(rangeCostBytes, 0)),
       m_maxRanges(std::max<size_t>(maxRanges, 2)),
       // Ranges closer than half a range's cost are read as one. Never closer than the target
@@ -68,41 +64,51 @@ void CVELK_ResultCheck::Normalize()
     m_ranges.resize(kept);
 }
 
-bool CVELK_ResultCheck::ReadBefore(CVELK_xFile& target)
+void CVELK_ResultCheck::Plan()
 {
+    if (m_planned) return;
+    m_planned = true;
     Normalize();
     int64_t cost = 0;
     size_t inKept = 0;
     for (const Range& r : m_ranges) {
         if (r.from >= m_kept) break;
-        cost += 2 * (std::min(r.to, m_kept) - r.from) + m_rangeCost;
+        cost += std::min(r.to, m_kept) - r.from + m_rangeCost;
         ++inKept;
     }
     m_wholeFile = cost >= m_kept;
-    if (m_wholeFile) return true;
-    if (!m_buffer) {
-        m_buffer.reset(new (std::nothrow) uint8_t[kBufferBytes]);
-        if (!m_buffer) return false;
-        m_bufferBytes = kBufferBytes;
+    if (!m_wholeFile) m_oldRegisters.assign(inKept, 0);
+}
+
+void CVELK_ResultCheck::Chunk(int64_t position, const uint8_t* data, uint32_t count, uint32_t crcBefore)
+{
+    static const velk_crc32::ExtendFunction extend = velk_crc32::BestExtend();
+    Plan();
+    // Only a read from the start, in order, gives what the check needs.
+    if (m_wholeFile || position != m_fed) return;
+    const int64_t end = position + count;
+    if (position < m_kept && m_kept <= end) {
+        _m_CRC32 part;
+        const auto n = static_cast<uint32_t>(m_kept - position);
+        m_keptCrc = velk_crc32::Combine(crcBefore, part.Update(data, n), n);
     }
-    m_keptCrc = m_originalCrc;
-    if (m_originalSize > m_kept) {
-        uint32_t tailCrc = 0;
-        if (!StretchCrc(target, m_kept, m_originalSize, &tailCrc)) return false;
-        m_keptCrc = velk_crc32::Uncombine(m_originalCrc, tailCrc, static_cast<uint64_t>(m_originalSize - m_kept));
+    // Each range's plain register from zero over its old bytes; ReadAfter moves them into place.
+    for (; m_next < m_oldRegisters.size() && m_ranges[m_next].from < end; ++m_next) {
+        const int64_t rangeEnd = std::min(m_ranges[m_next].to, m_kept);
+        const int64_t from = std::max(m_ranges[m_next].from, position), to = std::min(rangeEnd, end);
+        m_oldRegisters[m_next] = extend(m_oldRegisters[m_next], data + (from - position), static_cast<size_t>(to - from));
+        if (rangeEnd > end) break;
     }
-    // Each range's plain register from zero; the pass after writing moves them into place.
-    m_oldRegisters.assign(inKept, 0);
-    for (size_t i = 0; i < inKept; ++i)
-        if (!RangeRegister(target, m_ranges[i], 0, &m_oldRegisters[i])) return false;
-    return true;
+    m_fed = end;
 }
 
 bool CVELK_ResultCheck::ReadAfter(CVELK_xFile& target, uint32_t* crc)
 {
+    Plan();
     const int64_t size = target.GetSize();
     if (m_wholeFile) return size >= 0 && StretchCrc(target, 0, size, crc);
-    if (size < m_kept || !m_buffer) return false;
+    if (m_fed < m_kept || size < m_kept) return false;
+    if (!m_buffer && !m_buffer.AllocateInPhase(kBufferBytes)) return false;
     // The register of (old ^ new) over the kept part, range after range: since the register is
     // linear, a range's new bytes fed on top of where the register stands, plus the range's old
     // register, give the same as feeding old ^ new.
@@ -126,9 +132,10 @@ bool CVELK_ResultCheck::RangeRegister(CVELK_xFile& target, const Range& range, u
     static const velk_crc32::ExtendFunction extend = velk_crc32::BestExtend();
     const int64_t to = std::min(range.to, m_kept);
     for (int64_t from = range.from; from < to;) {
-        const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(to - from, m_bufferBytes));
-        if (velk_io::ReadFullyAt(target, from, m_buffer.get(), n) != n) return false;
-        state = extend(state, m_buffer.get(), n);
+        const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(to - from, kBufferBytes));
+        uint8_t* const data = m_buffer.InPhase(from);
+        if (velk_io::ReadFullyAt(target, from, data, n) != n) return false;
+        state = extend(state, data, n);
         from += n;
     }
     m_bytesRead += to - range.from;
@@ -145,22 +152,4 @@ bool CVELK_ResultCheck::StretchCrc(CVELK_xFile& target, int64_t from, int64_t to
     }
     if (to > from) m_bytesRead += to - from;
     return true;
-}
-
-StretchCrcVerdict StretchCrc(CVELK_xFile& file, int64_t from, int64_t to, CVELK_Pacer* pacer, uint32_t* crc)
-{
-    *crc = 0;
-    if (from >= to) return StretchCrcVerdict::kComputed;
-    if (!file.Seek(from)) return StretchCrcVerdict::kReadFailed;
-    CVELK_ChunkedCrc chunked(to - from);
-    if (!chunked.HasBuffer()) return StretchCrcVerdict::kReadFailed;
-    while (!chunked.Done()) {
-        if (pacer && pacer->StopRequested()) return StretchCrcVerdict::kStopped;
-        const bool read =
-            chunked.Next([&file](uint8_t* buffer, uint32_t n) { return velk_io::ReadFully(file, buffer, n) == n; });
-        if (!read) return StretchCrcVerdict::kReadFailed;
-        if (pacer) pacer->Progress(chunked.BytesDone(), to - from);
-    }
-    *crc = chunked.Crc();
-    return StretchCrcVerdict::kComputed;
 }

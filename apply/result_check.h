@@ -5,28 +5,25 @@
 // original's end. CRC-32 is linear: for two files of one length, CRC(A) ^ CRC(B) is the plain
 // (uncomplemented, zero-started) CRC register of A ^ B, and a range's share of it is the register
 // over the range moved to the end of the file by multiplying with x^(8 * bytes after it). So the
-// result's CRC is the original's, with the part a shrink cuts off taken out, plus the ranges' old
-// bytes (read before anything is written) and their new bytes (read back from the file after the
-// last record), plus the CRC of everything past the part both sizes keep, read back whole. Every
+// result's CRC is the CRC of the part of the original both sizes keep, plus the ranges' old bytes
+// and their new bytes (read back from the file after the last record), plus the CRC of everything
+// past the kept part, read back whole. The kept part's CRC and the ranges' old bytes are taken
+// from the CRC check's own read of the original, chunk by chunk as it goes by, so nothing is read
+// for them again. Every
 // byte the application wrote is read back from the file, so a write that did not land as it
 // should shows as a mismatch. Where the ranges lie so thick that reading them twice would cost
 // as much as the whole file, the whole patched file is read once instead.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
+#include "file/io_buffer.h"
 #include "file/pacer.h"
+#include "file/stretch_reader.h"
 #include "file/velk_xfile.h"
 
-enum class StretchCrcVerdict { kComputed, kReadFailed, kStopped };
-
-// The CRC-32 of the file's bytes [from, to), read chunk by chunk; before each chunk `pacer` (when
-// there is one) is asked whether to stop, and after each it is told the progress.
-StretchCrcVerdict StretchCrc(CVELK_xFile& file, int64_t from, int64_t to, CVELK_Pacer* pacer, uint32_t* crc);
-
-class CVELK_ResultCheck {
+class CVELK_ResultCheck : public CVELK_StretchObserver {
 public:
     // At most this many ranges are held; beyond it, neighbouring ranges are merged across ever
     // larger gaps, which costs reading the gaps but keeps memory bounded whatever the payload.
@@ -36,21 +33,22 @@ public:
     // the ranges would cost as much as the whole file, the whole file is read instead.
     static constexpr int64_t kRangeCostBytes = 32 << 10;
 
-    // `originalCrc` is the verified CRC-32 of the whole original of `originalSize` bytes.
-    CVELK_ResultCheck(uint32_t originalCrc, int64_t originalSize, int64_t patchedSize,
-                      int64_t rangeCostBytes = kRangeCostBytes, size_t maxRanges = kMaxRanges);
+    // For an original of `originalSize` bytes that the application sets to `patchedSize`.
+    CVELK_ResultCheck(int64_t originalSize, int64_t patchedSize, int64_t rangeCostBytes = kRangeCostBytes,
+                      size_t maxRanges = kMaxRanges);
     CVELK_ResultCheck(const CVELK_ResultCheck&) = delete;
     CVELK_ResultCheck& operator=(const CVELK_ResultCheck&) = delete;
 
-    // A record's range, in any order and overlapping others as it likes; all of them before
-    // ReadBefore.
+    // A record's range, in any order and overlapping others as it likes; all of them before the
+    // original is read.
     void Note(int64_t position, int64_t length);
 
-    // Before the target changes: reads the ranges' old bytes and the tail a shrink cuts off.
-    // False when the target cannot be read.
-    bool ReadBefore(CVELK_xFile& target);
+    // The original, read through front to back before the target changes (StretchCrc from 0):
+    // what the check needs of it is taken from its chunks.
+    void Chunk(int64_t position, const uint8_t* data, uint32_t count, uint32_t crcBefore) override;
     // After the last record: reads the ranges back and everything past the kept part. False when
-    // the target cannot be read; otherwise `crc` is the CRC-32 of the target as it now stands.
+    // the target cannot be read, or the original was not read through before; otherwise `crc` is
+    // the CRC-32 of the target as it now stands.
     bool ReadAfter(CVELK_xFile& target, uint32_t* crc);
 
     // Long reads (the whole file, a cut-off tail, a grown part) go through `pacer`.
@@ -58,7 +56,7 @@ public:
     // True when a read pass ended because the pacer said to stop.
     bool Stopped() const { return m_stopped; }
 
-    // Bytes read by the two passes, for the benchmarks.
+    // Bytes read back after the records, for the benchmarks.
     int64_t BytesRead() const { return m_bytesRead; }
 
 private:
@@ -66,12 +64,12 @@ private:
         int64_t from, to;
     };
     void Normalize();
+    // Once every range is noted: sorted and merged, and whether the whole file is read instead.
+    void Plan();
     // The plain CRC register advanced from `state` over the range's bytes in the kept part.
     bool RangeRegister(CVELK_xFile& target, const Range& range, uint32_t state, uint32_t* result);
     bool StretchCrc(CVELK_xFile& target, int64_t from, int64_t to, uint32_t* crc);
 
-    uint32_t m_originalCrc;
-    int64_t m_originalSize;
     int64_t m_kept;  // the part of the original that both sizes keep
     std::vector<Range> m_ranges;
     int64_t m_rangeCost;
@@ -80,9 +78,11 @@ private:
     uint32_t m_keptCrc = 0;  // CRC-32 of the kept part of the original
     // The plain register of each range's old bytes: 4 bytes per range, at most kMaxRanges.
     std::vector<uint32_t> m_oldRegisters;
+    bool m_planned = false;
     bool m_wholeFile = false;
-    std::unique_ptr<uint8_t[]> m_buffer;
-    uint32_t m_bufferBytes = 0;
+    int64_t m_fed = 0;   // the original's bytes seen so far, from its start
+    size_t m_next = 0;   // the first range whose old bytes are not all seen yet
+    CVELK_IoBuffer m_buffer;
     int64_t m_bytesRead = 0;
     CVELK_Pacer* m_pacer = nullptr;
     bool m_stopped = false;

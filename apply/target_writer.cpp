@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "file/io.h"
 
@@ -19,10 +18,7 @@ CVELK_TargetWriter::CVELK_TargetWriter(CVELK_xFile& target, uint32_t windowBytes
       m_knownSize(target.GetSize())
 {
     // The window must hold the longest record with room before it for records that step back.
-    if (windowBytes >= 2 * 65536u) {
-        m_window.reset(new (std::nothrow) uint8_t[windowBytes]);
-        if (m_window) m_capacity = windowBytes;
-    }
+    if (windowBytes >= 2 * 65536u && m_window.Allocate(windowBytes)) m_capacity = windowBytes;
     if (!m_target.CanRead()) m_knownSize = -1;
 }
 
@@ -53,8 +49,8 @@ void CVELK_TargetWriter::Open(int64_t position, const uint8_t* data, uint32_t le
 {
     // A little room before the record, for patches whose records step back a few bytes.
     const int64_t slack = std::min<int64_t>(position, m_capacity / 16);
-    m_base = position - slack;
-    std::memcpy(m_window.get() + slack, data, length);
+    m_base = (position - slack) & ~static_cast<int64_t>(CVELK_IoBuffer::kPageBytes - 1);
+    std::memcpy(m_window.Data() + (position - m_base), data, length);
     m_filledLo = m_dirtyLo = position;
     m_filledHi = m_dirtyHi = position + length;
     m_readAhead = kFirstReadAheadBytes;
@@ -76,7 +72,7 @@ bool CVELK_TargetWriter::Absorb(int64_t position, const uint8_t* data, uint32_t 
     }
     if (end < m_filledLo && !FillFromFile(end, m_filledLo)) return false;
 
-    std::memcpy(m_window.get() + (position - m_base), data, length);
+    std::memcpy(m_window.Data() + (position - m_base), data, length);
     m_filledLo = std::min(m_filledLo, position);
     m_filledHi = std::max(filledHi, end);
     m_dirtyLo = std::min(m_dirtyLo, position);
@@ -89,7 +85,7 @@ bool CVELK_TargetWriter::Absorb(int64_t position, const uint8_t* data, uint32_t 
 bool CVELK_TargetWriter::FillFromFile(int64_t from, int64_t to)
 {
     if (m_knownSize < 0) return false;
-    uint8_t* out = m_window.get() + (from - m_base);
+    uint8_t* out = m_window.Data() + (from - m_base);
     const int64_t stored = std::max<int64_t>(0, std::min(to, m_knownSize) - from);
     const auto count = static_cast<uint32_t>(stored);
     if (count > 0 && velk_io::ReadFullyAt(m_target, from, out, count) != count) return false;
@@ -102,8 +98,7 @@ TargetWriteStatus CVELK_TargetWriter::Flush()
     if (!WindowOpen()) return TargetWriteStatus::kOk;
     const int64_t lo = m_dirtyLo, hi = m_dirtyHi;
     m_dirtyLo = m_dirtyHi = 0;  // whatever happens, the window is spent
-    if (!m_target.Seek(lo)) return TargetWriteStatus::kSeekFailed;
-    if (!velk_io::WriteFully(m_target, m_window.get() + (lo - m_base), static_cast<uint32_t>(hi - lo)))
+    if (!velk_io::WriteFullyAt(m_target, lo, m_window.Data() + (lo - m_base), static_cast<uint32_t>(hi - lo)))
         return TargetWriteStatus::kWriteFailed;
     NoteWritten(hi);
     return TargetWriteStatus::kOk;
@@ -111,8 +106,8 @@ TargetWriteStatus CVELK_TargetWriter::Flush()
 
 TargetWriteStatus CVELK_TargetWriter::WriteThrough(int64_t position, const uint8_t* data, uint32_t length)
 {
-    if (!m_target.Seek(position)) return TargetWriteStatus::kSeekFailed;
-    if (m_target.Write(data, length) != length) return TargetWriteStatus::kWriteFailed;
+    if (position < 0) return TargetWriteStatus::kSeekFailed;
+    if (m_target.WriteAt(position, data, length) != length) return TargetWriteStatus::kWriteFailed;
     NoteWritten(position + length);
     return TargetWriteStatus::kOk;
 }

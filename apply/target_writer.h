@@ -2,18 +2,18 @@
 //
 // Records that lie close together are gathered in a write-back window: the window is opened at a
 // record, the file's bytes between neighbouring records are read into it, the records are patched
-// in memory, and the covered stretch goes back to the file in one write when a record arrives
-// that does not fit. An isolated record therefore costs one positioned write, as without the
-// window, while a dense run of records costs a read and a write per window. Unchanged bytes are
-// rewritten only in gaps of at most `gapBytes` between records, never across large unchanged
+// in memory, and the covered stretch goes back to the file in one positioned write when a record
+// arrives that does not fit. An isolated record therefore costs one positioned write, as without
+// the window, while a dense run of records costs a read and a write per window. Unchanged bytes
+// are rewritten only in gaps of at most `gapBytes` between records, never across large unchanged
 // stretches of the image. The file ends up byte for byte as if every record had been written
 // on its own, in order: overlapping records, records that go backwards and records past the end
 // of the file (the gap before them reads as zeros) included.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
+#include "file/io_buffer.h"
 #include "file/velk_xfile.h"
 
 enum class TargetWriteStatus { kOk, kSeekFailed, kWriteFailed };
@@ -56,14 +56,15 @@ private:
     void NoteWritten(int64_t end);
 
     CVELK_xFile& m_target;
-    std::unique_ptr<uint8_t[]> m_window;
+    CVELK_IoBuffer m_window;
     uint32_t m_capacity = 0;
     uint32_t m_gapBytes;
     uint32_t m_readGapBytes;
     uint32_t m_readAhead = kFirstReadAheadBytes;
     // The file's size as this writer left it; -1 when unknown, which turns off reading gaps.
     int64_t m_knownSize;
-    // Window in file positions: the buffer holds [m_base, m_base + m_capacity); of that,
+    // Window in file positions: the buffer holds [m_base, m_base + m_capacity), m_base on a page
+    // boundary so that the window is in phase with the file (io_buffer.h); of that,
     // [m_filledLo, m_filledHi) holds the file's bytes as they stand with the records applied, and
     // [m_dirtyLo, m_dirtyHi) is what goes back to the file.
     int64_t m_base = 0;

@@ -2,7 +2,7 @@
 // spread over a 4 GiB sparse target (sparse). Side by side on the same files:
 //   literal reference  four unbuffered reads per record on the patch source, then one seek and
 //                      one write on the target, all through CVELK_File;
-//   positioned writes  the record stream read through CVELK_ReadAhead, one seek and one write
+//   positioned writes  the record stream read through CVELK_ReadAhead, one positioned write
 //                      per record;
 //   engine             CVELK_IPS_IN::ApplyPatch, as the programs run it (opening, header, the
 //                      checking pass, the resize, the write-back window).
@@ -113,7 +113,7 @@ bool ApplyWithPositionedWrites(const NativeString& sourcePath, const NativeStrin
     CVELK_File source, target;
     if (!OpenResizedAtStream(sourcePath, targetPath, source, target)) return false;
     static uint8_t work[65536];
-    CVELK_ReadAhead input(source);
+    CVELK_ReadAhead input(source, CVELK_ReadAhead::kDefaultCapacity, source.Tell());
     CVELK_RecordReader reader(input, work);
     for (;;) {
         switch (reader.Next(true)) {
@@ -121,8 +121,8 @@ bool ApplyWithPositionedWrites(const NativeString& sourcePath, const NativeStrin
         case RecordStatus::kFault: return false;
         case RecordStatus::kRecord: break;
         }
-        if (!target.Seek(static_cast<int64_t>(reader.Position()))) return false;
-        if (target.Write(work, reader.Delivered()) != reader.Delivered()) return false;
+        if (target.WriteAt(static_cast<int64_t>(reader.Position()), work, reader.Delivered()) != reader.Delivered())
+            return false;
     }
 }
 

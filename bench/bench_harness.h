@@ -1,6 +1,9 @@
-// A small side-by-side harness: every contender runs on the same data in the same process,
-// repetitions interleaved so that noise from a shared machine falls on all of them alike, and
-// the table shows medians and ratios to a named baseline.
+// A small side-by-side harness: every contender runs on the same data in the same process, one
+// repetition of each per round in an order drawn anew every round, so that noise from a shared
+// machine (and whatever one contender leaves in the caches for the next) falls on all of them
+// alike; the table shows medians and ratios to a named baseline. Google Benchmark offers the same
+// (repetitions, random interleaving, medians), but not for the Windows builds that run under
+// Wine, and it has no untimed preparation before each run short of pausing its timer.
 #pragma once
 
 #include <algorithm>
@@ -8,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -35,13 +39,19 @@ inline double Median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-// Runs every contender `repetitions` times, round-robin. False when a run failed.
+// Runs every contender `repetitions` times, once a round, in a random order each round (the same
+// orders in every run of a benchmark). False when a run failed.
 inline bool RunAll(std::vector<Contender>& contenders)
 {
     int most = 0;
     for (const Contender& c : contenders) most = std::max(most, c.repetitions);
+    std::vector<Contender*> order;
+    for (Contender& c : contenders) order.push_back(&c);
+    std::mt19937 random(21);
     for (int round = 0; round < most; ++round) {
-        for (Contender& c : contenders) {
+        std::shuffle(order.begin(), order.end(), random);
+        for (Contender* next : order) {
+            Contender& c = *next;
             if (round >= c.repetitions) continue;
             if (c.prepare) c.prepare();
             const auto start = std::chrono::steady_clock::now();

@@ -1,13 +1,21 @@
-// Whole-file CRC of a file in the page cache: CVELK_File::GetCrc32 against a plain read loop over
-// the same file, and the CRC loop with chunks of 1 to 32 MiB (how GetCrc32's chunk was chosen).
-//   velk_bench_file_crc [--mib=2048] [--path=/tmp/velk-bench-crc.bin] [--reps=5]
+// The CRC check of a file in the page cache against a plain read of the same file, side by side:
+//   aligned read              1 MiB reads into a page-aligned buffer: the baseline, the floor of
+//                             any check that must read the file;
+//   read at page + N         the same into a buffer N bytes past a page boundary: glibc's malloc
+//                             and new[] hand out blocks of 128 KiB and more at page + 16;
+//   read, then CRC            each chunk read and then summed, one after the other, one thread;
+//   CRC check                 StretchCrc as the application runs it (CVELK_File::GetCrc32 too):
+//                             the next chunk read on a thread of its own while one is summed;
+//                             also with other chunk sizes.
+//   velk_bench_file_crc [--mib=1024] [--path=/tmp/velk-bench-crc.bin] [--reps=7] [--keep=1]
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
 
 #include "bench/bench_harness.h"
 #include "crc/crc32.h"
+#include "file/io_buffer.h"
+#include "file/stretch_reader.h"
 #include "file/velk_file.h"
 #include "support/test_support.h"
 
@@ -25,7 +33,7 @@ bool MakeFile(const NativeString& path, int64_t bytes)
     return true;
 }
 
-// Reads the whole file in `chunk`-byte reads; the CRC of it when `crc` is set.
+// Reads the whole file in `chunk`-byte reads into `buffer`; the CRC of it when `crc` is set.
 bool ReadLoop(CVELK_File& file, uint8_t* buffer, uint32_t chunk, bool crc, uint32_t* value)
 {
     if (!file.Seek(0)) return false;
@@ -48,9 +56,10 @@ bool ReadLoop(CVELK_File& file, uint8_t* buffer, uint32_t chunk, bool crc, uint3
 int main(int argc, char** argv)
 {
     using namespace velk_bench;
-    const int64_t bytes = std::stoll(Option(argc, argv, "mib", "2048")) << 20;
-    const NativeString path = Native(Option(argc, argv, "path", "/tmp/velk-bench-crc.bin"));
-    const int reps = std::stoi(Option(argc, argv, "reps", "5"));
+    const int64_t bytes = std::stoll(Option(argc, argv, "mib", "1024")) << 20;
+    const std::string pathText = Option(argc, argv, "path", "/tmp/velk-bench-crc.bin");
+    const NativeString path = Native(pathText);
+    const int reps = std::stoi(Option(argc, argv, "reps", "7"));
 
     if (!MakeFile(path, bytes)) {
         std::fprintf(stderr, "cannot write the test file\n");
@@ -58,42 +67,44 @@ int main(int argc, char** argv)
     }
     CVELK_File file;
     if (!file.OpenFile(path.c_str(), kModeReadExisting, kShareRead)) return 1;
-    std::unique_ptr<uint8_t[]> buffer(new uint8_t[32u << 20]);
-    uint32_t warm = 0;
-    ReadLoop(file, buffer.get(), 4u << 20, false, &warm);  // into the page cache
+    const uint32_t mib = 1u << 20;
+    CVELK_IoBuffer aligned(mib), shifted(mib + 64);
+    uint32_t unused = 0;
+    ReadLoop(file, aligned.Data(), mib, false, &unused);  // into the page cache
 
-    uint32_t expected = 0;
-    bool agree = true;
-    std::vector<Contender> contenders;
-    for (uint32_t mib : {1u, 4u})
-        contenders.push_back({"read loop, " + std::to_string(mib) + " MiB reads", nullptr, [&, mib] {
-                                  uint32_t unused = 0;
-                                  return ReadLoop(file, buffer.get(), mib << 20, false, &unused);
-                              }, reps});
-    contenders.push_back({"GetCrc32", nullptr, [&] {
-                              const uint32_t crc = file.GetCrc32();
-                              if (expected == 0) expected = crc;
-                              agree &= crc == expected;
-                              return crc != 0;
-                          }, reps});
-    for (uint32_t mib : {1u, 2u, 4u, 8u, 32u})
-        contenders.push_back({"CRC loop, " + std::to_string(mib) + " MiB chunks", nullptr, [&, mib] {
+    const uint32_t expected = file.GetCrc32();
+    bool agree = expected != 0;
+    std::vector<Contender> contenders = {
+        {"aligned read", nullptr, [&] { return ReadLoop(file, aligned.Data(), mib, false, &unused); }, reps},
+        {"read at page + 8", nullptr, [&] { return ReadLoop(file, shifted.Data() + 8, mib, false, &unused); }, reps},
+        {"read at page + 16", nullptr, [&] { return ReadLoop(file, shifted.Data() + 16, mib, false, &unused); }, reps},
+        {"read at page + 64", nullptr, [&] { return ReadLoop(file, shifted.Data() + 64, mib, false, &unused); }, reps},
+        {"read, then CRC", nullptr, [&] {
+             uint32_t crc = 0;
+             const bool ok = ReadLoop(file, aligned.Data(), mib, true, &crc);
+             agree &= crc == expected;
+             return ok;
+         }, reps},
+    };
+    for (uint32_t kib : {2048u, 1024u, 4096u, 8192u}) {
+        const std::string name = kib == CVELK_StretchReader::kChunkBytes >> 10
+                                     ? "CRC check"
+                                     : "CRC check, " + std::to_string(kib) + " KiB chunks";
+        contenders.push_back({name, nullptr, [&, kib] {
                                   uint32_t crc = 0;
-                                  const bool ok = ReadLoop(file, buffer.get(), mib << 20, true, &crc);
+                                  const bool ok = StretchCrc(file, 0, bytes, nullptr, &crc, nullptr, kib << 10) ==
+                                                  StretchCrcVerdict::kComputed;
                                   agree &= crc == expected;
                                   return ok;
                               }, reps});
+    }
     const bool ran = RunAll(contenders);
     file.Close();
-    if (Option(argc, argv, "keep", "0") != "1") std::remove(Option(argc, argv, "path", "/tmp/velk-bench-crc.bin").c_str());
+    if (Option(argc, argv, "keep", "0") != "1") std::remove(pathText.c_str());
     if (!ran) return 1;
 
-    const std::string baseline = MedianOf(contenders, contenders[0].name) <= MedianOf(contenders, contenders[1].name)
-                                     ? contenders[0].name
-                                     : contenders[1].name;
-    PrintTable("Whole-file CRC of a " + std::to_string(bytes >> 20) + " MiB cached file (chunk of GetCrc32: " +
-                   std::to_string(CVELK_File::kCrcChunkBytes >> 20) + " MiB)",
-               contenders, static_cast<double>(bytes), baseline);
+    PrintTable("CRC check of a " + std::to_string(bytes >> 20) + " MiB cached file", contenders,
+               static_cast<double>(bytes), "aligned read");
     if (!agree) {
         std::printf("\nCRC VALUES DISAGREE\n");
         return 1;

@@ -3,8 +3,10 @@
 // patched file again. A pattern image of --mib MiB with --edits scattered runs of 1 to 64 bytes,
 // grown by --grow-mib MiB (zeros, then a record at the end), all in the page cache. Side by side:
 //   the check alone   full re-read: CRC-32 of the whole patched file (CVELK_File::GetCrc32);
-//                     derived: the ranges noted, their old bytes read from the original, their new
-//                     bytes and the grown part read from the patched file, combined;
+//                     derived: the ranges noted, their old bytes taken from the original as the
+//                     CRC check's read shows it (here from memory: the application reads it for
+//                     its CRC check anyway), their new bytes and the grown part read from the
+//                     patched file, combined;
 //   the application   CVELK_IPS_IN::ApplyPatch (journal and flushes included) of the same records
 //                     without the extension block, with it (result verified), and without it
 //                     followed by a full re-read of the target.
@@ -74,14 +76,19 @@ int main(int argc, char** argv)
         {"full re-read", nullptr, [&] { return CrcOf(patchedPath) == patchedCrc; }, reps},
         {"derived", nullptr,
          [&] {
-             CVELK_File before, after;
-             if (!before.OpenFile(originalPath.c_str(), kModeReadExisting, kShareRead) ||
-                 !after.OpenFile(patchedPath.c_str(), kModeReadExisting, kShareRead))
-                 return false;
-             CVELK_ResultCheck result(originalCrc, originalBytes, patchedBytes);
+             CVELK_File after;
+             if (!after.OpenFile(patchedPath.c_str(), kModeReadExisting, kShareRead)) return false;
+             CVELK_ResultCheck result(originalBytes, patchedBytes);
              for (const VelkRecord& r : records) result.Note(static_cast<int64_t>(r.position), static_cast<int64_t>(r.data.size()));
+             _m_CRC32 sum;
+             uint32_t before = 0;
+             for (int64_t at = 0; at < originalBytes; at += CVELK_StretchReader::kChunkBytes) {
+                 const auto n = static_cast<uint32_t>(std::min<int64_t>(CVELK_StretchReader::kChunkBytes, originalBytes - at));
+                 result.Chunk(at, original.data() + at, n, before);
+                 before = sum.Update(original.data() + at, n);
+             }
              uint32_t crc = 0;
-             const bool ok = result.ReadBefore(before) && result.ReadAfter(after, &crc) && crc == patchedCrc;
+             const bool ok = result.ReadAfter(after, &crc) && crc == patchedCrc;
              derivedBytes = result.BytesRead();
              return ok;
          },

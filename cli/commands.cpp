@@ -15,6 +15,7 @@
 #include "cli/terminal_owner.h"
 #include "file/io.h"
 #include "file/folder_list.h"
+#include "file/io_buffer.h"
 #include "file/velk_file.h"
 #include "format/payload_locator.h"
 #include "format/set_format.h"
@@ -95,12 +96,12 @@ enum class CopyResult { kOk, kStubReadFailed, kOutputWriteFailed };
 CopyResult CopyStub(CVELK_File& stub, int64_t length, CVELK_xFile& output)
 {
     constexpr uint32_t kChunk = 1u << 20;
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kChunk]);
+    const CVELK_IoBuffer buffer(kChunk);
     if (!buffer || !stub.Seek(0)) return CopyResult::kStubReadFailed;
     for (int64_t left = length; left > 0;) {
         const uint32_t n = left < kChunk ? static_cast<uint32_t>(left) : kChunk;
-        if (velk_io::ReadFully(stub, buffer.get(), n) != n) return CopyResult::kStubReadFailed;
-        if (output.Write(buffer.get(), n) != n) return CopyResult::kOutputWriteFailed;
+        if (velk_io::ReadFully(stub, buffer.Data(), n) != n) return CopyResult::kStubReadFailed;
+        if (output.Write(buffer.Data(), n) != n) return CopyResult::kOutputWriteFailed;
         left -= n;
     }
     return RemovePeSignature(output, length) < 0 ? CopyResult::kOutputWriteFailed : CopyResult::kOk;

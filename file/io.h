@@ -61,4 +61,16 @@ inline bool WriteFully(CVELK_xFile& file, const void* data, uint32_t count)
     return true;
 }
 
+// WriteFully at a position (CVELK_xFile::WriteAt).
+inline bool WriteFullyAt(CVELK_xFile& file, int64_t position, const void* data, uint32_t count)
+{
+    const auto* in = static_cast<const uint8_t*>(data);
+    for (uint32_t done = 0; done < count;) {
+        const uint32_t n = file.WriteAt(position + done, in + done, count - done);
+        if (n == 0) return false;
+        done += n;
+    }
+    return true;
+}
+
 }  // namespace velk_io

@@ -1,6 +1,5 @@
 #include "file/velk_file.h"
 
-#include "crc/chunked_crc.h"
 
 uint32_t AccessOfMode(int mode)
 {
@@ -71,14 +70,9 @@ uint32_t CVELK_File::GetCrc32()
     const int64_t size = GetSize();
     if (position < 0 || size < 0) return 0;
 
-    CVELK_ChunkedCrc crc(size);
-    if (!crc.HasBuffer()) return 0;  // no memory for the buffer counts as a failed computation
-    Seek(0);
-    uint32_t result = 0;
-    while (!crc.Done()) {
-        if (!crc.Next([this](uint8_t* buffer, uint32_t n) { return PlatformRead(buffer, n) == n; })) break;
-    }
-    if (crc.Done()) result = crc.Crc();
+    // No memory for the buffer counts as a failed computation.
+    uint32_t crc = 0;
+    const bool computed = StretchCrc(*this, 0, size, nullptr, &crc) == StretchCrcVerdict::kComputed;
     Seek(position);
-    return result;
+    return computed ? crc : 0;
 }

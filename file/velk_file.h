@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "crc/chunked_crc.h"
 #include "file/native_path.h"
+#include "file/stretch_reader.h"
 #include "file/velk_xfile.h"
 
 // Mode codes of OpenFile.
@@ -68,12 +68,12 @@ public:
     uint32_t CanRead() override { return m_access & kAccessRead; }
     uint32_t CanWrite() override { return m_access & kAccessWrite; }
     uint32_t ReadAt(int64_t position, void* buffer, uint32_t count) override;
+    uint32_t WriteAt(int64_t position, const void* buffer, uint32_t count) override;
     bool Describe(VelkFileFacts* facts) override;
     bool Reserve(int64_t position, int64_t length) override;
 
-    // Bytes the whole-file CRC reads per platform call: small enough to stay in the cache,
-    // far below the 32 MiB the format allows.
-    static constexpr uint32_t kCrcChunkBytes = CVELK_ChunkedCrc::kChunkBytes;
+    // Bytes the whole-file CRC reads per platform call.
+    static constexpr uint32_t kCrcChunkBytes = CVELK_StretchReader::kChunkBytes;
 
 private:
 #ifdef _WIN32

@@ -299,6 +299,16 @@ uint32_t CVELK_File::Write(const void* buffer, uint32_t count)
     return n < 0 ? 0 : static_cast<uint32_t>(n);
 }
 
+uint32_t CVELK_File::WriteAt(int64_t position, const void* buffer, uint32_t count)
+{
+    if (!IsOpen() || !(m_access & kAccessWrite) || position < 0) return 0;
+    ssize_t n;
+    do {
+        n = ::pwrite(m_handle, buffer, count, static_cast<off_t>(position));
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? 0 : static_cast<uint32_t>(n);
+}
+
 int64_t CVELK_File::GetSize()
 {
     if (!IsOpen()) return -1;

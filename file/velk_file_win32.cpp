@@ -90,15 +90,35 @@ uint32_t CVELK_File::Read(void* buffer, uint32_t count)
     return PlatformRead(buffer, count);
 }
 
-// A synchronous handle reads at the OVERLAPPED offset and leaves its position after the bytes read.
-uint32_t CVELK_File::ReadAt(int64_t position, void* buffer, uint32_t count)
+namespace {
+
+OVERLAPPED Offset(int64_t position)
 {
-    if (!IsOpen() || position < 0) return 0;
     OVERLAPPED at = {};
     at.Offset = static_cast<DWORD>(position);
     at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(position) >> 32);
+    return at;
+}
+
+}  // namespace
+
+// A synchronous handle reads and writes at the OVERLAPPED offset and leaves its position after
+// the bytes moved.
+uint32_t CVELK_File::ReadAt(int64_t position, void* buffer, uint32_t count)
+{
+    if (!IsOpen() || position < 0) return 0;
+    OVERLAPPED at = Offset(position);
     DWORD done = 0;
     if (!ReadFile(m_handle, buffer, count, &done, &at)) return 0;
+    return done;
+}
+
+uint32_t CVELK_File::WriteAt(int64_t position, const void* buffer, uint32_t count)
+{
+    if (!IsOpen() || position < 0) return 0;
+    OVERLAPPED at = Offset(position);
+    DWORD done = 0;
+    if (!WriteFile(m_handle, buffer, count, &done, &at)) return 0;
     return done;
 }
 

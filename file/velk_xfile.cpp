@@ -19,6 +19,11 @@ uint32_t CVELK_xFile::ReadAt(int64_t position, void* buffer, uint32_t count)
     return Seek(position) ? Read(buffer, count) : 0;
 }
 
+uint32_t CVELK_xFile::WriteAt(int64_t position, const void* buffer, uint32_t count)
+{
+    return Seek(position) ? Write(buffer, count) : 0;
+}
+
 bool CVELK_xFile::Describe(VelkFileFacts*)
 {
     return false;

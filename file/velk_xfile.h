@@ -72,6 +72,9 @@ public:
     // allocated). True as well where the file system cannot be asked (it keeps no holes, or
     // allocates only as it writes); false when the space is not there.
     virtual bool Reserve(int64_t position, int64_t length);
+    // Writes at `position`, leaving the current position unspecified; counts as Write's. One
+    // platform call where the platform has a positioned write, Seek and Write otherwise.
+    virtual uint32_t WriteAt(int64_t position, const void* buffer, uint32_t count);
 };
 
 // Access rights as the Windows constants spell them; the POSIX backend records the same values.

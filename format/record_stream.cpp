@@ -1,16 +1,18 @@
 #include "format/record_stream.h"
 
 #include <cstring>
-#include <new>
 
 #include "file/io.h"
 #include "format/payload_format.h"
 
-CVELK_ReadAhead::CVELK_ReadAhead(CVELK_xFile& file, uint32_t capacity)
-    : m_file(file), m_heap(new (std::nothrow) uint8_t[capacity]), m_buffer(m_heap.get()),
-      m_capacity(capacity)
+// Once the buffer is full it starts again from its first byte, which stays in phase with the file
+// where the capacity is a whole number of pages (the default and the application's limit are).
+CVELK_ReadAhead::CVELK_ReadAhead(CVELK_xFile& file, uint32_t capacity, int64_t position)
+    : m_file(file), m_buffer(nullptr), m_capacity(capacity)
 {
-    if (!m_buffer) {
+    if (m_heap.AllocateInPhase(capacity)) {
+        m_buffer = m_heap.InPhase(position);
+    } else {
         m_buffer = m_fallback;
         m_capacity = sizeof(m_fallback);
     }

@@ -5,15 +5,16 @@
 
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
+#include "file/io_buffer.h"
 #include "file/velk_xfile.h"
 
 class CVELK_ReadAhead {
 public:
     static constexpr uint32_t kDefaultCapacity = 1u << 20;
 
-    explicit CVELK_ReadAhead(CVELK_xFile& file, uint32_t capacity = kDefaultCapacity);
+    // `position` is where the file stands: the buffer is laid out in phase with it (io_buffer.h).
+    explicit CVELK_ReadAhead(CVELK_xFile& file, uint32_t capacity = kDefaultCapacity, int64_t position = 0);
 
     // Up to `count` bytes from the current position; fewer only where the file ends (or its read
     // fails). 0 is the failed read of the format's rules.
@@ -55,7 +56,7 @@ private:
     bool Refill();
 
     CVELK_xFile& m_file;
-    std::unique_ptr<uint8_t[]> m_heap;
+    CVELK_IoBuffer m_heap;
     uint8_t m_fallback[4096];  // used when the heap buffer cannot be had
     uint8_t* m_buffer;
     uint32_t m_capacity;

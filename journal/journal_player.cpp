@@ -1,7 +1,7 @@
 #include "journal/journal_player.h"
 
 #include <algorithm>
-#include <new>
+#include <cstring>
 
 #include "crc/crc32.h"
 #include "file/io.h"
@@ -57,8 +57,8 @@ JournalVerdict CVELK_JournalPlayer::ExamineSealed(int64_t size)
         m_trailer.blockBytes != size - kHeaderBytes - kTrailerBytes)
         return JournalVerdict::kDamaged;
     // No block is longer than the journal.
-    m_block.reset(new (std::nothrow) uint8_t[static_cast<size_t>(std::min<int64_t>(kBlockBytes, size))]);
-    if (!m_block) return JournalVerdict::kUnusable;
+    if (!m_block.AllocateInPhase(static_cast<size_t>(std::min<int64_t>(kBlockBytes, size))))
+        return JournalVerdict::kUnusable;
     return WalkBlocks(nullptr) ? JournalVerdict::kPlayable : JournalVerdict::kDamaged;
 }
 
@@ -97,6 +97,17 @@ bool CVELK_JournalPlayer::PlayBack(CVELK_xFile& target)
     return WalkBlocks(&target) && target.Flush();
 }
 
+// Where no memory is left for the copy, the bytes are written from the block as they lie.
+bool CVELK_JournalPlayer::WriteBack(CVELK_xFile& target, int64_t position, const uint8_t* data, uint32_t count)
+{
+    if (!m_stage) m_stage.AllocateInPhase(kBlockBytes);
+    if (m_stage) {
+        std::memcpy(m_stage.InPhase(position), data, count);
+        data = m_stage.InPhase(position);
+    }
+    return velk_io::WriteFullyAt(target, position, data, count);
+}
+
 bool CVELK_JournalPlayer::WalkBlocks(CVELK_xFile* target)
 {
     _m_CRC32 all;
@@ -111,24 +122,22 @@ bool CVELK_JournalPlayer::WalkBlocks(CVELK_xFile* target)
         if (end - at < kBlockHeaderBytes || !ReadJournal(at, head, kBlockHeaderBytes)) return false;
         const auto length = static_cast<uint32_t>(velk_io::LoadLE(head, 4));
         if (length == 0 || length > kBlockBytes || length > end - at - kBlockHeaderBytes) return false;
-        if (!ReadJournal(at + kBlockHeaderBytes, m_block.get(), length)) return false;
+        uint8_t* const block = m_block.InPhase(at + kBlockHeaderBytes);
+        if (!ReadJournal(at + kBlockHeaderBytes, block, length)) return false;
         _m_CRC32 crc;
-        if (crc.Update(m_block.get(), length) != velk_io::LoadLE(head + 4, 4)) return false;
+        if (crc.Update(block, length) != velk_io::LoadLE(head + 4, 4)) return false;
         all.Update(head, kBlockHeaderBytes);
-        allCrc = all.Update(m_block.get(), length);
+        allCrc = all.Update(block, length);
         at += kBlockHeaderBytes + length;
 
         for (uint32_t offset = 0; offset < length;) {
             if (length - offset < kEntryHeaderBytes) return false;
-            const uint8_t* entry = m_block.get() + offset;
+            const uint8_t* entry = block + offset;
             const auto position = static_cast<int64_t>(velk_io::LoadLE(entry, 8));
             const auto bytes = static_cast<uint32_t>(velk_io::LoadLE(entry + 8, 4));
             offset += kEntryHeaderBytes;
             if (bytes > length - offset || position < 0 || position > m_header.oldSize - bytes) return false;
-            if (target) {
-                const uint8_t* data = entry + kEntryHeaderBytes;
-                if (!target->Seek(position) || !velk_io::WriteFully(*target, data, bytes)) return false;
-            }
+            if (target && !WriteBack(*target, position, entry + kEntryHeaderBytes, bytes)) return false;
             offset += bytes;
         }
     }

@@ -4,8 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
+#include "file/io_buffer.h"
 #include "file/pacer.h"
 #include "file/velk_xfile.h"
 #include "journal/journal_format.h"
@@ -55,11 +55,15 @@ private:
     // Goes through the blocks; with a target, writes their entries into it.
     bool WalkBlocks(CVELK_xFile* target);
     bool ReadJournal(int64_t position, uint8_t* buffer, uint32_t count);
+    // Writes an entry's saved bytes back into the target.
+    bool WriteBack(CVELK_xFile& target, int64_t position, const uint8_t* data, uint32_t count);
 
     CVELK_xFile& m_journal;
     CVELK_Pacer* m_pacer;
     velk_journal::Header m_header;
     velk_journal::Trailer m_trailer;
-    std::unique_ptr<uint8_t[]> m_block;
+    CVELK_IoBuffer m_block;
+    // An entry's bytes copied in phase with their place in the target before they are written.
+    CVELK_IoBuffer m_stage;
     bool m_readFailed = false;
 };

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "file/io.h"
 
@@ -38,9 +37,9 @@ JournalStatus CVELK_JournalWriter::Begin()
     const int64_t saved = m_header.oldSize + 65536;
     m_blockCapacity = kBlockHeaderBytes + static_cast<uint32_t>(std::min<int64_t>(kBlockBytes, saved));
     m_readCapacity = static_cast<uint32_t>(std::min<int64_t>(kReadBytes, saved));
-    m_block.reset(new (std::nothrow) uint8_t[m_blockCapacity]);
-    m_read.reset(new (std::nothrow) uint8_t[m_readCapacity]);
-    if (!m_block || !m_read) return JournalStatus::kJournalFailed;
+    if (!m_blockBuffer.AllocateInPhase(m_blockCapacity) || !m_readBuffer.AllocateInPhase(m_readCapacity))
+        return JournalStatus::kJournalFailed;
+    m_block = m_blockBuffer.InPhase(kHeaderBytes);
     // Durable before anything else is written, so that whatever a power cut leaves at the name
     // has either no whole header yet or this one (undo_journal.h).
     uint8_t header[kHeaderBytes];
@@ -95,10 +94,10 @@ JournalStatus CVELK_JournalWriter::SaveNow(int64_t from, int64_t to, bool report
         }
         const uint32_t room = m_blockCapacity - m_blockUsed - kEntryHeaderBytes;
         const auto length = static_cast<uint32_t>(std::min<int64_t>({to - from, m_readTo - from, room}));
-        uint8_t* entry = m_block.get() + m_blockUsed;
+        uint8_t* entry = m_block + m_blockUsed;
         velk_io::StoreLE(entry, static_cast<uint64_t>(from), 8);
         velk_io::StoreLE(entry + 8, length, 4);
-        std::memcpy(entry + kEntryHeaderBytes, m_read.get() + (from - m_readFrom), length);
+        std::memcpy(entry + kEntryHeaderBytes, m_read + (from - m_readFrom), length);
         m_blockUsed += kEntryHeaderBytes + length;
         from += length;
     }
@@ -114,7 +113,12 @@ bool CVELK_JournalWriter::Fill(int64_t from, int64_t need)
     const int64_t length =
         std::min<int64_t>({std::max<int64_t>(need, m_readAhead), m_readCapacity, m_header.oldSize - from});
     const auto count = static_cast<uint32_t>(length);
-    if (velk_io::ReadFullyAt(m_target, from, m_read.get(), count) != count) return false;
+    uint8_t* const into = m_readBuffer.InPhase(from);
+    if (velk_io::ReadFullyAt(m_target, from, into, count) != count) {
+        m_readFrom = m_readTo = 0;
+        return false;
+    }
+    m_read = into;
     m_readFrom = from;
     m_readTo = from + length;
     return true;
@@ -124,7 +128,7 @@ bool CVELK_JournalWriter::CloseBlock()
 {
     const uint32_t payload = m_blockUsed - kBlockHeaderBytes;
     if (payload == 0) return true;
-    uint8_t* block = m_block.get();
+    uint8_t* block = m_block;
     _m_CRC32 crc;
     velk_io::StoreLE(block, payload, 4);
     velk_io::StoreLE(block + 4, crc.Update(block + kBlockHeaderBytes, payload), 4);
@@ -133,15 +137,16 @@ bool CVELK_JournalWriter::CloseBlock()
     m_trailer.blocks += 1;
     m_trailer.blockBytes += m_blockUsed;
     m_blockUsed = kBlockHeaderBytes;
+    m_block = m_blockBuffer.InPhase(kHeaderBytes + m_trailer.blockBytes);
     return true;
 }
 
-// The samples are read now, while the target is as it was. The trailer goes to the disk only
-// after the blocks it vouches for, and the header's "sealed" only after the trailer.
+// The samples are read now, while the target is as it was. The blocks and the trailer that
+// vouches for them are made durable together: until the header says "sealed", which is written
+// only after that flush, a journal cut short anywhere in them is one being written, and removed.
 JournalStatus CVELK_JournalWriter::MarkComplete()
 {
     if (!m_samples.Choose(m_target, &m_trailer)) return JournalStatus::kTargetReadFailed;
-    if (!m_journal.Flush()) return JournalStatus::kJournalFailed;
     uint8_t trailer[kTrailerBytes];
     EncodeTrailer(m_trailer, trailer);
     if (!velk_io::WriteFully(m_journal, trailer, kTrailerBytes) || !m_journal.Flush()) return JournalStatus::kJournalFailed;

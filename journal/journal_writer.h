@@ -7,9 +7,9 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
 #include "crc/crc32.h"
+#include "file/io_buffer.h"
 #include "file/pacer.h"
 #include "file/velk_xfile.h"
 #include "journal/journal_format.h"
@@ -62,13 +62,16 @@ private:
     int64_t m_kept;  // the part of the target that both sizes keep
     // The range held back for merging.
     int64_t m_heldFrom = 0, m_heldTo = 0;
-    // A block: its header, then its entries.
-    std::unique_ptr<uint8_t[]> m_block;
+    // A block: its header, then its entries; it starts in phase with where it goes in the
+    // journal (io_buffer.h).
+    CVELK_IoBuffer m_blockBuffer;
+    uint8_t* m_block = nullptr;
     uint32_t m_blockCapacity = 0;  // header included
     uint32_t m_blockUsed = velk_journal::kBlockHeaderBytes;
-    // The target's bytes [m_readFrom, m_readTo), read ahead by doubling while ranges keep landing
-    // close behind what was read.
-    std::unique_ptr<uint8_t[]> m_read;
+    // The target's bytes [m_readFrom, m_readTo), in phase, read ahead by doubling while ranges
+    // keep landing close behind what was read.
+    CVELK_IoBuffer m_readBuffer;
+    uint8_t* m_read = nullptr;
     uint32_t m_readCapacity = 0;
     int64_t m_readFrom = 0, m_readTo = 0;
     uint32_t m_readAhead;

@@ -6,6 +6,8 @@
 
 #include "crc/crc32.h"
 #include "file/io.h"
+#include "file/io_buffer.h"
+#include "file/stretch_reader.h"
 #include "format/payload_format.h"
 
 namespace {
@@ -19,6 +21,8 @@ constexpr uint32_t kMergeGap = velk_format::kRelativeRecordOverhead;
 // started in the previous block can still be copied from the modified buffer.
 constexpr uint32_t kGuardBytes = 8;
 static_assert(kGuardBytes >= kMergeGap - 1, "the guard must hold the longest merged gap");
+
+constexpr uint32_t kPage = CVELK_IoBuffer::kPageBytes;
 
 // Equal stretches are skipped a stride at a time; memcmp on a few KiB is vectorised by libc.
 constexpr size_t kSkipStride = 4096;
@@ -118,7 +122,8 @@ private:
 };
 
 CVELK_PatchBuilder::CVELK_PatchBuilder(CVELK_xFile& original, CVELK_xFile& modified, uint32_t blockBytes)
-    : m_original(original), m_modified(modified), m_blockBytes(std::max<uint32_t>(blockBytes, 4096))
+    : m_original(original), m_modified(modified),
+      m_blockBytes((std::min(std::max<uint32_t>(blockBytes, kPage), 1u << 30) + kPage - 1) & ~(kPage - 1))
 {
 }
 
@@ -150,6 +155,65 @@ bool CVELK_PatchBuilder::CompareBlock(uint64_t base, const uint8_t* original, co
     }
 }
 
+// Both inputs read through, block by block, and their changed runs handed to the planner. The
+// original is read ahead on a thread of its own, a block a chunk, while the modified file is read
+// and compared here; past the part both have it is read only for its CRC.
+VelkBuildStatus CVELK_PatchBuilder::CompareInputs(int64_t originalSize, int64_t modifiedSize, RecordPlanner& planner,
+                                                  uint32_t* originalCrc, uint32_t* modifiedCrc)
+{
+    // The modified block's guard lies at the end of a page of its own in front of it. The
+    // original's block is used only where the original ends: there it is padded with zeros.
+    CVELK_IoBuffer paddedBlock, modifiedBlock;
+    if (!paddedBlock.Allocate(m_blockBytes) || !modifiedBlock.Allocate(kPage + m_blockBytes))
+        return VelkBuildStatus::kNoMemory;
+    uint8_t* const modifiedData = modifiedBlock.Data() + kPage;
+    uint8_t* const guard = modifiedData - kGuardBytes;
+    std::memset(guard, 0, kGuardBytes);
+
+    // Bytes of the original past its end read as zeros: that is what the resize leaves there,
+    // so zero bytes of the modified file past that point need no record.
+    const int64_t common = std::min(originalSize, modifiedSize);
+    const int64_t total = m_checkCrc ? std::max(originalSize, modifiedSize) : modifiedSize;
+    const int64_t originalEnd = m_checkCrc ? originalSize : common;
+    CVELK_StretchReader original(m_original, 0, originalEnd, m_blockBytes, &m_original != &m_modified);
+    _m_CRC32 crc, modified;
+    int64_t originalRead = 0;
+    for (int64_t position = 0; position < modifiedSize;) {
+        if (!ReportProgress(position, total)) return VelkBuildStatus::kCancelled;
+        const auto length = static_cast<uint32_t>(std::min<int64_t>(m_blockBytes, modifiedSize - position));
+        if (velk_io::ReadFully(m_modified, modifiedData, length) != length) return VelkBuildStatus::kModifiedReadFailed;
+        *modifiedCrc = modified.Update(modifiedData, length);
+        const auto fromOriginal = static_cast<uint32_t>(std::max<int64_t>(0, std::min<int64_t>(length, common - position)));
+        const uint8_t* originalData = paddedBlock.Data();
+        if (fromOriginal > 0) {
+            uint32_t count = 0;
+            const uint8_t* chunk = original.Next(&count);
+            if (chunk == nullptr) return VelkBuildStatus::kOriginalReadFailed;
+            *originalCrc = crc.Update(chunk, count);
+            originalRead += count;
+            if (fromOriginal == length) originalData = chunk;
+            else std::memcpy(paddedBlock.Data(), chunk, fromOriginal);
+        }
+        if (fromOriginal < length) std::memset(paddedBlock.Data() + fromOriginal, 0, length - fromOriginal);
+
+        if (!CompareBlock(static_cast<uint64_t>(position), originalData, modifiedData, length, planner))
+            return VelkBuildStatus::kOutputWriteFailed;
+        // Every block but the last is at least kGuardBytes long.
+        if (length >= kGuardBytes) std::memcpy(guard, modifiedData + length - kGuardBytes, kGuardBytes);
+        position += length;
+    }
+    // The part of a longer original that the modified file drops still counts in its CRC.
+    while (originalRead < originalEnd) {
+        if (!ReportProgress(originalRead, total)) return VelkBuildStatus::kCancelled;
+        uint32_t count = 0;
+        const uint8_t* chunk = original.Next(&count);
+        if (chunk == nullptr) return VelkBuildStatus::kOriginalReadFailed;
+        *originalCrc = crc.Update(chunk, count);
+        originalRead += count;
+    }
+    return planner.Close() ? VelkBuildStatus::kOk : VelkBuildStatus::kOutputWriteFailed;
+}
+
 VelkBuildStatus CVELK_PatchBuilder::Build(CVELK_xFile& output)
 {
     m_stats = VelkBuildStats();
@@ -157,62 +221,19 @@ VelkBuildStatus CVELK_PatchBuilder::Build(CVELK_xFile& output)
     const int64_t modifiedSize = m_modified.GetSize();
     if (originalSize < 0 || !m_original.Seek(0)) return VelkBuildStatus::kOriginalReadFailed;
     if (modifiedSize < 0 || !m_modified.Seek(0)) return VelkBuildStatus::kModifiedReadFailed;
-
-    std::unique_ptr<uint8_t[]> originalBlock(new (std::nothrow) uint8_t[m_blockBytes]);
-    std::unique_ptr<uint8_t[]> modifiedBlock(new (std::nothrow) uint8_t[kGuardBytes + m_blockBytes]);
     std::unique_ptr<uint8_t[]> recordData(new (std::nothrow) uint8_t[kMaxRecordData]);
-    if (!originalBlock || !modifiedBlock || !recordData) return VelkBuildStatus::kNoMemory;
-    uint8_t* const modifiedData = modifiedBlock.get() + kGuardBytes;
-    std::memset(modifiedBlock.get(), 0, kGuardBytes);
+    if (!recordData) return VelkBuildStatus::kNoMemory;
 
     CVELK_PayloadWriter writer(output);
     if (!writer.Begin(modifiedSize, 0) || !writer.ReserveExtensionBlock())
         return VelkBuildStatus::kOutputWriteFailed;
     RecordPlanner planner(writer, m_stats, recordData.get());
-    _m_CRC32 crc, modifiedCrc;
     uint32_t originalCrc = 0;
     VelkResultIdentity identity;
     identity.originalSize = static_cast<uint64_t>(originalSize);
     if (m_keepUndo) identity.flags |= velk_extension::kFlagKeepUndo;
-
-    // Bytes of the original past its end read as zeros: that is what the resize leaves there,
-    // so zero bytes of the modified file past that point need no record.
-    const uint64_t common = static_cast<uint64_t>(std::min(originalSize, modifiedSize));
-    const int64_t total = m_checkCrc ? std::max(originalSize, modifiedSize) : modifiedSize;
-    uint64_t position = 0;
-    while (position < static_cast<uint64_t>(modifiedSize)) {
-        if (!ReportProgress(static_cast<int64_t>(position), total)) return VelkBuildStatus::kCancelled;
-        const uint32_t length =
-            static_cast<uint32_t>(std::min<uint64_t>(m_blockBytes, static_cast<uint64_t>(modifiedSize) - position));
-        if (velk_io::ReadFully(m_modified, modifiedData, length) != length) return VelkBuildStatus::kModifiedReadFailed;
-        identity.resultCrc = modifiedCrc.Update(modifiedData, length);
-        const uint32_t fromOriginal =
-            position < common ? static_cast<uint32_t>(std::min<uint64_t>(length, common - position)) : 0;
-        if (fromOriginal > 0 && velk_io::ReadFully(m_original, originalBlock.get(), fromOriginal) != fromOriginal)
-            return VelkBuildStatus::kOriginalReadFailed;
-        if (fromOriginal < length) std::memset(originalBlock.get() + fromOriginal, 0, length - fromOriginal);
-        if (m_checkCrc && fromOriginal > 0) originalCrc = crc.Update(originalBlock.get(), fromOriginal);
-
-        if (!CompareBlock(position, originalBlock.get(), modifiedData, length, planner))
-            return VelkBuildStatus::kOutputWriteFailed;
-        // Every block but the last is at least kGuardBytes long.
-        if (length >= kGuardBytes) std::memcpy(modifiedBlock.get(), modifiedData + length - kGuardBytes, kGuardBytes);
-        position += length;
-    }
-    if (!planner.Close()) return VelkBuildStatus::kOutputWriteFailed;
-
-    // The part of a longer original that the modified file drops still counts in its CRC.
-    if (m_checkCrc) {
-        for (uint64_t at = common; at < static_cast<uint64_t>(originalSize);) {
-            if (!ReportProgress(static_cast<int64_t>(at), total)) return VelkBuildStatus::kCancelled;
-            const uint32_t length =
-                static_cast<uint32_t>(std::min<uint64_t>(m_blockBytes, static_cast<uint64_t>(originalSize) - at));
-            if (velk_io::ReadFully(m_original, originalBlock.get(), length) != length)
-                return VelkBuildStatus::kOriginalReadFailed;
-            originalCrc = crc.Update(originalBlock.get(), length);
-            at += length;
-        }
-    }
+    const VelkBuildStatus compared = CompareInputs(originalSize, modifiedSize, planner, &originalCrc, &identity.resultCrc);
+    if (compared != VelkBuildStatus::kOk) return compared;
 
     // A size that did not tell the whole file leaves records and the CRC short of it.
     VelkBuildStatus end = CheckEnd(m_original, originalSize, VelkBuildStatus::kOriginalReadFailed,
@@ -221,12 +242,13 @@ VelkBuildStatus CVELK_PatchBuilder::Build(CVELK_xFile& output)
         end = CheckEnd(m_modified, modifiedSize, VelkBuildStatus::kModifiedReadFailed, VelkBuildStatus::kModifiedChanged);
     if (end != VelkBuildStatus::kOk) return end;
 
-    writer.SetTargetCrc(originalCrc);
+    writer.SetTargetCrc(m_checkCrc ? originalCrc : 0);
     writer.SetResultIdentity(identity);
     if (!writer.Finish(m_description)) return VelkBuildStatus::kOutputWriteFailed;
     m_stats.payloadBytes = writer.Size();
     m_stats.originalCrc = originalCrc;
     m_stats.resultCrc = identity.resultCrc;
+    const int64_t total = m_checkCrc ? std::max(originalSize, modifiedSize) : modifiedSize;
     ReportProgress(total, total);
     return VelkBuildStatus::kOk;
 }

@@ -42,7 +42,8 @@ class CVELK_PatchBuilder {
 public:
     static constexpr uint32_t kDefaultBlockBytes = 2u << 20;
 
-    // `blockBytes` is how much of each input is read per step (at least 4 KiB).
+    // `blockBytes` is how much of each input is read per step (at least 4 KiB, in whole pages so
+    // that every read lands in phase with the file: io_buffer.h).
     CVELK_PatchBuilder(CVELK_xFile& original, CVELK_xFile& modified,
                        uint32_t blockBytes = kDefaultBlockBytes);
     ~CVELK_PatchBuilder();
@@ -71,6 +72,8 @@ private:
     // Whether the input ends where its size said; kOk, its read failure, or its "changed" status.
     static VelkBuildStatus CheckEnd(CVELK_xFile& input, int64_t size, VelkBuildStatus readFailed,
                                     VelkBuildStatus changed);
+    VelkBuildStatus CompareInputs(int64_t originalSize, int64_t modifiedSize, RecordPlanner& planner,
+                                  uint32_t* originalCrc, uint32_t* modifiedCrc);
     // Finds the changed runs of one block and hands them to the planner.
     bool CompareBlock(uint64_t base, const uint8_t* original, const uint8_t* modified, uint32_t length,
                       RecordPlanner& planner);

@@ -7,17 +7,22 @@
 
 namespace {
 constexpr size_t kFlushBytes = 1u << 20;
-}
+// The buffer also holds, past the flush mark, the longest piece that Put is given at once (a
+// record, the description); anything longer is written straight through.
+constexpr size_t kBufferBytes = kFlushBytes + (128u << 10);
+}  // namespace
 
 CVELK_PayloadWriter::CVELK_PayloadWriter(CVELK_xFile& output) : m_output(output)
 {
-    m_buffer.reserve(kFlushBytes);
+    m_ok = m_buffer.AllocateInPhase(kBufferBytes);
+    m_pending = m_buffer.Data();
 }
 
 bool CVELK_PayloadWriter::Begin(int64_t patchedSize, uint32_t targetCrc, const char* magic)
 {
     m_start = m_output.Tell();
-    if (m_start < 0) return m_ok = false;
+    if (m_start < 0 || !m_ok) return m_ok = false;
+    m_pending = m_buffer.InPhase(m_start);
     std::memset(m_header, 0, sizeof m_header);
     std::strncpy(reinterpret_cast<char*>(m_header), magic, velk_format::kMagicBytes);
     velk_io::StoreLE(m_header + velk_format::kPatchedSizeOffset, static_cast<uint64_t>(patchedSize), 8);
@@ -32,7 +37,8 @@ bool CVELK_PayloadWriter::ReserveExtensionBlock()
     if (!m_ok || Size() != velk_format::kHeaderBytes) return m_ok = false;
     m_headerBytes = velk_extension::kDataOffsetWithBlock;
     velk_io::StoreLE(m_header + velk_format::kDataOffsetOffset, m_headerBytes, 4);
-    m_buffer.assign(m_header, m_header + m_headerBytes);
+    std::memcpy(m_pending, m_header, m_headerBytes);
+    m_fill = m_headerBytes;
     return true;
 }
 
@@ -108,23 +114,26 @@ bool CVELK_PayloadWriter::Finish(const std::u16string& description)
 bool CVELK_PayloadWriter::Put(const void* data, size_t length)
 {
     if (!m_ok) return false;
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    m_buffer.insert(m_buffer.end(), bytes, bytes + length);
-    return m_buffer.size() < kFlushBytes || Flush();
+    if (length > kBufferBytes - m_fill && !Flush()) return false;
+    if (length > kBufferBytes) {
+        if (length > 0xFFFFFFFFu || !velk_io::WriteFully(m_output, data, static_cast<uint32_t>(length)))
+            return m_ok = false;
+        m_written += length;
+        m_pending = m_buffer.InPhase(m_start + static_cast<int64_t>(m_written));
+        return true;
+    }
+    std::memcpy(m_pending + m_fill, data, length);
+    m_fill += length;
+    return m_fill < kFlushBytes || Flush();
 }
 
 bool CVELK_PayloadWriter::Flush()
 {
     if (!m_ok) return false;
-    size_t done = 0;
-    while (done < m_buffer.size()) {
-        const size_t left = m_buffer.size() - done;
-        const uint32_t chunk = left > 0x40000000u ? 0x40000000u : static_cast<uint32_t>(left);
-        if (m_output.Write(m_buffer.data() + done, chunk) != chunk) return m_ok = false;
-        done += chunk;
-    }
-    m_written += m_buffer.size();
-    m_buffer.clear();
+    if (m_fill > 0 && m_output.Write(m_pending, static_cast<uint32_t>(m_fill)) != m_fill) return m_ok = false;
+    m_written += m_fill;
+    m_fill = 0;
+    m_pending = m_buffer.InPhase(m_start + static_cast<int64_t>(m_written));
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "file/io_buffer.h"
 #include "file/velk_xfile.h"
 #include "format/extension_block.h"
 #include "format/payload_format.h"
@@ -34,7 +35,7 @@ public:
     bool Finish(const std::u16string& description);
 
     // Payload bytes produced so far.
-    uint64_t Size() const { return m_written + m_buffer.size(); }
+    uint64_t Size() const { return m_written + m_fill; }
 
 private:
     bool Put(const void* data, size_t length);
@@ -49,7 +50,10 @@ private:
     bool m_hasIdentity = false;
     uint64_t m_position = 0;  // write position of the previous record
     uint64_t m_written = 0;
-    std::vector<uint8_t> m_buffer;
+    // What is not yet written, in phase with where it goes (io_buffer.h).
+    CVELK_IoBuffer m_buffer;
+    uint8_t* m_pending;
+    size_t m_fill = 0;
     bool m_ok = true;
 };
 

@@ -1,10 +1,9 @@
 #include "maker/pe_signature.h"
 
 #include <algorithm>
-#include <memory>
-#include <new>
 
 #include "file/io.h"
+#include "file/io_buffer.h"
 #include "format/payload_locator.h"
 
 namespace {
@@ -14,12 +13,13 @@ namespace {
 bool ComputeChecksum(CVELK_xFile& file, uint64_t length, uint64_t checksumAt, uint32_t* checksum)
 {
     constexpr uint32_t kChunk = 1u << 16;  // even, so that words never straddle two chunks
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kChunk]);
+    CVELK_IoBuffer chunk(kChunk);
+    uint8_t* const buffer = chunk.Data();
     if (!buffer || !file.Seek(0)) return false;
     uint64_t sum = 0;
     for (uint64_t at = 0; at < length;) {
         const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(kChunk, length - at));
-        if (velk_io::ReadFully(file, buffer.get(), n) != n) return false;
+        if (velk_io::ReadFully(file, buffer, n) != n) return false;
         for (uint64_t i = std::max(at, checksumAt); i < std::min(at + n, checksumAt + 4); ++i)
             buffer[static_cast<size_t>(i - at)] = 0;
         for (uint32_t i = 0; i < n; i += 2) {

@@ -5,14 +5,14 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ make pkg-config
-  googletest libgtest-dev libbenchmark-dev zlib1g-dev
+  googletest libgtest-dev zlib1g-dev
   clang libclang-rt-14-dev llvm
   g++-mingw-w64-x86-64 g++-mingw-w64-i686
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine64 fonts-wine xvfb xauth fonts-wqy-microhei imagemagick
   wine32:i386  # the x86 programs run under 32-bit Wine, from Debian's i386 architecture
   python3 groff-base gzip fakeroot dpkg-dev unzip openssl osslsigncode
-  hyperfine
+  hyperfine xorriso  # timings of whole processes; the real-data pair of the benchmarks (bench/iso_pair.sh)
 )
 
 missing=()

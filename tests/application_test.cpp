@@ -12,9 +12,9 @@
 #include "apply/messages.h"
 #include "apply/mismatch_reason.h"
 #include "file/io.h"
-#include "crc/chunked_crc.h"
 #include "crc/crc32.h"
 #include "file/memory_file.h"
+#include "file/stretch_reader.h"
 #include "file/velk_file.h"
 #include "journal/journal_format.h"
 #include "maker/payload_writer.h"
@@ -295,7 +295,7 @@ TEST(Apply, ReasonReadsOnlyTheStartOfTheFile)
 // answered OK: it is not a file that failed the check. The first read fails, or one halfway.
 TEST(Apply, UnreadableTargetIsReportedNotQuestioned)
 {
-    const std::vector<uint8_t> image = PatternBytes(2 * CVELK_ChunkedCrc::kChunkBytes + 5, 6);
+    const std::vector<uint8_t> image = PatternBytes(2 * CVELK_StretchReader::kChunkBytes + 5, 6);
     const std::vector<uint8_t> payload = PayloadBytes().Header(70, Crc(image)).Relative(2, {7}).End().bytes;
     for (uint64_t failingRead : {1, 2}) {
         for (bool answerOk : {false, true}) {
@@ -317,7 +317,7 @@ TEST(Apply, UnreadableTargetIsReportedNotQuestioned)
 // stop there ends the application with nothing changed, no question and no message.
 TEST(Apply, CrcCheckReportsProgressAndStops)
 {
-    const std::vector<uint8_t> image = PatternBytes(2 * CVELK_ChunkedCrc::kChunkBytes + 5, 7);
+    const std::vector<uint8_t> image = PatternBytes(2 * CVELK_StretchReader::kChunkBytes + 5, 7);
     const int64_t size = static_cast<int64_t>(image.size());
     const std::vector<uint8_t> payload = PayloadBytes().Header(70, Crc(image) ^ 1).Relative(2, {7}).End().bytes;
     for (int stopAfter : {-1, 0, 2}) {
@@ -338,7 +338,7 @@ TEST(Apply, CrcCheckReportsProgressAndStops)
             EXPECT_EQ(p.total, size);
             done.push_back(p.done);
         }
-        const int64_t chunk = CVELK_ChunkedCrc::kChunkBytes;
+        const int64_t chunk = CVELK_StretchReader::kChunkBytes;
         const std::vector<int64_t> all = {0, chunk, 2 * chunk, size};
         const size_t reports = stopAfter < 0 ? all.size() : static_cast<size_t>(stopAfter) + 1;
         EXPECT_EQ(done, std::vector<int64_t>(all.begin(), all.begin() + reports));
@@ -509,6 +509,8 @@ TEST(Apply, PayloadsThatRecordTheirResult)
 {
     const std::vector<uint8_t> result = Patched(kOriginal), other = PatternBytes(5000, 22);
     const uint32_t originalCrc = Crc(kOriginal), resultCrc = Crc(result);
+    const std::vector<uint8_t> damagedStream =
+        PayloadBytes().Header(6000, originalCrc, 0, 72).Block(resultCrc, 5000).Relative(100, {0xA1}).U8(1).bytes;
     const ResultCase cases[] = {
         {"the original: result verified", ResultPayload(originalCrc, resultCrc), kOriginal, false, {kSuccess}, 0, result},
         {"already patched", ResultPayload(originalCrc, resultCrc), result, false, {kAlreadyPatched}, 0, result},
@@ -536,6 +538,13 @@ TEST(Apply, PayloadsThatRecordTheirResult)
         // With a block the data offset is checked before the CRC step.
         {"block: damaged (4) before the question", PayloadBytes().Header(6000, originalCrc, 0, 72).Block(resultCrc, 5000).bytes,
          other, false, {kDamaged4}, 0, other},
+        // With a block the records are gone through before the CRC step, but a damaged stream is
+        // reported in its turn: after the question, and not at all where the file is already
+        // patched or the question is declined.
+        {"block, damaged stream: the original", damagedStream, kOriginal, false, {kDamaged6_1}, 0, kOriginal},
+        {"block, damaged stream: another file accepted", damagedStream, other, true, {kDamaged6_1}, 1, other},
+        {"block, damaged stream: another file declined", damagedStream, other, false, {}, 1, other},
+        {"block, damaged stream: already patched", damagedStream, result, false, {kAlreadyPatched}, 0, result},
     };
     const NativeString source = VELK_NATIVE("patch.bin"), target = VELK_NATIVE("image.iso");
     for (const ResultCase& c : cases) {

@@ -15,11 +15,13 @@
 #include "apply/application.h"
 #include "apply/messages.h"
 #include "crc/crc32.h"
+#include "file/io_buffer.h"
 #include "file/memory_file.h"
 #include "file/velk_file.h"
 #include "format/extension_block.h"
 #include "format/summary.h"
 #include "journal/set_journal.h"
+#include "maker/patch_builder.h"
 #include "maker/payload_writer.h"
 #include "support/crash_disk.h"
 #include "support/fault_file.h"
@@ -640,6 +642,67 @@ TEST(PowerLossWalk, EveryCallOfAnUndo)
     EXPECT_GT(restored, 0u);
     EXPECT_LT(restored, crashes);
     std::printf("%zu power failures during an undo\n", crashes);
+}
+
+// Every read and write of a page or more that the engine makes (the CRC check on its reading
+// thread, the record stream, the result check, the journal written and played back, the target's
+// writes, and create) goes to or from memory in phase with the file: a buffer from the one
+// page-aligned allocator, holding each byte at its file position's offset within a page, which
+// the kernel copies to and from the page cache at full speed (file/io_buffer.h).
+TEST(IoBuffers, EveryTransferIsInPhaseWithTheFile)
+{
+    for (size_t bytes : {size_t(1), size_t(4095), size_t(1) << 20, (size_t(1) << 20) + 17}) {
+        CVELK_IoBuffer buffer(bytes);
+        ASSERT_TRUE(buffer);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(buffer.Data()) % CVELK_IoBuffer::kPageBytes, 0u);
+        EXPECT_EQ(buffer.InPhase(5 * 4096 + 123) - buffer.Data(), 123);
+        buffer.Data()[bytes - 1] = 1;
+    }
+
+    uint64_t transfers = 0;
+    std::vector<std::string> outOfPhase;
+    const auto watch = [&](const char* file) {
+        return [&, file](const void* memory, int64_t position, uint32_t count) {
+            if (count < CVELK_IoBuffer::kPageBytes) return;
+            ++transfers;
+            if ((reinterpret_cast<uintptr_t>(memory) - static_cast<uint64_t>(position)) % CVELK_IoBuffer::kPageBytes != 0)
+                outOfPhase.push_back(std::string(file) + " at " + std::to_string(position));
+        };
+    };
+    // A 3 MiB image (the CRC check reads ahead): scattered records, a dense run, the longest
+    // record; applied with its result verified, then once more with a result it does not give,
+    // which the journal rolls back.
+    WalkCase c{"", PatternBytes((3u << 20) + 5, 4), (3 << 20) + 9000, true, true, 0, {}, true};
+    for (uint64_t at = 100; at < (3u << 20); at += 40009) c.records.push_back({at, PatternBytes(1 + at % 61, 5)});
+    for (uint64_t at = (1 << 20) + 1234; at < (1 << 20) + 300000; at += 90) c.records.push_back({at, PatternBytes(7, 6)});
+    c.records.push_back({2u << 20, PatternBytes(65535, 7)});
+    const VelkResultIdentity wrong{Crc(c.Expected()) ^ 1, c.target.size()};
+    for (const std::vector<uint8_t>& payload :
+         {c.Payload(), BuildPayload(c.patchedSize, Crc(c.target), c.records, u"", &wrong)}) {
+        CVELK_FaultSwitch source, target, journal;
+        source.watch = watch("source");
+        target.watch = watch("target");
+        journal.watch = watch("journal");
+        const RunResult r = RunApplication(c, payload, source, target, journal);
+        EXPECT_EQ(r.messages.size(), 1u);
+        EXPECT_TRUE(r.target == (r.applied ? c.Expected() : c.target));
+    }
+    // create: both inputs read (the original on a thread of its own, whose transfers are looked
+    // at once it is done), the payload written.
+    CVELK_MemoryFile original(c.target), modified(c.Expected()), output(std::vector<uint8_t>{});
+    CVELK_FaultSwitch originalSwitch, modifiedSwitch, written;
+    std::vector<std::pair<uintptr_t, int64_t>> originalReads;
+    originalSwitch.watch = [&](const void* memory, int64_t position, uint32_t count) {
+        if (count >= CVELK_IoBuffer::kPageBytes) originalReads.push_back({reinterpret_cast<uintptr_t>(memory), position});
+    };
+    modifiedSwitch.watch = watch("modified");
+    written.watch = watch("payload");
+    CVELK_FaultFile a(original, originalSwitch), b(modified, modifiedSwitch), out(output, written);
+    EXPECT_EQ(CVELK_PatchBuilder(a, b).Build(out), VelkBuildStatus::kOk);
+    for (const auto& read : originalReads) watch("original")(reinterpret_cast<const void*>(read.first), read.second, 4096);
+
+    EXPECT_GT(transfers, 20u);
+    EXPECT_EQ(outOfPhase, std::vector<std::string>());
 }
 
 // One applier used twice: what the first application left in its buffers plays no part in the

@@ -344,6 +344,12 @@ TEST_F(DiskFile, PositionsAndSizesBeyondFourGiB)
     EXPECT_EQ(file.ReadAt(far + 1, back, 3), 2u);
     EXPECT_EQ(std::string(back, 2), "ar");
     EXPECT_EQ(file.ReadAt(far + 3, back, 3), 0u);
+    // A positioned write there, and one that extends the file.
+    EXPECT_EQ(file.WriteAt(far + 1, "AR!", 3), 3u);
+    EXPECT_EQ(file.GetSize(), far + 4);
+    EXPECT_EQ(file.ReadAt(far, back, 3), 3u);
+    EXPECT_EQ(std::string(back, 3), "fAR");
+    EXPECT_EQ(file.WriteAt(-1, "x", 1), 0u);
 }
 
 // What the undo journal needs besides a new file: an existing plain file opened for reading
@@ -359,6 +365,7 @@ TEST_F(DiskFile, ExistingRegularFilesAndPositionedReads)
     EXPECT_EQ(std::string(bytes, 4), "cdef");
     EXPECT_EQ(file.ReadAt(5, bytes, 4), 1u);
     EXPECT_EQ(file.ReadAt(-1, bytes, 1), 0u);
+    EXPECT_EQ(file.WriteAt(0, "x", 1), 0u);  // opened for reading only
     file.Close();
     EXPECT_FALSE(file.OpenExistingRegular(dir.Path("missing").c_str(), kShareRead));
     EXPECT_FALSE(FileExists(dir.Path("missing")));

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "crc/crc32.h"
+#include "file/io.h"
 #include "file/memory_file.h"
+#include "file/stretch_reader.h"
+#include "file/worker_thread.h"
+#include "support/fault_file.h"
 #include "support/test_support.h"
 
 namespace {
@@ -43,6 +47,122 @@ TEST(MemoryFile, ReadOnlyRefusesWrites)
     EXPECT_FALSE(file.SetSize(0));
     EXPECT_EQ(file.CanWrite(), 0u);
     EXPECT_EQ(file.CanRead(), kAccessRead);
+}
+
+// A positioned write through a file without one of its own is a seek and a write; WriteFullyAt
+// goes on after a write cut short and stops at one that moves nothing.
+TEST(MemoryFile, PositionedWritesGoOnAfterShortOnes)
+{
+    CVELK_MemoryFile inner(std::vector<uint8_t>(8, '.'));
+    CVELK_FaultSwitch faults(FaultPlan{FaultOp::kWrite, 1, FaultKind::kShortOnce});
+    CVELK_FaultFile file(inner, faults);
+    EXPECT_TRUE(velk_io::WriteFullyAt(file, 4, "abcdef", 6));
+    EXPECT_EQ(std::string(inner.Bytes().begin(), inner.Bytes().end()), "....abcdef");
+    EXPECT_EQ(faults.Calls(FaultOp::kWrite), 2u);
+    EXPECT_EQ(faults.Calls(FaultOp::kSeek), 2u);
+
+    CVELK_FaultSwitch broken(FaultPlan{FaultOp::kWrite, 1, FaultKind::kFailOnce});
+    CVELK_FaultFile failing(inner, broken);
+    EXPECT_FALSE(velk_io::WriteFullyAt(failing, 0, "xy", 2));
+    EXPECT_EQ(failing.WriteAt(0, "xy", 2), 2u);
+    EXPECT_EQ(inner.Bytes()[0], 'x');
+}
+
+// The two semaphores of a reading thread: each side waits for the other's turn, a thousand times.
+TEST(WorkerThread, SemaphoresPassTurnsBetweenThreads)
+{
+    struct Turns {
+        CVELK_Semaphore mine{0}, yours{1};
+        std::vector<int> log;
+    } turns;
+    ASSERT_TRUE(turns.mine.IsValid() && turns.yours.IsValid());
+    CVELK_WorkerThread worker;
+    ASSERT_TRUE(worker.Start(
+        [](void* context) {
+            auto* t = static_cast<Turns*>(context);
+            for (int i = 0; i < 1000; ++i) {
+                t->yours.Wait();
+                t->log.push_back(2 * i);
+                t->mine.Post();
+            }
+        },
+        &turns));
+    for (int i = 0; i < 1000; ++i) {
+        turns.mine.Wait();
+        turns.log.push_back(2 * i + 1);
+        turns.yours.Post();
+    }
+    worker.Join();
+    worker.Join();  // a second wait finds no thread
+    ASSERT_EQ(turns.log.size(), 2000u);
+    for (int i = 0; i < 2000; ++i) ASSERT_EQ(turns.log[static_cast<size_t>(i)], i);
+}
+
+// A stretch comes chunk by chunk, in order, each in phase with its place in the file; from the
+// second chunk on it is read ahead on a thread of its own, never more than two chunks ahead.
+TEST(StretchReader, ChunksInOrderInPhaseAndReadAhead)
+{
+    const std::vector<uint8_t> bytes = PatternBytes((1u << 20) + 123, 8);
+    for (const int64_t from : {int64_t(0), int64_t(5000)}) {
+        SCOPED_TRACE(from);
+        CVELK_MemoryFile file(bytes);
+        CVELK_StretchReader reader(file, from, static_cast<int64_t>(bytes.size()), 64u << 10);
+        EXPECT_TRUE(reader.ReadsAhead());
+        std::vector<uint8_t> got;
+        uint32_t count = 0;
+        while (const uint8_t* chunk = reader.Next(&count)) {
+            const auto position = from + static_cast<int64_t>(got.size());
+            EXPECT_EQ((reinterpret_cast<uintptr_t>(chunk) - static_cast<uint64_t>(position)) % 4096, 0u);
+            got.insert(got.end(), chunk, chunk + count);
+        }
+        EXPECT_FALSE(reader.Failed());
+        EXPECT_TRUE(got == std::vector<uint8_t>(bytes.begin() + from, bytes.end()));
+    }
+    // Left after its first chunk: the thread is stopped, having read at most two ahead.
+    CVELK_MemoryFile inner(bytes);
+    CVELK_FaultSwitch counts;
+    CVELK_FaultFile file(inner, counts);
+    {
+        CVELK_StretchReader reader(file, 0, static_cast<int64_t>(bytes.size()), 64u << 10);
+        uint32_t count = 0;
+        ASSERT_NE(reader.Next(&count), nullptr);
+    }
+    EXPECT_LE(counts.Calls(FaultOp::kRead), 3u);
+    // A single chunk is read by whoever asks for it.
+    CVELK_StretchReader single(inner, 10, 100);
+    EXPECT_FALSE(single.ReadsAhead());
+    uint32_t count = 0;
+    const uint8_t* chunk = single.Next(&count);
+    ASSERT_NE(chunk, nullptr);
+    EXPECT_TRUE(std::vector<uint8_t>(chunk, chunk + count) == std::vector<uint8_t>(bytes.begin() + 10, bytes.begin() + 100));
+    EXPECT_EQ(single.Next(&count), nullptr);
+}
+
+// A read that fails ends the stretch there, on the reading thread as on the caller's: nothing
+// is read after it. A read cut short is completed.
+TEST(StretchReader, EndsWhereAReadFails)
+{
+    const std::vector<uint8_t> bytes = PatternBytes(10 * 4096 + 7, 9);
+    for (const FaultKind kind : {FaultKind::kFailOnce, FaultKind::kShortOnce}) {
+        for (uint64_t failing = 1; failing <= 11; ++failing) {
+            SCOPED_TRACE(std::to_string(failing) + (kind == FaultKind::kFailOnce ? " fails" : " is cut short"));
+            CVELK_MemoryFile inner(bytes);
+            CVELK_FaultSwitch faults(FaultPlan{FaultOp::kRead, failing, kind});
+            CVELK_FaultFile file(inner, faults);
+            CVELK_StretchReader reader(file, 0, static_cast<int64_t>(bytes.size()), 4096);
+            uint64_t chunks = 0;
+            uint32_t count = 0;
+            while (reader.Next(&count) != nullptr) ++chunks;
+            if (kind == FaultKind::kFailOnce) {
+                EXPECT_TRUE(reader.Failed());
+                EXPECT_EQ(chunks, failing - 1);
+                EXPECT_EQ(faults.Calls(FaultOp::kRead), failing);
+            } else {
+                EXPECT_FALSE(reader.Failed());
+                EXPECT_EQ(chunks, 11u);
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "format/payload_format.h"
 #include "format/summary.h"
 #include "maker/patch_builder.h"
+#include "support/fault_file.h"
 #include "support/test_support.h"
 
 #ifndef _WIN32
@@ -317,6 +318,17 @@ TEST(PatchBuilder, ReportsTheInputThatCannotBeRead)
     CVELK_MemoryFile other(PatternBytes(100, 2), kAccessRead);
     CVELK_PatchBuilder builder(readable, other);
     EXPECT_EQ(builder.Build(readOnlyOutput), VelkBuildStatus::kOutputWriteFailed);
+
+    // The original is read ahead on a thread of its own: a read that fails there, in the part
+    // both files have or in the longer original's tail, is still the original's failure.
+    const Bytes longer = PatternBytes(10 * 4096 + 5, 3), shorter(longer.begin(), longer.begin() + 3 * 4096 + 1);
+    for (uint64_t failing : {2, 5}) {
+        CVELK_MemoryFile originalFile(longer, kAccessRead), modifiedFile(shorter, kAccessRead), out(Bytes{});
+        CVELK_FaultSwitch faults(FaultPlan{FaultOp::kRead, failing, FaultKind::kFailOnce});
+        CVELK_FaultFile original(originalFile, faults);
+        EXPECT_EQ(CVELK_PatchBuilder(original, modifiedFile, 4096).Build(out), VelkBuildStatus::kOriginalReadFailed)
+            << failing;
+    }
 }
 
 // A file whose size says less than it holds: a /proc file (size 0), or one still being written.

@@ -40,6 +40,15 @@ TEST(PayloadWriter, DescriptionFollowsTheEndRecord)
     EXPECT_EQ(std::u16string(info.Description()), u"说明\r\n");
 }
 
+// A description longer than the writer's buffer goes out whole, behind what was held.
+TEST(PayloadWriter, DescriptionLongerThanTheBuffer)
+{
+    const std::u16string description(700000, u'字');
+    const std::vector<uint8_t> expected =
+        PayloadBytes().Header(1, 0, 40 + 8 + 1).Relative(0, {7}).End().Text(description).U16(0).bytes;
+    EXPECT_TRUE(BuildPayload(1, 0, {{0, {7}}}, description) == expected);
+}
+
 // With the extension block, the records start at 72 and the block is filled in at the end, with
 // the target CRC that was known only then.
 TEST(PayloadWriter, ExtensionBlockBehindTheHeader)

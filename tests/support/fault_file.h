@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "file/file_system.h"
@@ -76,6 +77,8 @@ public:
     // Wrapped files currently alive, and how many were ever made.
     int liveFiles = 0;
     int filesMade = 0;
+    // Told of every read and write, with its memory and the file's position.
+    std::function<void(const void* buffer, int64_t position, uint32_t count)> watch;
 
 private:
     FaultPlan m_plan;
@@ -107,6 +110,7 @@ public:
 
     uint32_t Read(void* buffer, uint32_t count) override
     {
+        Watch(buffer, count);
         switch (m_faults.Next(FaultOp::kRead)) {
         case FaultVerdict::kFail: return 0;
         case FaultVerdict::kShort: return m_inner.Read(buffer, Shortened(count));
@@ -116,6 +120,7 @@ public:
     }
     uint32_t Write(const void* buffer, uint32_t count) override
     {
+        Watch(buffer, count);
         switch (m_faults.Next(FaultOp::kWrite)) {
         case FaultVerdict::kFail: return 0;
         case FaultVerdict::kShort: count = Shortened(count); break;  // a disk that fills up midway
@@ -158,6 +163,10 @@ public:
     }
 
 private:
+    void Watch(const void* buffer, uint32_t count)
+    {
+        if (m_faults.watch) m_faults.watch(buffer, m_inner.Tell(), count);
+    }
     // Half the bytes, but at least one, so that a short transfer is not a failed one.
     static uint32_t Shortened(uint32_t count) { return count > 1 ? count / 2 : count; }
 
