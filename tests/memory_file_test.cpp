@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "crc/crc32.h"
 #include "file/io.h"
 #include "file/memory_file.h"
@@ -162,6 +164,40 @@ TEST(StretchReader, EndsWhereAReadFails)
                 EXPECT_EQ(chunks, 11u);
             }
         }
+    }
+}
+
+// The CRC of a stretch read ahead: a stop asked for before a chunk is honoured there, the
+// reading thread gone and at most two chunks read past the stop; progress counts what was summed.
+TEST(StretchReader, CrcStopsBetweenChunksWhileReadingAhead)
+{
+    const std::vector<uint8_t> bytes = PatternBytes(6 * 4096 + 100, 10);
+    const int64_t from = 300, to = static_cast<int64_t>(bytes.size()), total = to - from;
+    const uint64_t chunks = (static_cast<uint64_t>(total) + 4095) / 4096;
+    _m_CRC32 whole;
+    const uint32_t expected = whole.Update(bytes.data() + from, static_cast<uint32_t>(total));
+    struct StopAt : CVELK_Pacer {
+        uint64_t polls = 0, stopAt = 0;
+        std::vector<int64_t> done;
+        void Progress(int64_t d, int64_t t) override { done.push_back(t == 0 ? -1 : d); }
+        bool StopRequested() override { return polls++ == stopAt; }
+    };
+    for (uint64_t stopAt = 0; stopAt <= chunks; ++stopAt) {
+        SCOPED_TRACE("stop before chunk " + std::to_string(stopAt));
+        CVELK_MemoryFile inner(bytes);
+        CVELK_FaultSwitch counts;
+        CVELK_FaultFile file(inner, counts);
+        StopAt pacer;
+        pacer.stopAt = stopAt;
+        uint32_t crc = 1;
+        const StretchCrcVerdict verdict = StretchCrc(file, from, to, &pacer, &crc, nullptr, 4096);
+        const uint64_t summed = std::min(stopAt, chunks);
+        EXPECT_EQ(verdict, stopAt < chunks ? StretchCrcVerdict::kStopped : StretchCrcVerdict::kComputed);
+        EXPECT_EQ(crc, stopAt < chunks ? 0u : expected);
+        ASSERT_EQ(pacer.done.size(), summed);
+        for (uint64_t i = 0; i < summed; ++i)
+            EXPECT_EQ(pacer.done[i], std::min<int64_t>(static_cast<int64_t>(i + 1) * 4096, total));
+        EXPECT_LE(counts.Calls(FaultOp::kRead), summed + 2);
     }
 }
 
