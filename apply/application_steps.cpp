@@ -54,8 +54,7 @@ uint32_t VelkPatchMark(const VelkPayloadHeader& header)
         velk_io::StoreLE(facts + 24, header.identity.resultCrc, 4);
         velk_io::StoreLE(facts + 28, header.identity.originalSize, 8);
     }
-    _m_CRC32 crc;
-    return crc.Update(facts, sizeof facts);
+    return _m_CRC32::Of(facts, sizeof facts);
 }
 
 CVELK_ApplicationSteps::CVELK_ApplicationSteps(CVELK_MessageOwner& owner, const VelkApplicationSettings& settings,

@@ -88,9 +88,8 @@ void CVELK_ResultCheck::Chunk(int64_t position, const uint8_t* data, uint32_t co
     if (m_wholeFile || position != m_fed) return;
     const int64_t end = position + count;
     if (position < m_kept && m_kept <= end) {
-        _m_CRC32 part;
         const auto n = static_cast<uint32_t>(m_kept - position);
-        m_keptCrc = velk_crc32::Combine(crcBefore, part.Update(data, n), n);
+        m_keptCrc = velk_crc32::Combine(crcBefore, _m_CRC32::Of(data, n), n);
     }
     // Each range's plain register from zero over its old bytes; ReadAfter moves them into place.
     for (; m_next < m_oldRegisters.size() && m_ranges[m_next].from < end; ++m_next) {

@@ -56,6 +56,12 @@ public:
     void Reset() { m_state = 0xFFFFFFFFu; }
     // Feeds `length` bytes and answers the CRC-32 of everything fed since the start.
     uint32_t Update(const void* data, uint32_t length);
+    // The CRC-32 of one piece of memory.
+    static uint32_t Of(const void* data, uint32_t length)
+    {
+        _m_CRC32 crc;
+        return crc.Update(data, length);
+    }
 
 private:
     uint32_t m_state;

@@ -12,12 +12,6 @@ namespace {
 constexpr char kHeaderMagic[16] = "VELK-UNDO-2";
 constexpr char kTrailerMagic[16] = "VELK-UNDO-END";
 
-uint32_t Crc(const uint8_t* bytes, uint32_t length)
-{
-    _m_CRC32 crc;
-    return crc.Update(bytes, length);
-}
-
 void Put(uint8_t*& out, uint64_t value, int bytes)
 {
     velk_io::StoreLE(out, value, bytes);
@@ -33,12 +27,12 @@ uint64_t Get(const uint8_t*& in, int bytes)
 
 void SealWithCrc(uint8_t* bytes, uint32_t length)
 {
-    velk_io::StoreLE(bytes + length - 4, Crc(bytes, length - 4), 4);
+    velk_io::StoreLE(bytes + length - 4, _m_CRC32::Of(bytes, length - 4), 4);
 }
 
 bool CrcHolds(const uint8_t* bytes, uint32_t length)
 {
-    return velk_io::LoadLE(bytes + length - 4, 4) == Crc(bytes, length - 4);
+    return velk_io::LoadLE(bytes + length - 4, 4) == _m_CRC32::Of(bytes, length - 4);
 }
 
 }  // namespace

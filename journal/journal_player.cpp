@@ -124,8 +124,7 @@ bool CVELK_JournalPlayer::WalkBlocks(CVELK_xFile* target)
         if (length == 0 || length > kBlockBytes || length > end - at - kBlockHeaderBytes) return false;
         uint8_t* const block = m_block.InPhase(at + kBlockHeaderBytes);
         if (!ReadJournal(at + kBlockHeaderBytes, block, length)) return false;
-        _m_CRC32 crc;
-        if (crc.Update(block, length) != velk_io::LoadLE(head + 4, 4)) return false;
+        if (_m_CRC32::Of(block, length) != velk_io::LoadLE(head + 4, 4)) return false;
         all.Update(head, kBlockHeaderBytes);
         allCrc = all.Update(block, length);
         at += kBlockHeaderBytes + length;

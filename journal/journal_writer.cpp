@@ -129,9 +129,8 @@ bool CVELK_JournalWriter::CloseBlock()
     const uint32_t payload = m_blockUsed - kBlockHeaderBytes;
     if (payload == 0) return true;
     uint8_t* block = m_block;
-    _m_CRC32 crc;
     velk_io::StoreLE(block, payload, 4);
-    velk_io::StoreLE(block + 4, crc.Update(block + kBlockHeaderBytes, payload), 4);
+    velk_io::StoreLE(block + 4, _m_CRC32::Of(block + kBlockHeaderBytes, payload), 4);
     if (!velk_io::WriteFully(m_journal, block, m_blockUsed)) return false;
     m_trailer.blocksCrc = m_blocksCrc.Update(block, m_blockUsed);
     m_trailer.blocks += 1;

@@ -18,12 +18,6 @@ enum : uint32_t { kWriting = 1, kSealed = 2, kCommitting = 3 };
 // A record's flags: the member is the anchor, which the application and recovery hold open.
 constexpr uint8_t kAnchorFlag = 1;
 
-uint32_t Crc(const uint8_t* bytes, uint32_t length)
-{
-    _m_CRC32 crc;
-    return crc.Update(bytes, length);
-}
-
 }  // namespace
 
 struct CVELK_SetJournal::Header {
@@ -80,7 +74,7 @@ bool CVELK_SetJournal::WriteHeader(uint32_t state)
     velk_io::StoreLE(bytes + 44, m_depth, 4);
     velk_io::StoreLE(bytes + 48, m_volume, 8);
     velk_io::StoreLE(bytes + 56, m_index, 8);
-    velk_io::StoreLE(bytes + kHeaderBytes - 4, Crc(bytes, kHeaderBytes - 4), 4);
+    velk_io::StoreLE(bytes + kHeaderBytes - 4, _m_CRC32::Of(bytes, kHeaderBytes - 4), 4);
     return m_file->Seek(0) && velk_io::WriteFully(*m_file, bytes, kHeaderBytes) && m_file->Flush();
 }
 
@@ -237,7 +231,7 @@ SetRecovery CVELK_SetJournal::Recover(CVELK_xFile& anchor)
     const bool belongs = header.index == 0 || (anchor.Describe(&facts) && facts.index == header.index &&
                                                facts.volume == header.volume);
     if (available < kHeaderBytes || std::memcmp(bytes, kMagic, sizeof kMagic) != 0 ||
-        velk_io::LoadLE(bytes + kHeaderBytes - 4, 4) != Crc(bytes, kHeaderBytes - 4) || header.state < kWriting ||
+        velk_io::LoadLE(bytes + kHeaderBytes - 4, 4) != _m_CRC32::Of(bytes, kHeaderBytes - 4) || header.state < kWriting ||
         header.state > kCommitting || !belongs || !FolderAbove(m_anchor.data(), header.depth, &m_root)) {
         m_file.reset();
         return SetRecovery::kUnusable;
