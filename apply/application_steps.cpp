@@ -182,11 +182,14 @@ VelkOutcome CVELK_ApplicationSteps::CheckTarget()
     const bool mayBePatched = m_header.hasIdentity && m_oldSize == m_header.patchedSize;
     if (m_header.targetCrc == 0 && !mayBePatched && !m_kept && !Keeping()) return VelkOutcome::kGoOn;
     if (m_oldSize < 0) return VelkOutcome::kTargetReadFailed;
-    if (m_member && !m_result) {
+    if (m_member && (!m_result || m_result->KeepsTheOriginal())) {
+        // The set's check computed a member's CRC-32 before any change; its result check reads
+        // the ranges' old bytes alone.
         m_targetCrc = m_memberCrc;
+        if (m_result && !m_result->ReadRanges(m_target, m_memberCrc)) return VelkOutcome::kTargetReadFailed;
     } else {
-        // Nothing has changed yet: a stop is honoured between any two chunks. (A set's member
-        // is read again where its result is checked: the check takes what it needs on the way.)
+        // Nothing has changed yet: a stop is honoured between any two chunks. (A member that
+        // shrinks is read again: its check needs the CRC of the part the result keeps.)
         m_pacer.Begin(VelkProgressStage::kCrc, true);
         m_pacer.Progress(0, m_oldSize);
         const VelkOutcome read = OutcomeOf(StretchCrc(m_target, 0, m_oldSize, &m_pacer, &m_targetCrc, m_result.get()));

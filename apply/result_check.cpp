@@ -17,6 +17,7 @@ constexpr uint32_t kBufferBytes = 1u << 20;
 CVELK_ResultCheck::CVELK_ResultCheck(int64_t originalSize, int64_t patchedSize, int64_t rangeCostBytes,
                                      size_t maxRanges)
     : m_kept(std::max<int64_t>(std::min(originalSize, patchedSize), 0)),
+      m_keepsAll(originalSize <= patchedSize),
       m_rangeCost(std::max<int64_t>(rangeCostBytes, 0)),
       m_maxRanges(std::max<size_t>(maxRanges, 2)),
       // Ranges closer than half a range's cost are read as one. Never closer than the target
@@ -99,6 +100,21 @@ void CVELK_ResultCheck::Chunk(int64_t position, const uint8_t* data, uint32_t co
         if (rangeEnd > end) break;
     }
     m_fed = end;
+}
+
+bool CVELK_ResultCheck::ReadRanges(CVELK_xFile& original, uint32_t originalCrc)
+{
+    Plan();
+    if (!m_keepsAll) return false;
+    // Each range's plain register from zero over its old bytes, as Chunk gives them.
+    if (!m_wholeFile) {
+        if (!m_buffer && !m_buffer.AllocateInPhase(kBufferBytes)) return false;
+        for (size_t i = 0; i < m_oldRegisters.size(); ++i)
+            if (!RangeRegister(original, m_ranges[i], 0, &m_oldRegisters[i])) return false;
+    }
+    m_keptCrc = originalCrc;
+    m_fed = m_kept;
+    return true;
 }
 
 bool CVELK_ResultCheck::ReadAfter(CVELK_xFile& target, uint32_t* crc)

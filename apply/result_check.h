@@ -46,6 +46,11 @@ public:
     // The original, read through front to back before the target changes (StretchCrc from 0):
     // what the check needs of it is taken from its chunks.
     void Chunk(int64_t position, const uint8_t* data, uint32_t count, uint32_t crcBefore) override;
+    // In place of that read, where the original's CRC-32 is known already (a set's member, which
+    // the set's check read) and the result keeps all of it: reads the ranges' old bytes alone.
+    // False where the target cannot be read, or the result cuts some of the original off.
+    bool ReadRanges(CVELK_xFile& original, uint32_t originalCrc);
+    bool KeepsTheOriginal() const { return m_keepsAll; }
     // After the last record: reads the ranges back and everything past the kept part. False when
     // the target cannot be read, or the original was not read through before; otherwise `crc` is
     // the CRC-32 of the target as it now stands.
@@ -56,7 +61,8 @@ public:
     // True when a read pass ended because the pacer said to stop.
     bool Stopped() const { return m_stopped; }
 
-    // Bytes read back after the records, for the benchmarks.
+    // Bytes the check read itself (the original's ranges where ReadRanges read them, the result's
+    // after the records), for the benchmarks.
     int64_t BytesRead() const { return m_bytesRead; }
 
 private:
@@ -71,6 +77,7 @@ private:
     bool StretchCrc(CVELK_xFile& target, int64_t from, int64_t to, uint32_t* crc);
 
     int64_t m_kept;  // the part of the original that both sizes keep
+    bool m_keepsAll;  // that part is the whole original
     std::vector<Range> m_ranges;
     int64_t m_rangeCost;
     size_t m_maxRanges;

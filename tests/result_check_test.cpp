@@ -38,16 +38,23 @@ struct ResultCase {
 constexpr uint32_t kChunk = 4096;
 
 // Resizes and writes as an application does, with the check around it; `disturb` may change the
-// file after the writes, as a disk that did not store what it was given.
-uint32_t CheckedApplication(const ResultCase& c, CVELK_MemoryFile& target, const std::function<void()>& disturb = {})
+// file after the writes, as a disk that did not store what it was given. `crcKnown`: the
+// original's CRC-32 is given and its ranges read alone, as for a set's member.
+uint32_t CheckedApplication(const ResultCase& c, CVELK_MemoryFile& target, const std::function<void()>& disturb = {},
+                            bool crcKnown = false)
 {
     const Bytes original = target.Bytes();
     const auto size = static_cast<int64_t>(original.size());
     CVELK_ResultCheck check(size, c.patchedSize, c.rangeCost, c.maxRanges);
     for (const Write& w : c.writes) check.Note(w.position, w.length);
-    uint32_t originalCrc = 0;
-    EXPECT_EQ(StretchCrc(target, 0, size, nullptr, &originalCrc, &check, kChunk), StretchCrcVerdict::kComputed);
-    EXPECT_EQ(originalCrc, Crc(original));
+    EXPECT_EQ(check.KeepsTheOriginal(), c.patchedSize >= size);
+    if (crcKnown) {
+        EXPECT_TRUE(check.ReadRanges(target, Crc(original)));
+    } else {
+        uint32_t originalCrc = 0;
+        EXPECT_EQ(StretchCrc(target, 0, size, nullptr, &originalCrc, &check, kChunk), StretchCrcVerdict::kComputed);
+        EXPECT_EQ(originalCrc, Crc(original));
+    }
     EXPECT_TRUE(target.SetSize(c.patchedSize));
     for (size_t i = 0; i < c.writes.size(); ++i) {
         const Bytes data = PatternBytes(c.writes[i].length, static_cast<uint32_t>(i + 100));
@@ -91,6 +98,9 @@ TEST(ResultCheck, DerivedCrcMatchesAFullRead)
         CVELK_MemoryFile target(PatternBytes(c.originalSize, 3));
         const uint32_t crc = CheckedApplication(c, target);
         EXPECT_EQ(crc, Crc(target.Bytes()));
+        if (c.patchedSize < static_cast<int64_t>(c.originalSize)) continue;
+        CVELK_MemoryFile known(PatternBytes(c.originalSize, 3));
+        EXPECT_EQ(CheckedApplication(c, known, {}, true), crc) << "the ranges read alone";
     }
 }
 
@@ -137,6 +147,11 @@ TEST(ResultCheck, UnreadableTargetIsNoAnswer)
         // Every read from here on passes: only what the check saw counts.
         EXPECT_FALSE(check.ReadAfter(target, &crc));
     }
+    // Nor does one told the CRC of an original the result cuts short: it needs the kept part's.
+    CVELK_MemoryFile original(PatternBytes(9000, 4));
+    CVELK_ResultCheck shrinking(9000, 5000, 0);
+    shrinking.Note(10, 10);
+    EXPECT_FALSE(shrinking.ReadRanges(original, Crc(original.Bytes())));
 }
 
 }  // namespace
