@@ -33,7 +33,7 @@ uint32_t ExtendBytewise(uint32_t state, const uint8_t* data, size_t length);
 // Eight table lookups per 8 bytes, independent of each other (slicing-by-8).
 uint32_t ExtendSlicing8(uint32_t state, const uint8_t* data, size_t length);
 
-// The fastest path this CPU supports, chosen once.
+// The fastest path this CPU supports. It asks the CPU on every call: callers keep the answer.
 ExtendFunction BestExtend();
 
 // A way of computing the CRC, for tests and benchmarks that run every path side by side.
@@ -56,6 +56,8 @@ public:
     void Reset() { m_state = 0xFFFFFFFFu; }
     // Feeds `length` bytes and answers the CRC-32 of everything fed since the start.
     uint32_t Update(const void* data, uint32_t length);
+    // The CRC-32 of everything fed so far.
+    uint32_t Value() const { return ~m_state; }
     // The CRC-32 of one piece of memory.
     static uint32_t Of(const void* data, uint32_t length)
     {

@@ -1,4 +1,4 @@
-// Picks the CRC path for this CPU, once, from what the CPU offers.
+// Picks the CRC path for this CPU from what the CPU offers.
 #include "crc/crc32.h"
 #include "crc/crc32_fold.h"
 

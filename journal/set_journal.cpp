@@ -70,7 +70,7 @@ bool CVELK_SetJournal::WriteHeader(uint32_t state)
     velk_io::StoreLE(bytes + 24, state, 4);
     velk_io::StoreLE(bytes + 28, m_records, 4);
     velk_io::StoreLE(bytes + 32, m_recordBytes, 8);
-    velk_io::StoreLE(bytes + 40, ~m_recordsCrc, 4);
+    velk_io::StoreLE(bytes + 40, m_recordsCrc, 4);
     velk_io::StoreLE(bytes + 44, m_depth, 4);
     velk_io::StoreLE(bytes + 48, m_volume, 8);
     velk_io::StoreLE(bytes + 56, m_index, 8);
@@ -111,7 +111,7 @@ bool CVELK_SetJournal::Add(SetRecordKind kind, const char* path, size_t bytes, b
     if (!m_file->Seek(static_cast<int64_t>(kHeaderBytes + m_recordBytes)) ||
         !velk_io::WriteFully(*m_file, record, length))
         return false;
-    m_recordsCrc = velk_crc32::BestExtend()(m_recordsCrc, record, length);
+    m_recordsCrc = m_recordsSum.Update(record, length);
     m_recordBytes += length;
     ++m_records;
     return true;
@@ -171,7 +171,7 @@ bool CVELK_SetJournal::RollBack()
 }
 
 template <class Visit>
-bool CVELK_SetJournal::WalkRecords(const Header& header, Visit&& visit)
+bool CVELK_SetJournal::WalkRecords(const Header& header, Visit&& visit, _m_CRC32* sum)
 {
     uint8_t record[kRecordHeaderBytes + kMaxPathBytes + 1];
     uint64_t at = 0;
@@ -187,6 +187,7 @@ bool CVELK_SetJournal::WalkRecords(const Header& header, Visit&& visit)
                                  record + kRecordHeaderBytes, bytes) != bytes)
             return false;
         at += length;
+        if (sum) sum->Update(record, length);
         const auto kind = static_cast<SetRecordKind>(record[4]);
         const char* path = reinterpret_cast<const char*>(record + kRecordHeaderBytes);
         if (record[5] > kAnchorFlag) return false;
@@ -240,20 +241,17 @@ SetRecovery CVELK_SetJournal::Recover(CVELK_xFile& anchor)
     if (header.state == kWriting) return RemoveJournal() ? SetRecovery::kDiscarded : SetRecovery::kUnusable;
 
     // A sealed journal must be whole to be acted on: its records' length and checksum.
-    uint32_t crc = 0xFFFFFFFFu;
+    _m_CRC32 sum;
     const bool whole = header.recordBytes == static_cast<uint64_t>(size) - kHeaderBytes &&
-                       WalkRecords(header, [&](SetRecordKind kind, const char* path, size_t pathBytes, bool isAnchor) {
-                           uint8_t head[kRecordHeaderBytes];
-                           velk_io::StoreLE(head, kRecordHeaderBytes + pathBytes, 4);
-                           head[4] = static_cast<uint8_t>(kind);
-                           head[5] = isAnchor ? kAnchorFlag : 0;
-                           velk_io::StoreLE(head + 6, pathBytes, 2);
-                           crc = velk_crc32::BestExtend()(crc, head, kRecordHeaderBytes);
-                           crc = velk_crc32::BestExtend()(crc, reinterpret_cast<const uint8_t*>(path), pathBytes);
-                           return IsSafeRelativePath(path, pathBytes, kMaxPathBytes) && kind >= SetRecordKind::kModify &&
-                                  kind <= SetRecordKind::kFolder && (!isAnchor || kind == SetRecordKind::kModify);
-                       }) &&
-                       ~crc == header.recordsCrc;
+                       WalkRecords(
+                           header,
+                           [&](SetRecordKind kind, const char* path, size_t pathBytes, bool isAnchor) {
+                               return IsSafeRelativePath(path, pathBytes, kMaxPathBytes) &&
+                                      kind >= SetRecordKind::kModify && kind <= SetRecordKind::kFolder &&
+                                      (!isAnchor || kind == SetRecordKind::kModify);
+                           },
+                           &sum) &&
+                       sum.Value() == header.recordsCrc;
     if (!whole) {
         m_file.reset();
         return SetRecovery::kDamaged;

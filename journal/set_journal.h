@@ -37,6 +37,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "crc/crc32.h"
 #include "file/file_system.h"
 #include "file/velk_xfile.h"
 
@@ -95,8 +96,9 @@ public:
 private:
     struct Header;
     // Goes through the records of the journal open in m_file; `visit` answers false to stop.
+    // `sum`, where there is one, is fed every record whole.
     template <class Visit>
-    bool WalkRecords(const Header& header, Visit&& visit);
+    bool WalkRecords(const Header& header, Visit&& visit, _m_CRC32* sum = nullptr);
     bool PutBack(const Header& header);
     bool CleanUp(const Header& header);
     bool WriteHeader(uint32_t state);
@@ -113,7 +115,8 @@ private:
     uint64_t m_volume = 0, m_index = 0;
     uint32_t m_records = 0;
     uint64_t m_recordBytes = 0;
-    uint32_t m_recordsCrc = 0xFFFFFFFFu;
+    _m_CRC32 m_recordsSum;
+    uint32_t m_recordsCrc = 0;  // of the records written
     bool m_sealed = false;
     bool m_commitTried = false;
 };
