@@ -1,5 +1,6 @@
 #include "file/file_system.h"
 
+#include "file/utf8.h"
 #include "file/velk_file.h"
 
 namespace {
@@ -42,25 +43,7 @@ CVELK_FileSystem& DiskFileSystem()
 void AppendUtf8Path(VelkPath* path, const char* utf8, size_t bytes)
 {
 #ifdef _WIN32
-    // UTF-16, a code point at a time.
-    const auto* p = reinterpret_cast<const unsigned char*>(utf8);
-    for (size_t i = 0; i < bytes;) {
-        uint32_t code = p[i];
-        size_t extra = code >= 0xF0 ? 3 : code >= 0xE0 ? 2 : code >= 0xC0 ? 1 : 0;
-        if (i + extra >= bytes) extra = bytes - i - 1;
-        if (extra > 0) code &= 0x3F >> extra;
-        for (size_t k = 1; k <= extra; ++k) code = code << 6 | (p[i + k] & 0x3F);
-        i += extra + 1;
-        if (code == '/') {
-            path->push_back(kPathSeparator);
-        } else if (code >= 0x10000) {
-            code -= 0x10000;
-            path->push_back(static_cast<wchar_t>(0xD800 | code >> 10));
-            path->push_back(static_cast<wchar_t>(0xDC00 | (code & 0x3FF)));
-        } else {
-            path->push_back(static_cast<wchar_t>(code));
-        }
-    }
+    AppendUtf8AsUtf16(path, utf8, bytes, kPathSeparator);
 #else
     path->insert(path->end(), utf8, utf8 + bytes);
 #endif
