@@ -1,5 +1,5 @@
 // Win32 threads: a kernel semaphore, and the C runtime's own thread start, so that the
-// runtime's per-thread data is set up and freed (the patch program's worker starts the same way).
+// runtime's per-thread data is set up and freed.
 #include <windows.h>
 
 #include <process.h>

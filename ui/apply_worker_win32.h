@@ -9,12 +9,12 @@
 #include <memory>
 
 #include "apply/application.h"
+#include "file/worker_thread.h"
 #include "ui/file_dialog_win32.h"
 
 class CVELKApplyWorker {
 public:
     CVELKApplyWorker(CVELK_MessageOwner& owner, HWND dialog);
-    ~CVELKApplyWorker();
     CVELKApplyWorker(const CVELKApplyWorker&) = delete;
     CVELKApplyWorker& operator=(const CVELKApplyWorker&) = delete;
 
@@ -22,12 +22,13 @@ public:
     bool Start(const WideString& source, const WideString& target, int64_t payloadOffset);
 
 private:
-    static unsigned __stdcall ThreadMain(void* self);
+    static void ThreadMain(void* self);
 
     CVELK_IPS_IN m_application;
     HWND m_dialog;
     WideString m_source;
     WideString m_target;
     int64_t m_payloadOffset = -1;
-    HANDLE m_thread = nullptr;
+    // Last: the thread is waited for before anything it uses goes.
+    CVELK_WorkerThread m_thread;
 };
