@@ -72,6 +72,8 @@ bool CVELK_IPS_IN::ApplyPatch(const NativeChar* sourcePath, const NativeChar* ta
     if (!source) return Tell(VelkOutcome::kPatchOpenFailed);
     // A set's target is its anchor, the file the user picked among its files.
     if (velk_set::IsSet(*source, payloadOffset)) {
+        // A set keeps no journal for undo: it is taken back whole only while it is applied.
+        if (m_settings.keptUndo == VelkKeptUndo::kRestore) return Tell(VelkOutcome::kNoKeptUndo);
         CVELK_SetApplication set(m_owner, *m_files, m_settings, m_work);
         const VelkOutcome outcome = set.Apply(*source, payloadOffset, targetPath);
         return Tell(outcome, set.Fate(), set.About().c_str());

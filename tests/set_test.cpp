@@ -198,6 +198,21 @@ TEST(SetApplication, PickedFileStandsForItsFolder)
     EXPECT_TRUE(r.tree == game.Before());
 }
 
+// A set keeps no journal for undo: taking one back changes nothing, and says so.
+TEST(SetApplication, UndoOfASetAppliesNothing)
+{
+    const Game game;
+    TempDir dir;
+    const NativeString patch = dir.Path("set.velk"), root = dir.Path("game");
+    ASSERT_TRUE(WriteWholeFile(patch, MakeSetBytes(game.Members(), "a.bin")));
+    WriteTree(root, game.Before());
+    RecordingOwner owner;
+    CVELK_IPS_IN applier(owner);
+    EXPECT_FALSE(applier.UndoPatch(patch.c_str(), (fs::path(root) / "a.bin").native().c_str(), 0));
+    EXPECT_EQ(owner.messages, std::vector<std::u16string>{kNoKeptUndo});
+    EXPECT_TRUE(ReadTree(root) == game.Before());
+}
+
 // A stop at any moment: silent, and the folder as it was; or too late, and the set is applied.
 TEST(SetApplication, StopAtEveryPoll)
 {
