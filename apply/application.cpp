@@ -128,12 +128,10 @@ VelkExamination CVELK_IPS_IN::Examine(const NativeChar* sourcePath, const Native
     default: Tell(outcome); break;
     }
     const VelkPayloadHeader& header = steps.Header();
-    facts.patchedSize = header.patchedSize;
     facts.expectedCrc = header.targetCrc;
     facts.hasIdentity = header.hasIdentity;
     facts.identity = header.identity;
     facts.targetSize = steps.TargetSize();
-    facts.targetCrcKnown = steps.TargetCrcKnown();
     facts.targetCrc = steps.TargetCrc();
     return facts;
 }

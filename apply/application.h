@@ -25,13 +25,11 @@ struct VelkExamination {
         kRefused,         // a message was shown, or the owner declined or asked to stop
     };
     Outcome outcome = Outcome::kRefused;
-    int64_t patchedSize = 0;
     uint32_t expectedCrc = 0;  // the original's CRC-32 the payload records; 0: none
     bool hasIdentity = false;  // the payload carries an extension block that counts
     VelkResultIdentity identity;
     int64_t targetSize = -1;
-    bool targetCrcKnown = false;  // computed only where the payload needs it
-    uint32_t targetCrc = 0;
+    uint32_t targetCrc = 0;  // computed only where the payload needs it, 0 elsewhere
 };
 
 class CVELK_IPS_IN {

@@ -195,7 +195,6 @@ VelkOutcome CVELK_ApplicationSteps::CheckTarget()
         const VelkOutcome read = OutcomeOf(StretchCrc(m_target, 0, m_oldSize, &m_pacer, &m_targetCrc, m_result.get()));
         if (read != VelkOutcome::kGoOn) return read;
     }
-    m_targetCrcKnown = true;
     if (m_kept) return JudgeKept();
     // Also where the original and the result are one file: nothing would change.
     if (mayBePatched && m_targetCrc == m_header.identity.resultCrc) return VelkOutcome::kAlreadyPatched;

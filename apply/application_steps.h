@@ -82,7 +82,6 @@ public:
     // What Prepare learnt.
     const VelkPayloadHeader& Header() const { return m_header; }
     int64_t TargetSize() const { return m_oldSize; }
-    bool TargetCrcKnown() const { return m_targetCrcKnown; }
     uint32_t TargetCrc() const { return m_targetCrc; }
 
 private:
@@ -126,7 +125,6 @@ private:
 
     VelkPayloadHeader m_header;
     int64_t m_oldSize = -1;  // the target's size before the application
-    bool m_targetCrcKnown = false;
     uint32_t m_targetCrc = 0;
     std::unique_ptr<CVELK_ReadAhead> m_checked;  // the stream, as the checking pass read it
     std::unique_ptr<CVELK_ReadAhead> m_again;    // the stream read anew, where it did not fit
