@@ -23,16 +23,6 @@ VelkOutcome OutcomeOf(TargetWriteStatus status)
     return VelkOutcome::kWriteFailed;
 }
 
-VelkOutcome OutcomeOf(StretchCrcVerdict verdict)
-{
-    switch (verdict) {
-    case StretchCrcVerdict::kComputed: return VelkOutcome::kGoOn;
-    case StretchCrcVerdict::kStopped: return VelkOutcome::kStopped;
-    case StretchCrcVerdict::kReadFailed: break;
-    }
-    return VelkOutcome::kTargetReadFailed;
-}
-
 // The end of a record at `position` of `length` bytes; past 2^63 the record fails at its write
 // anyway, and the end saturates.
 int64_t EndOf(uint64_t position, uint32_t length)

@@ -3,6 +3,7 @@
 // message the user sees (or none), after the target has been put back where it changed.
 #pragma once
 
+#include "file/stretch_reader.h"
 #include "format/record_stream.h"
 #include "journal/set_journal.h"
 #include "journal/undo_journal.h"
@@ -74,6 +75,17 @@ inline VelkOutcome OutcomeOf(RecordFault fault)
     case RecordFault::kNone: break;
     }
     return VelkOutcome::kGoOn;
+}
+
+// A read of the target through (its CRC-32).
+inline VelkOutcome OutcomeOf(StretchCrcVerdict verdict)
+{
+    switch (verdict) {
+    case StretchCrcVerdict::kComputed: return VelkOutcome::kGoOn;
+    case StretchCrcVerdict::kStopped: return VelkOutcome::kStopped;
+    case StretchCrcVerdict::kReadFailed: break;
+    }
+    return VelkOutcome::kTargetReadFailed;
 }
 
 // What a recovery came to: go on (nothing pending, or the target put back), or the ending.

@@ -96,16 +96,9 @@ VelkOutcome CVELK_SetApplication::Check(CVELK_xFile& source, int64_t setOffset, 
 // What an interrupted application of a set left beside the anchor.
 VelkOutcome CVELK_SetApplication::Recover()
 {
-    switch (m_journal->Recover(*m_anchor)) {
-    case SetRecovery::kNothingPending:
-    case SetRecovery::kDiscarded:
-    case SetRecovery::kCompleted: return VelkOutcome::kGoOn;
-    case SetRecovery::kRestored: m_owner.Notice(VelkNotice::kRestoredInterrupted); return VelkOutcome::kGoOn;
-    case SetRecovery::kUnusable: return VelkOutcome::kJournalUnusable;
-    case SetRecovery::kDamaged: return VelkOutcome::kJournalDamaged;
-    case SetRecovery::kFailed: break;
-    }
-    return VelkOutcome::kRecoveryFailed;
+    const RecoveryOutcome recovery = OutcomeOf(m_journal->Recover(*m_anchor));
+    if (recovery == RecoveryOutcome::kRestored) m_owner.Notice(VelkNotice::kRestoredInterrupted);
+    return OutcomeOf(recovery);
 }
 
 // Every member written and flushed: the commit point, then what the set kept for undoing goes. A
@@ -237,11 +230,8 @@ VelkMemberState CVELK_SetApplication::Examine(const Entry& entry, int64_t* size,
     if (!file) return VelkMemberState::kBlocked;
     *size = file->GetSize();
     CVELK_CheckPacer pacer(m_owner, m_checkBytes, m_checkBytes + *size);
-    switch (StretchCrc(*file, 0, *size, &pacer, crc)) {
-    case StretchCrcVerdict::kComputed: break;
-    case StretchCrcVerdict::kStopped: *failure = VelkOutcome::kStopped; return VelkMemberState::kBlocked;
-    case StretchCrcVerdict::kReadFailed: *failure = VelkOutcome::kTargetReadFailed; return VelkMemberState::kBlocked;
-    }
+    *failure = OutcomeOf(StretchCrc(*file, 0, *size, &pacer, crc));
+    if (*failure != VelkOutcome::kGoOn) return VelkMemberState::kBlocked;
     m_checkBytes += *size;
     const auto original = static_cast<int64_t>(entry.originalSize), result = static_cast<int64_t>(entry.resultSize);
     if (entry.kind != Kind::kCreate && *size == original && *crc == entry.originalCrc) return VelkMemberState::kPending;
