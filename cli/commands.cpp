@@ -41,37 +41,30 @@ const char* StubName(StubArchitecture architecture)
     return architecture == StubArchitecture::kX86 ? "velkstub-x86.exe" : "velkstub.exe";
 }
 
+}  // namespace
+
 int Failure(const std::string& text)
 {
     WriteText(Stream::kErr, "velkpatch: " + text + "\n");
     return kExitFailure;
 }
 
+std::string Quoted(const NativeString& path, Stream stream)
+{
+    return "'" + ForStream(stream, Display(path)) + "'";
+}
+
+namespace {
+
 std::string Count(uint64_t count, const char* noun)
 {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
-}
-
-// A path in a message on stderr; a file name can carry control characters too.
-// For messages on stderr unless `stream` says otherwise.
-std::string Quoted(const NativeString& path, Stream stream = Stream::kErr)
-{
-    return "'" + ForStream(stream, Display(path)) + "'";
 }
 
 // The text is the whole work of info, --help and --version: when it cannot be written, they fail.
 int PrintResult(const std::string& text)
 {
     return WriteText(Stream::kOut, text) ? kExitOk : Failure("cannot write to standard output");
-}
-
-NativeString Join(const NativeString& folder, const std::string& name)
-{
-    NativeString path = folder;
-    if (!path.empty() && path.back() != PathSeparator() && path.back() != static_cast<NativeChar>('/'))
-        path += PathSeparator();
-    for (char c : name) path += static_cast<NativeChar>(c == '/' ? PathSeparator() : c);
-    return path;
 }
 
 // Create's progress: the patch is written while both inputs are compared; stopping is
@@ -257,7 +250,7 @@ std::vector<NativeString> StubCandidates(const NativeString& executableFolder, S
 {
     if (executableFolder.empty()) return {};
     const std::string name = StubName(architecture);
-    return {Join(executableFolder, name), Join(executableFolder, "../share/velkpatch/" + name)};
+    return {InFolderUtf8(executableFolder, name), InFolderUtf8(executableFolder, "../share/velkpatch/" + name)};
 }
 
 int RunCreate(const CommandLine& command)
@@ -395,8 +388,6 @@ int RunApply(const CommandLine& command)
     return owner.Declined() ? kExitDeclined : kExitFailure;
 }
 
-namespace {
-
 std::string Hex8(uint32_t value)
 {
     char text[9];
@@ -408,6 +399,8 @@ std::string SizeAndCrc(int64_t size, uint32_t crc)
 {
     return "size " + std::to_string(size) + ", CRC-32 " + Hex8(crc);
 }
+
+namespace {
 
 // What check says of a target the application would go on to patch; `reason` says why it is not
 // the expected file, where the CRC question knew.

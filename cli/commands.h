@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/arguments.h"
+#include "cli/platform.h"
 #include "file/native_path.h"
 
 namespace velk_cli {
@@ -30,6 +31,14 @@ int RunApply(const CommandLine& command);
 int RunCheck(const CommandLine& command);
 int RunRecover(const CommandLine& command);
 int RunUndo(const CommandLine& command);
+
+// Texts the commands write alike: a failure on stderr (returns kExitFailure); a path quoted for
+// a message on `stream` (a file name can carry control characters too); a CRC-32 in hex; a
+// file's size and CRC-32.
+int Failure(const std::string& text);
+std::string Quoted(const NativeString& path, Stream stream = Stream::kErr);
+std::string Hex8(uint32_t value);
+std::string SizeAndCrc(int64_t size, uint32_t crc);
 
 // Where create looks for the patcher of an architecture when --stub is not given: beside the
 // program, then in the installed share folder.

@@ -21,7 +21,7 @@ bool ContinuesCharacter(NativeChar unit)
 // Where the name starts in a path: after the last separator of either kind.
 size_t NameStart(const NativeString& path)
 {
-    const size_t slash = path.find_last_of(VELK_NATIVE("/") + NativeString(1, PathSeparator()));
+    const size_t slash = path.find_last_of(VELK_NATIVE("/") + NativeString(1, kPathSeparator));
     return slash == NativeString::npos ? 0 : slash + 1;
 }
 

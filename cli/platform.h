@@ -22,8 +22,6 @@ bool ReadTerminalLine(std::string* line);
 
 // The folder the running program was started from, empty when it cannot be told.
 NativeString ExecutableFolder();
-// The separator between a folder and a name.
-NativeChar PathSeparator();
 
 enum class Sameness { kSame, kDifferent, kUnknown };
 // Whether two paths name the same file (hard links and other spellings included). kDifferent

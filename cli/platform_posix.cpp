@@ -90,11 +90,6 @@ NativeString ExecutableFolder()
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-NativeChar PathSeparator()
-{
-    return '/';
-}
-
 Sameness SameFile(const NativeString& a, const NativeString& b)
 {
     struct stat first, second;

@@ -127,11 +127,6 @@ NativeString ExecutableFolder()
     return slash == NativeString::npos ? NativeString() : path.substr(0, slash);
 }
 
-NativeChar PathSeparator()
-{
-    return L'\\';
-}
-
 Sameness SameFile(const NativeString& a, const NativeString& b)
 {
     const HANDLE first = OpenForIdentity(a);

@@ -1,6 +1,5 @@
 #include "cli/set_commands.h"
 
-#include <cstdio>
 #include <memory>
 
 #include "apply/application.h"
@@ -17,13 +16,6 @@
 namespace velk_cli {
 
 namespace {
-
-std::string Hex8(uint32_t value)
-{
-    char text[9];
-    std::snprintf(text, sizeof text, "%08X", value);
-    return text;
-}
 
 const char* KindName(velk_set::Kind kind)
 {
@@ -47,7 +39,7 @@ public:
     void OnMember(const velk_set::Entry& entry, VelkMemberState state, int64_t size, uint32_t crc) override
     {
         m_owner.ClearProgress();
-        const std::string found = size < 0 ? "" : ": size " + std::to_string(size) + ", CRC-32 " + Hex8(crc);
+        const std::string found = size < 0 ? "" : ": " + SizeAndCrc(size, crc);
         std::string line = "'" + ForStream(Stream::kOut, PathOf(entry)) + "' ";
         switch (state) {
         case VelkMemberState::kPending:
@@ -93,7 +85,7 @@ std::string DescribeSetBuildError(VelkSetBuildStatus status, const CVELK_SetBuil
         return "--anchor " + path + " is not a file that both folders hold and that differs";
     case VelkSetBuildStatus::kFileFailed: return "cannot make the patch of " + path;
     case VelkSetBuildStatus::kOutputWriteFailed:
-        return "cannot write OUTPUT '" + ForStream(Stream::kErr, Display(command.output)) + "' (is the disk full?)";
+        return "cannot write OUTPUT " + Quoted(command.output) + " (is the disk full?)";
     case VelkSetBuildStatus::kCancelled: return "interrupted; OUTPUT was not written";
     case VelkSetBuildStatus::kOk: break;
     }
@@ -118,10 +110,10 @@ std::string SetListing(CVELK_xFile& patch, int64_t setOffset)
         const bool anchor = reader.Index() == reader.SetHeader().anchor;
         text += std::string(KindName(entry->kind)) + " " + PathOf(*entry) + (anchor ? " (the file to pick)" : "");
         if (entry->kind != velk_set::Kind::kCreate)
-            text += ": from size " + std::to_string(entry->originalSize) + ", CRC-32 " + Hex8(entry->originalCrc);
+            text += ": from " + SizeAndCrc(static_cast<int64_t>(entry->originalSize), entry->originalCrc);
         if (entry->kind != velk_set::Kind::kDelete)
-            text += std::string(entry->kind == velk_set::Kind::kCreate ? ": " : " ") + "to size " +
-                    std::to_string(entry->resultSize) + ", CRC-32 " + Hex8(entry->resultCrc);
+            text += std::string(entry->kind == velk_set::Kind::kCreate ? ": to " : " to ") +
+                    SizeAndCrc(static_cast<int64_t>(entry->resultSize), entry->resultCrc);
         text += "\n";
     }
     return reader.Failed() ? std::string() : text;
@@ -135,10 +127,7 @@ NativeString AnchorIn(CVELK_xFile& patch, int64_t setOffset, const NativeString&
     if (!reader.Start()) return target;
     while (reader.Next(entry.get())) {
         if (reader.Index() != reader.SetHeader().anchor) continue;
-        VelkPath path(target.begin(), target.end());
-        if (path.back() != PathSeparator() && path.back() != static_cast<NativeChar>('/')) path.push_back(PathSeparator());
-        AppendUtf8Path(&path, entry->path, entry->pathBytes);
-        return NativeString(path.begin(), path.end());
+        return InFolderUtf8(target, entry->path, entry->pathBytes);
     }
     return target;
 }
@@ -150,9 +139,7 @@ bool FindInterruptedSets(const NativeString& folder, std::vector<NativeString>* 
     if (!ListFolder(folder, &items)) return false;
     bool read = true;
     for (const VelkFolderItem& item : items) {
-        NativeString path = folder;
-        if (path.back() != PathSeparator() && path.back() != static_cast<NativeChar>('/')) path.push_back(PathSeparator());
-        path += item.name;
+        const NativeString path = InFolder(folder, item.name);
         if (item.kind == VelkPathKind::kFolder) {
             read = FindInterruptedSets(path, anchors) && read;
         } else if (item.name.size() > suffix.size() &&
@@ -177,16 +164,14 @@ int CheckSet(CVELK_xFile& patch, int64_t setOffset, const NativeString& anchor)
     case VelkOutcome::kAlreadyPatched: return kExitAlreadyPatched;
     case VelkOutcome::kDeclined: return kExitNotExpected;
     case VelkOutcome::kStopped:
-        WriteText(Stream::kErr, "velkpatch: interrupted; cannot tell\n");
-        return kExitFailure;
+        return Failure("interrupted; cannot tell");
     // Named file by file above.
     case VelkOutcome::kSetMissingFiles:
     case VelkOutcome::kSetBlockedFiles: return kExitFailure;
     default: break;
     }
     const char16_t* message = MessageOf(outcome);
-    WriteText(Stream::kErr, "velkpatch: cannot tell: " + (message ? TerminalText(message) : std::string("?")) + "\n");
-    return kExitFailure;
+    return Failure("cannot tell: " + (message ? TerminalText(message) : std::string("?")));
 }
 
 }  // namespace velk_cli

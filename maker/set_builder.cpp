@@ -52,20 +52,11 @@ VelkSetBuildStatus CVELK_SetBuilder::Fail(VelkSetBuildStatus status, const std::
     return status;
 }
 
-NativeString CVELK_SetBuilder::Native(const NativeString& root, const std::string& path) const
-{
-    VelkPath native(root.begin(), root.end());
-    if (!native.empty() && native.back() != kPathSeparator && native.back() != static_cast<NativeChar>('/'))
-        native.push_back(kPathSeparator);
-    AppendUtf8Path(&native, path.data(), path.size());
-    return NativeString(native.begin(), native.end());
-}
-
 VelkSetBuildStatus CVELK_SetBuilder::Walk(const NativeString& root, const std::string& folder, bool original,
                                           std::vector<Item>* items)
 {
     std::vector<VelkFolderItem> listed;
-    if (!ListFolder(folder.empty() ? root : Native(root, folder), &listed))
+    if (!ListFolder(folder.empty() ? root : InFolderUtf8(root, folder), &listed))
         return Fail(original ? VelkSetBuildStatus::kOriginalUnreadable : VelkSetBuildStatus::kModifiedUnreadable,
                     folder);
     for (const VelkFolderItem& entry : listed) {
@@ -105,9 +96,9 @@ VelkSetBuildStatus CVELK_SetBuilder::ListTree(const NativeString& root, bool ori
 VelkSetBuildStatus CVELK_SetBuilder::Compare(const Item& item, bool* same)
 {
     CVELK_File original, modified;
-    if (!original.OpenFile(Native(m_originalRoot, item.path).c_str(), kModeReadExisting, kShareRead))
+    if (!original.OpenFile(InFolderUtf8(m_originalRoot, item.path).c_str(), kModeReadExisting, kShareRead))
         return Fail(VelkSetBuildStatus::kOriginalUnreadable, item.path);
-    if (!modified.OpenFile(Native(m_modifiedRoot, item.path).c_str(), kModeReadExisting, kShareRead))
+    if (!modified.OpenFile(InFolderUtf8(m_modifiedRoot, item.path).c_str(), kModeReadExisting, kShareRead))
         return Fail(VelkSetBuildStatus::kModifiedUnreadable, item.path);
     std::unique_ptr<uint8_t[]> a(new (std::nothrow) uint8_t[kCompareBlock]), b(new (std::nothrow) uint8_t[kCompareBlock]);
     if (!a || !b) return Fail(VelkSetBuildStatus::kFileFailed, item.path);
@@ -125,10 +116,10 @@ VelkSetBuildStatus CVELK_SetBuilder::Compare(const Item& item, bool* same)
 VelkSetBuildStatus CVELK_SetBuilder::AddChanged(CVELK_SetWriter& writer, const Planned& file)
 {
     CVELK_File modified, original;
-    if (!modified.OpenFile(Native(m_modifiedRoot, file.path).c_str(), kModeReadExisting, kShareRead))
+    if (!modified.OpenFile(InFolderUtf8(m_modifiedRoot, file.path).c_str(), kModeReadExisting, kShareRead))
         return Fail(VelkSetBuildStatus::kModifiedUnreadable, file.path);
     const bool modify = file.kind == velk_set::Kind::kModify;
-    if (modify && !original.OpenFile(Native(m_originalRoot, file.path).c_str(), kModeReadExisting, kShareRead))
+    if (modify && !original.OpenFile(InFolderUtf8(m_originalRoot, file.path).c_str(), kModeReadExisting, kShareRead))
         return Fail(VelkSetBuildStatus::kOriginalUnreadable, file.path);
     m_fileStatus = writer.AddChanged(file.path, modify ? &original : nullptr, modified, m_progress);
     switch (m_fileStatus) {
@@ -195,7 +186,7 @@ VelkSetBuildStatus CVELK_SetBuilder::Build(CVELK_xFile& output)
         }
         // The CRC-32 of a file that goes, so that the set deletes only what it knows.
         CVELK_File gone;
-        if (!gone.OpenFile(Native(m_originalRoot, file.path).c_str(), kModeReadExisting, kShareRead))
+        if (!gone.OpenFile(InFolderUtf8(m_originalRoot, file.path).c_str(), kModeReadExisting, kShareRead))
             return Fail(VelkSetBuildStatus::kOriginalUnreadable, file.path);
         const uint32_t crc = gone.GetCrc32();
         if (gone.GetSize() != 0 && crc == 0) return Fail(VelkSetBuildStatus::kOriginalUnreadable, file.path);

@@ -63,7 +63,6 @@ private:
                             std::vector<Item>* items);
     VelkSetBuildStatus Compare(const Item& item, bool* same);
     VelkSetBuildStatus AddChanged(class CVELK_SetWriter& writer, const Planned& file);
-    NativeString Native(const NativeString& root, const std::string& path) const;
     VelkSetBuildStatus Fail(VelkSetBuildStatus status, const std::string& path);
 
     NativeString m_originalRoot, m_modifiedRoot;
