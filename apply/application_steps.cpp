@@ -383,11 +383,7 @@ VelkOutcome CVELK_ApplicationSteps::ResizeAndWrite()
         return VelkOutcome::kStopped;
     }
     m_changed = true;
-    if (!m_target.SetSize(m_header.patchedSize)) {
-        // An extension that failed part of the way is cut off again.
-        if (!m_journaled && m_oldSize >= 0 && m_target.GetSize() != m_oldSize) m_target.SetSize(m_oldSize);
-        return VelkOutcome::kResizeFailed;
-    }
+    if (!m_target.SetSize(m_header.patchedSize)) return VelkOutcome::kResizeFailed;
     // Without a journal a stop cannot be honoured from here on: nothing could undo what it cut short.
     m_pacer.Begin(VelkProgressStage::kRecords, m_journaled, m_recordPasses - 1, m_recordPasses);
     CVELK_TargetWriter writer(m_target);

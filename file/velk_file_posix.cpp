@@ -1,6 +1,7 @@
 // POSIX backend of CVELK_File. Windows share modes have no direct POSIX counterpart; they are
-// kept with open-file-description locks on marker bytes far past any real data (see ShareLocks),
-// so a conflicting open fails here as it would on Windows, within this process and across them.
+// kept with open-file-description locks on marker bytes far past any real data (where the system
+// has no such locks, flock keeps the coarse part of them: see ShareGate), so a conflicting open
+// fails here as it would on Windows, within this process and across them.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>

@@ -46,7 +46,8 @@ public:
     // The UTF-16 units before the terminating NUL, little-endian, no terminator, in one Write.
     virtual bool WriteWideText(const char16_t* text);
     virtual int64_t GetSize() = 0;
-    // Seek to size, then make that position the end of the file.
+    // Seek to size, then make that position the end of the file. False leaves the size as it
+    // was, also where an extension ran out of space part of the way.
     virtual bool SetSize(int64_t size) = 0;
     virtual int64_t Tell() = 0;
     // Absolute position from the start; negative positions are refused.
