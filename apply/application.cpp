@@ -145,7 +145,7 @@ RecoveryOutcome CVELK_IPS_IN::RecoverTarget(const NativeChar* targetPath)
         return RecoveryOutcome::kFailed;
     }
     // The main file of a set: the set's journal puts back every file of the set.
-    if (m_files->Exists(PathBeside(*m_files, targetPath, kSetJournalSuffix).data())) {
+    if (m_files->Exists(CVELK_SetJournal::JournalPathOf(*m_files, targetPath).data())) {
         CVELK_SetJournal set(*m_files, targetPath);
         const RecoveryOutcome outcome = OutcomeOf(set.Recover(*target));
         Tell(OutcomeOf(outcome));

@@ -213,7 +213,7 @@ VelkMemberState CVELK_SetApplication::Examine(const Entry& entry, int64_t* size,
     const VelkPath member = Member(entry);
     if (ThroughLink(entry)) return VelkMemberState::kBlocked;
     // Names the set will use beside the member must be free.
-    const VelkPath undo = PathBeside(m_files, member.data(), kJournalSuffix);
+    const VelkPath undo = CVELK_UndoJournal::JournalPathOf(m_files, member.data());
     const VelkPath removed = CVELK_SetJournal::RemovedPath(member.data());
     if (m_files.Exists(undo.data()) || m_files.Exists(removed.data())) return VelkMemberState::kBlocked;
     const VelkPathKind kind = m_files.KindOf(member.data());

@@ -431,12 +431,12 @@ int RunCheck(const CommandLine& command)
     const bool set = IsSetPatch(command, &target);
     // apply would first play back what an interrupted application left beside the target; what
     // the target holds now may be neither the original nor the patched file.
-    const NativeString journal = set ? NativeString(PathBeside(DiskFileSystem(), target.c_str(), kSetJournalSuffix).data())
+    const NativeString journal = set ? NativeString(CVELK_SetJournal::JournalPathOf(DiskFileSystem(), target.c_str()).data())
                                      : CVELK_UndoJournal::PathFor(DiskFileSystem(), target.c_str());
     // One kept for undo holds a finished apply: what the target is can be told.
-    CVELK_UndoJournal beside(DiskFileSystem(), target.c_str());
-    const bool kept = !set && DiskFileSystem().Exists(journal.c_str()) && beside.HoldsKept();
-    if (DiskFileSystem().Exists(journal.c_str()) && !kept)
+    const bool pending = DiskFileSystem().Exists(journal.c_str());
+    const bool kept = pending && !set && CVELK_UndoJournal(DiskFileSystem(), target.c_str()).HoldsKept();
+    if (pending && !kept)
         return Failure("cannot tell while " + Quoted(journal) +
                        " lies beside it: 'velkpatch recover' first undoes the interrupted apply it holds");
     CatchInterrupts();

@@ -49,17 +49,29 @@ void AppendUtf8Path(VelkPath* path, const char* utf8, size_t bytes)
 #endif
 }
 
+VelkPath ResolvedPath(CVELK_FileSystem& files, const NativeChar* path)
+{
+    VelkPath resolved;
+    if (!files.ResolveLinks(path, &resolved)) {
+        resolved.clear();
+        for (const NativeChar* c = path; *c != 0; ++c) resolved.push_back(*c);
+        resolved.push_back(0);
+    }
+    return resolved;
+}
+
+VelkPath WithSuffix(const NativeChar* path, const NativeChar* suffix)
+{
+    VelkPath named;
+    for (const NativeChar* c = path; *c != 0; ++c) named.push_back(*c);
+    for (const NativeChar* c = suffix; *c != 0; ++c) named.push_back(*c);
+    named.push_back(0);
+    return named;
+}
+
 VelkPath PathBeside(CVELK_FileSystem& files, const NativeChar* path, const NativeChar* suffix)
 {
-    VelkPath beside;
-    if (!files.ResolveLinks(path, &beside)) {
-        for (const NativeChar* c = path; *c != 0; ++c) beside.push_back(*c);
-        beside.push_back(0);
-    }
-    beside.pop_back();
-    for (const NativeChar* c = suffix; *c != 0; ++c) beside.push_back(*c);
-    beside.push_back(0);
-    return beside;
+    return WithSuffix(ResolvedPath(files, path).data(), suffix);
 }
 
 namespace {

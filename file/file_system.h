@@ -66,12 +66,18 @@ public:
     virtual bool MoveAside(const NativeChar* from, const NativeChar* to) = 0;
 };
 
+// Where `path` leads when it is a link; `path` itself otherwise, or where it cannot be followed.
+// NUL-terminated.
+VelkPath ResolvedPath(CVELK_FileSystem& files, const NativeChar* path);
+// `path` with `suffix` after its name. NUL-terminated.
+VelkPath WithSuffix(const NativeChar* path, const NativeChar* suffix);
 // The path of a file that lies beside `path` and is named after it with `suffix`: beside the
 // file itself where `path` is a link. NUL-terminated.
 VelkPath PathBeside(CVELK_FileSystem& files, const NativeChar* path, const NativeChar* suffix);
 
 // The real disk, through CVELK_File; the platform's part (Exists, Remove, SyncFolderOf,
-// ResolveLinks, OwnerSpeaksForAll) is in file_system_posix.cpp and file_system_win32.cpp.
+// ResolveLinks, OwnerSpeaksForAll, KindOf, CreateFolder, RemoveFolder, MoveAside) is in
+// file_system_posix.cpp and file_system_win32.cpp.
 class CVELK_DiskFileSystem : public CVELK_FileSystem {
 public:
     std::unique_ptr<CVELK_xFile> Open(const NativeChar* path, int mode, int share) override;

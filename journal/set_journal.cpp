@@ -31,13 +31,9 @@ struct CVELK_SetJournal::Header {
 };
 
 CVELK_SetJournal::CVELK_SetJournal(CVELK_FileSystem& files, const NativeChar* anchorPath)
-    : m_files(files), m_path(PathBeside(files, anchorPath, kSetJournalSuffix))
+    // The members lie around the anchor itself, where a link to it leads; so does the journal.
+    : m_files(files), m_anchor(ResolvedPath(files, anchorPath)), m_path(WithSuffix(m_anchor.data(), kSetJournalSuffix))
 {
-    // The members lie around the anchor itself, where a link to it leads.
-    if (!files.ResolveLinks(anchorPath, &m_anchor)) {
-        for (const NativeChar* c = anchorPath; *c != 0; ++c) m_anchor.push_back(*c);
-        m_anchor.push_back(0);
-    }
 }
 
 CVELK_SetJournal::~CVELK_SetJournal()
@@ -47,11 +43,7 @@ CVELK_SetJournal::~CVELK_SetJournal()
 
 VelkPath CVELK_SetJournal::RemovedPath(const NativeChar* member)
 {
-    VelkPath removed;
-    for (const NativeChar* c = member; *c != 0; ++c) removed.push_back(*c);
-    for (const NativeChar* c = kRemovedSuffix; *c != 0; ++c) removed.push_back(*c);
-    removed.push_back(0);
-    return removed;
+    return WithSuffix(member, kRemovedSuffix);
 }
 
 VelkPath CVELK_SetJournal::MemberPath(const char* path, size_t bytes) const

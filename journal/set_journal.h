@@ -65,6 +65,11 @@ public:
     CVELK_SetJournal& operator=(const CVELK_SetJournal&) = delete;
 
     const NativeChar* Path() const { return m_path.data(); }
+    // Where the set journal of the set whose anchor is `anchorPath` lies, NUL-terminated.
+    static VelkPath JournalPathOf(CVELK_FileSystem& files, const NativeChar* anchorPath)
+    {
+        return PathBeside(files, anchorPath, kSetJournalSuffix);
+    }
     // The path of a member: the root, then the member's path with the platform's separators.
     VelkPath MemberPath(const char* path, size_t bytes) const;
     // Where a member that goes, or that a created file takes the place of, waits for the commit:
