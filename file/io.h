@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "crc/crc32.h"
 #include "file/velk_xfile.h"
 
 namespace velk_io {
@@ -18,6 +19,17 @@ inline uint64_t LoadLE(const uint8_t* p, int bytes)
 inline void StoreLE(uint8_t* p, uint64_t value, int bytes)
 {
     for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// A header or block of `length` bytes whose last 4 hold the CRC-32 of those before: sealing
+// stores it, CrcHolds checks it.
+inline void SealWithCrc(uint8_t* bytes, uint32_t length)
+{
+    StoreLE(bytes + length - 4, _m_CRC32::Of(bytes, length - 4), 4);
+}
+inline bool CrcHolds(const uint8_t* bytes, uint32_t length)
+{
+    return LoadLE(bytes + length - 4, 4) == _m_CRC32::Of(bytes, length - 4);
 }
 
 // Reads until `count` bytes have arrived or a read delivers none, so that a read the platform

@@ -17,7 +17,7 @@ void Encode(const VelkResultIdentity& identity, uint8_t (&block)[kBlockBytes])
     velk_io::StoreLE(block + kResultCrcAt, identity.resultCrc, 4);
     velk_io::StoreLE(block + kOriginalSizeAt, identity.originalSize, 8);
     velk_io::StoreLE(block + kFlagsAt, identity.flags, 4);
-    velk_io::StoreLE(block + kBlockBytes - 4, _m_CRC32::Of(block, kBlockBytes - 4), 4);
+    velk_io::SealWithCrc(block, kBlockBytes);
 }
 
 bool Read(CVELK_xFile& source, int64_t payloadOffset, uint64_t dataOffset, VelkResultIdentity* identity)

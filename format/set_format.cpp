@@ -25,12 +25,12 @@ void EncodeHeader(const Header& header, uint8_t out[kHeaderBytes])
     velk_io::StoreLE(out + 32, header.directoryBytes, 8);
     velk_io::StoreLE(out + 40, header.descriptionOffset, 8);
     velk_io::StoreLE(out + 48, header.directoryCrc, 4);
-    velk_io::StoreLE(out + 60, _m_CRC32::Of(out, 60), 4);
+    velk_io::SealWithCrc(out, kHeaderBytes);
 }
 
 bool DecodeHeader(const uint8_t bytes[kHeaderBytes], Header* header)
 {
-    if (std::memcmp(bytes, kMagic, sizeof kMagic) != 0 || velk_io::LoadLE(bytes + 60, 4) != _m_CRC32::Of(bytes, 60)) return false;
+    if (std::memcmp(bytes, kMagic, sizeof kMagic) != 0 || !velk_io::CrcHolds(bytes, kHeaderBytes)) return false;
     header->entries = static_cast<uint32_t>(velk_io::LoadLE(bytes + 16, 4));
     header->anchor = static_cast<uint32_t>(velk_io::LoadLE(bytes + 20, 4));
     header->directoryOffset = velk_io::LoadLE(bytes + 24, 8);

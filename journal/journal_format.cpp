@@ -25,16 +25,6 @@ uint64_t Get(const uint8_t*& in, int bytes)
     return value;
 }
 
-void SealWithCrc(uint8_t* bytes, uint32_t length)
-{
-    velk_io::StoreLE(bytes + length - 4, _m_CRC32::Of(bytes, length - 4), 4);
-}
-
-bool CrcHolds(const uint8_t* bytes, uint32_t length)
-{
-    return velk_io::LoadLE(bytes + length - 4, 4) == _m_CRC32::Of(bytes, length - 4);
-}
-
 }  // namespace
 
 void EncodeHeader(const Header& header, uint8_t out[kHeaderBytes])
@@ -56,13 +46,13 @@ void EncodeHeader(const Header& header, uint8_t out[kHeaderBytes])
     Put(at, header.volume, 8);
     Put(at, header.index, 8);
     Put(at, header.setNonce, 8);
-    SealWithCrc(out, kHeaderBytes);
+    velk_io::SealWithCrc(out, kHeaderBytes);
 }
 
 bool DecodeHeader(const uint8_t* bytes, uint32_t available, Header* header)
 {
     if (available < kHeaderBytes || std::memcmp(bytes, kHeaderMagic, sizeof kHeaderMagic) != 0) return false;
-    if (!CrcHolds(bytes, kHeaderBytes)) return false;
+    if (!velk_io::CrcHolds(bytes, kHeaderBytes)) return false;
     const uint8_t* kept = bytes + kKeptFactsAt;
     header->originalCrc = static_cast<uint32_t>(Get(kept, 4));
     header->resultCrc = static_cast<uint32_t>(Get(kept, 4));
@@ -84,15 +74,21 @@ bool DecodeHeader(const uint8_t* bytes, uint32_t available, Header* header)
            header->largestSize >= header->patchedSize && header->resultSize >= 0;
 }
 
-bool IsUnwrittenHeader(const uint8_t* bytes, uint32_t available)
+bool IsUnwrittenStart(const uint8_t* bytes, uint32_t available, uint32_t whole, const char* magic,
+                      uint32_t magicBytes)
 {
-    if (available >= kHeaderBytes) return false;
-    bool zeros = true, magic = true;
+    if (available >= whole) return false;
+    bool zeros = true, magicStart = true;
     for (uint32_t i = 0; i < available; ++i) {
         zeros = zeros && bytes[i] == 0;
-        magic = magic && (i >= sizeof kHeaderMagic || bytes[i] == static_cast<uint8_t>(kHeaderMagic[i]));
+        magicStart = magicStart && (i >= magicBytes || bytes[i] == static_cast<uint8_t>(magic[i]));
     }
-    return zeros || magic;
+    return zeros || magicStart;
+}
+
+bool IsUnwrittenHeader(const uint8_t* bytes, uint32_t available)
+{
+    return IsUnwrittenStart(bytes, available, kHeaderBytes, kHeaderMagic, sizeof kHeaderMagic);
 }
 
 void EncodeTrailer(const Trailer& trailer, uint8_t out[kTrailerBytes])
@@ -114,12 +110,12 @@ void EncodeTrailer(const Trailer& trailer, uint8_t out[kTrailerBytes])
         std::memcpy(at, sample.before, kSampleBytes);
         std::memcpy(at + kSampleBytes, sample.after, kSampleBytes);
     }
-    SealWithCrc(out, kTrailerBytes);
+    velk_io::SealWithCrc(out, kTrailerBytes);
 }
 
 bool DecodeTrailer(const uint8_t bytes[kTrailerBytes], Trailer* trailer)
 {
-    if (std::memcmp(bytes, kTrailerMagic, sizeof kTrailerMagic) != 0 || !CrcHolds(bytes, kTrailerBytes)) return false;
+    if (std::memcmp(bytes, kTrailerMagic, sizeof kTrailerMagic) != 0 || !velk_io::CrcHolds(bytes, kTrailerBytes)) return false;
     const uint8_t* at = bytes + sizeof kTrailerMagic;
     trailer->nonce = Get(at, 8);
     trailer->blocks = Get(at, 8);

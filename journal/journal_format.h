@@ -85,6 +85,9 @@ bool DecodeHeader(const uint8_t* bytes, uint32_t available, Header* header);
 // What a journal is while the power fails as it is created, before its header is on the disk:
 // shorter than a header, and nothing but zeros or the beginning of a header.
 bool IsUnwrittenHeader(const uint8_t* bytes, uint32_t available);
+// The same for any journal whose header of `whole` bytes begins with `magic` (the set journal's).
+bool IsUnwrittenStart(const uint8_t* bytes, uint32_t available, uint32_t whole, const char* magic,
+                      uint32_t magicBytes);
 
 void EncodeTrailer(const Trailer& trailer, uint8_t out[kTrailerBytes]);
 bool DecodeTrailer(const uint8_t bytes[kTrailerBytes], Trailer* trailer);

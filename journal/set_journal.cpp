@@ -6,6 +6,7 @@
 #include "file/io.h"
 #include "file/relative_path.h"
 #include "file/velk_file.h"
+#include "journal/journal_format.h"
 #include "journal/undo_journal.h"
 
 namespace {
@@ -66,7 +67,7 @@ bool CVELK_SetJournal::WriteHeader(uint32_t state)
     velk_io::StoreLE(bytes + 44, m_depth, 4);
     velk_io::StoreLE(bytes + 48, m_volume, 8);
     velk_io::StoreLE(bytes + 56, m_index, 8);
-    velk_io::StoreLE(bytes + kHeaderBytes - 4, _m_CRC32::Of(bytes, kHeaderBytes - 4), 4);
+    velk_io::SealWithCrc(bytes, kHeaderBytes);
     return m_file->Seek(0) && velk_io::WriteFully(*m_file, bytes, kHeaderBytes) && m_file->Flush();
 }
 
@@ -203,14 +204,8 @@ SetRecovery CVELK_SetJournal::Recover(CVELK_xFile& anchor)
         return SetRecovery::kUnusable;
     }
     // What a power cut leaves of a journal as it is made: nothing, zeros, the magic's start.
-    if (available < kHeaderBytes) {
-        bool zeros = true, magic = true;
-        for (uint32_t i = 0; i < available; ++i) {
-            zeros = zeros && bytes[i] == 0;
-            magic = magic && (i >= sizeof kMagic || bytes[i] == static_cast<uint8_t>(kMagic[i]));
-        }
-        if (zeros || magic) return RemoveJournal() ? SetRecovery::kDiscarded : SetRecovery::kUnusable;
-    }
+    if (velk_journal::IsUnwrittenStart(bytes, available, kHeaderBytes, kMagic, sizeof kMagic))
+        return RemoveJournal() ? SetRecovery::kDiscarded : SetRecovery::kUnusable;
     Header header;
     header.nonce = velk_io::LoadLE(bytes + 16, 8);
     header.state = static_cast<uint32_t>(velk_io::LoadLE(bytes + 24, 4));
@@ -224,7 +219,7 @@ SetRecovery CVELK_SetJournal::Recover(CVELK_xFile& anchor)
     const bool belongs = header.index == 0 || (anchor.Describe(&facts) && facts.index == header.index &&
                                                facts.volume == header.volume);
     if (available < kHeaderBytes || std::memcmp(bytes, kMagic, sizeof kMagic) != 0 ||
-        velk_io::LoadLE(bytes + kHeaderBytes - 4, 4) != _m_CRC32::Of(bytes, kHeaderBytes - 4) || header.state < kWriting ||
+        !velk_io::CrcHolds(bytes, kHeaderBytes) || header.state < kWriting ||
         header.state > kCommitting || !belongs || !FolderAbove(m_anchor.data(), header.depth, &m_root)) {
         m_file.reset();
         return SetRecovery::kUnusable;
