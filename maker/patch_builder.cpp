@@ -242,7 +242,9 @@ VelkBuildStatus CVELK_PatchBuilder::Build(CVELK_xFile& output)
         end = CheckEnd(m_modified, modifiedSize, VelkBuildStatus::kModifiedReadFailed, VelkBuildStatus::kModifiedChanged);
     if (end != VelkBuildStatus::kOk) return end;
 
-    writer.SetTargetCrc(m_checkCrc ? originalCrc : 0);
+    // Without the check, what was summed of the original is only the part both files share.
+    if (!m_checkCrc) originalCrc = 0;
+    writer.SetTargetCrc(originalCrc);
     writer.SetResultIdentity(identity);
     if (!writer.Finish(m_description)) return VelkBuildStatus::kOutputWriteFailed;
     m_stats.payloadBytes = writer.Size();

@@ -414,6 +414,7 @@ TEST(PatchBuilderOnDisk, SparsePairBeyondFourGiB)
         if (inModified[2].data[i] != 0) diffs.push_back((1ull << 32) + 90000 + i);
     diffs.push_back(static_cast<uint64_t>(modifiedSize) - 1);
     EXPECT_EQ(stats.changedBytes, diffs.size());
+    EXPECT_EQ(stats.originalCrc, 0u) << "a patch that checks no CRC reports none";
     const Bytes payload = ReadWholeFile(payloadPath);
     const uint64_t minimum = MinimumPayloadBytes(diffs, 0);
     EXPECT_GE(payload.size(), minimum);
