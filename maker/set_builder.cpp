@@ -9,6 +9,7 @@
 #include "file/folder_list.h"
 #include "file/io.h"
 #include "file/relative_path.h"
+#include "file/stretch_reader.h"
 #include "file/velk_file.h"
 #include "format/payload_text.h"
 #include "format/set_format.h"
@@ -121,11 +122,12 @@ VelkSetBuildStatus CVELK_SetBuilder::AddChanged(CVELK_SetWriter& writer, const P
     const bool modify = file.kind == velk_set::Kind::kModify;
     if (modify && !original.OpenFile(InFolderUtf8(m_originalRoot, file.path).c_str(), kModeReadExisting, kShareRead))
         return Fail(VelkSetBuildStatus::kOriginalUnreadable, file.path);
-    m_fileStatus = writer.AddChanged(file.path, modify ? &original : nullptr, modified, m_progress);
-    switch (m_fileStatus) {
+    switch (writer.AddChanged(file.path, modify ? &original : nullptr, modified, m_progress)) {
     case VelkBuildStatus::kOk: return VelkSetBuildStatus::kOk;
     case VelkBuildStatus::kCancelled: return VelkSetBuildStatus::kCancelled;
     case VelkBuildStatus::kOutputWriteFailed: return VelkSetBuildStatus::kOutputWriteFailed;
+    case VelkBuildStatus::kOriginalReadFailed: return Fail(VelkSetBuildStatus::kOriginalUnreadable, file.path);
+    case VelkBuildStatus::kModifiedReadFailed: return Fail(VelkSetBuildStatus::kModifiedUnreadable, file.path);
     default: break;
     }
     return Fail(VelkSetBuildStatus::kFileFailed, file.path);
@@ -188,9 +190,11 @@ VelkSetBuildStatus CVELK_SetBuilder::Build(CVELK_xFile& output)
         CVELK_File gone;
         if (!gone.OpenFile(InFolderUtf8(m_originalRoot, file.path).c_str(), kModeReadExisting, kShareRead))
             return Fail(VelkSetBuildStatus::kOriginalUnreadable, file.path);
-        const uint32_t crc = gone.GetCrc32();
-        if (gone.GetSize() != 0 && crc == 0) return Fail(VelkSetBuildStatus::kOriginalUnreadable, file.path);
-        writer.AddDeleted(file.path, file.originalSize, crc);
+        uint32_t crc = 0;
+        const int64_t size = gone.GetSize();
+        if (size < 0 || StretchCrc(gone, 0, size, nullptr, &crc) != StretchCrcVerdict::kComputed)
+            return Fail(VelkSetBuildStatus::kOriginalUnreadable, file.path);
+        writer.AddDeleted(file.path, size, crc);
         ++m_stats.deleted;
     }
 

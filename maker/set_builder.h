@@ -23,7 +23,7 @@ enum class VelkSetBuildStatus {
     kNoChanges,
     kNoModifiedFile,      // nothing is modified in place, so there is no file to pick
     kAnchorNotModified,   // the anchor asked for is not a modified file
-    kFileFailed,          // a file's payload could not be made (FileStatus() says why)
+    kFileFailed,          // a file's payload could not be made (a file changed as it was read, no memory)
     kOutputWriteFailed,
     kCancelled,
 };
@@ -49,7 +49,6 @@ public:
     const VelkSetStats& Stats() const { return m_stats; }
     // The path a failure is about (UTF-8, relative to the roots; empty for neither).
     const std::string& Problem() const { return m_problem; }
-    VelkBuildStatus FileStatus() const { return m_fileStatus; }
 
 private:
     struct Item {
@@ -71,5 +70,4 @@ private:
     CVELK_BuildProgress* m_progress = nullptr;
     VelkSetStats m_stats;
     std::string m_problem;
-    VelkBuildStatus m_fileStatus = VelkBuildStatus::kOk;
 };

@@ -30,7 +30,6 @@ public:
     bool Finish(uint32_t anchor, const std::u16string& description);
 
     size_t Files() const { return m_entries.size(); }
-    velk_set::Kind KindOf(size_t file) const { return m_entries[file].kind; }
     int64_t ResultSize(size_t file) const { return m_entries[file].resultSize; }
     uint64_t Bytes() const { return m_bytes; }  // the whole set, once finished
 

@@ -51,3 +51,12 @@ ls -A target target/data
 velkpatch create original modified -o nope.bin --keep-undo; echo "exit=$?"
 velkpatch apply set.bin target --keep-undo; echo "exit=$?"
 velkpatch undo set.bin target; echo "exit=$?"
+
+# A file whose CRC-32 is 0 is known, and can go like any other.
+mkdir -p zero/original zero/modified
+printf 'gone \210\350\001\202' > zero/original/gone.bin
+pattern zero/original/keep.bin 100 7
+cp zero/original/keep.bin zero/modified/keep.bin
+poke zero/modified/keep.bin 10 'x'
+velkpatch create zero/original zero/modified -o zero.bin --payload-only; echo "exit=$?"
+velkpatch info zero.bin | grep '^delete'
