@@ -105,8 +105,7 @@ bool CVELK_PayloadWriter::Finish(const std::u16string& description)
     const uint32_t from = velk_format::kTargetCrcOffset;
     const uint32_t count = m_headerBytes - from;
     const int64_t endPosition = m_output.Tell();
-    if (!m_output.Seek(m_start + from) || m_output.Write(m_header + from, count) != count ||
-        !m_output.Seek(endPosition))
+    if (!velk_io::WriteFullyAt(m_output, m_start + from, m_header + from, count) || !m_output.Seek(endPosition))
         return m_ok = false;
     return true;
 }
@@ -130,7 +129,7 @@ bool CVELK_PayloadWriter::Put(const void* data, size_t length)
 bool CVELK_PayloadWriter::Flush()
 {
     if (!m_ok) return false;
-    if (m_fill > 0 && m_output.Write(m_pending, static_cast<uint32_t>(m_fill)) != m_fill) return m_ok = false;
+    if (m_fill > 0 && !velk_io::WriteFully(m_output, m_pending, static_cast<uint32_t>(m_fill))) return m_ok = false;
     m_written += m_fill;
     m_fill = 0;
     m_pending = m_buffer.InPhase(m_start + static_cast<int64_t>(m_written));

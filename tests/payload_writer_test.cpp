@@ -5,6 +5,7 @@
 #include "file/memory_file.h"
 #include "format/summary.h"
 #include "maker/payload_writer.h"
+#include "support/fault_file.h"
 #include "support/payload_builder.h"
 #include "support/test_support.h"
 
@@ -127,6 +128,32 @@ TEST(PayloadWriter, WritesAfterWhateverPrecedesIt)
     ASSERT_TRUE(info.ReadInfoFrom(file, 1234));
     EXPECT_EQ(std::u16string(info.Description()), u"d");
     EXPECT_EQ(info.PatchedSize(), 5);
+}
+
+// A write that moves only part of its bytes is carried on, whichever write it is: the payload
+// comes out whole.
+TEST(PayloadWriter, GoesOnAfterAShortWrite)
+{
+    const std::u16string description(700000, u'字');
+    const std::vector<uint8_t> expected = BuildPayload(1, 0, {{0, {7}}}, description);
+    CVELK_FaultSwitch counts;
+    {
+        CVELK_MemoryFile out{std::vector<uint8_t>()};
+        CVELK_FaultFile file(out, counts);
+        CVELK_PayloadWriter writer(file);
+        ASSERT_TRUE(writer.Begin(1, 0) && writer.AddRecord(0, reinterpret_cast<const uint8_t*>("\x07"), 1));
+        ASSERT_TRUE(writer.Finish(description));
+    }
+    for (uint64_t n = 1; n <= counts.Calls(FaultOp::kWrite); ++n) {
+        SCOPED_TRACE("write " + std::to_string(n) + " cut short");
+        CVELK_MemoryFile out{std::vector<uint8_t>()};
+        CVELK_FaultSwitch faults(FaultPlan{FaultOp::kWrite, n, FaultKind::kShortOnce});
+        CVELK_FaultFile file(out, faults);
+        CVELK_PayloadWriter writer(file);
+        ASSERT_TRUE(writer.Begin(1, 0) && writer.AddRecord(0, reinterpret_cast<const uint8_t*>("\x07"), 1));
+        EXPECT_TRUE(writer.Finish(description));
+        EXPECT_TRUE(out.Bytes() == expected);
+    }
 }
 
 TEST(PayloadWriter, RefusesRecordsOfNoOrTooMuchData)
