@@ -88,9 +88,7 @@ bool CVELK_PayloadWriter::Finish(const std::u16string& description)
     uint64_t descriptionOffset = 0;
     if (!description.empty()) {
         descriptionOffset = Size();
-        std::vector<uint8_t> bytes((description.size() + 1) * 2, 0);
-        for (size_t i = 0; i < description.size(); ++i)
-            velk_io::StoreLE(&bytes[2 * i], description[i], 2);
+        const std::vector<uint8_t> bytes = DescriptionBytes(description);
         if (!Put(bytes.data(), bytes.size())) return false;
     }
     if (!Flush()) return false;
@@ -134,6 +132,13 @@ bool CVELK_PayloadWriter::Flush()
     m_fill = 0;
     m_pending = m_buffer.InPhase(m_start + static_cast<int64_t>(m_written));
     return true;
+}
+
+std::vector<uint8_t> DescriptionBytes(const std::u16string& description)
+{
+    std::vector<uint8_t> bytes((description.size() + 1) * 2, 0);
+    for (size_t i = 0; i < description.size(); ++i) velk_io::StoreLE(&bytes[2 * i], description[i], 2);
+    return bytes;
 }
 
 std::vector<uint8_t> BuildPayload(int64_t patchedSize, uint32_t targetCrc,

@@ -57,6 +57,9 @@ private:
     bool m_ok = true;
 };
 
+// A description as a payload and a set hold it: UTF-16LE, then a NUL unit.
+std::vector<uint8_t> DescriptionBytes(const std::u16string& description);
+
 // A whole payload in memory, for tests and small tools.
 struct VelkRecord {
     uint64_t position;

@@ -5,6 +5,7 @@
 
 #include "file/io.h"
 #include "file/memory_file.h"
+#include "maker/payload_writer.h"
 
 bool CVELK_SetWriter::Begin()
 {
@@ -74,8 +75,7 @@ bool CVELK_SetWriter::Finish(uint32_t anchor, const std::u16string& description)
     }
     if (!description.empty()) {
         set.descriptionOffset = static_cast<uint64_t>(m_output.Tell() - m_start);
-        std::vector<uint8_t> little(2 * (description.size() + 1), 0);
-        for (size_t k = 0; k < description.size(); ++k) velk_io::StoreLE(&little[2 * k], description[k], 2);
+        const std::vector<uint8_t> little = DescriptionBytes(description);
         if (!velk_io::WriteFully(m_output, little.data(), static_cast<uint32_t>(little.size()))) return false;
     }
     const int64_t end = m_output.Tell();
