@@ -123,10 +123,7 @@ VelkOutcome CVELK_SetApplication::Conclude(VelkOutcome outcome)
 
 VelkPath CVELK_SetApplication::Member(const Entry& entry) const
 {
-    VelkPath path = m_root;
-    AppendUtf8Path(&path, entry.path, entry.pathBytes);
-    path.push_back(0);
-    return path;
+    return PathUnder(m_root, entry.path, entry.pathBytes);
 }
 
 // The anchor held from before any member is read until the set is done: a second application of
@@ -146,10 +143,9 @@ VelkOutcome CVELK_SetApplication::Open(CVELK_xFile& source, int64_t setOffset, c
     // A copy of it under another name, picked by mistake, is never patched in its place.
     uint32_t nameStart = entry.pathBytes;
     while (nameStart > 0 && entry.path[nameStart - 1] != '/') --nameStart;
-    VelkPath anchorPath;
-    FolderAbove(pickedPath, 0, &anchorPath);
-    AppendUtf8Path(&anchorPath, entry.path + nameStart, entry.pathBytes - nameStart);
-    anchorPath.push_back(0);
+    VelkPath pickedFolder;
+    FolderAbove(pickedPath, 0, &pickedFolder);
+    const VelkPath anchorPath = PathUnder(pickedFolder, entry.path + nameStart, entry.pathBytes - nameStart);
     // The root is the anchor's folder, less the folders of the anchor's own path.
     m_depth = 0;
     for (uint32_t i = 0; i < entry.pathBytes; ++i) m_depth += entry.path[i] == '/';
@@ -196,9 +192,7 @@ bool CVELK_SetApplication::ThroughLink(const Entry& entry)
 {
     for (uint32_t i = 0; i < entry.pathBytes; ++i) {
         if (entry.path[i] != '/') continue;
-        VelkPath folder = m_root;
-        AppendUtf8Path(&folder, entry.path, i);
-        folder.push_back(0);
+        const VelkPath folder = PathUnder(m_root, entry.path, i);
         const VelkPathKind kind = m_files.KindOf(folder.data());
         if (kind == VelkPathKind::kMissing) return false;
         if (kind != VelkPathKind::kFolder) return true;
@@ -340,9 +334,7 @@ VelkOutcome CVELK_SetApplication::WriteSetJournal()
             made.pop_back();
         for (uint32_t slash = 0; written && slash < entry.pathBytes; ++slash) {
             if (entry.path[slash] != '/' || (!made.empty() && slash <= made.back())) continue;
-            VelkPath folder = m_root;
-            AppendUtf8Path(&folder, entry.path, slash);
-            folder.push_back(0);
+            const VelkPath folder = PathUnder(m_root, entry.path, slash);
             if (m_files.KindOf(folder.data()) != VelkPathKind::kMissing) continue;
             written = m_journal->Add(SetRecordKind::kFolder, entry.path, slash);
             std::memcpy(deepest, entry.path, slash);
@@ -376,9 +368,7 @@ VelkOutcome CVELK_SetApplication::ApplyMembers()
         // The folders it lies in, where the set makes them.
         for (uint32_t i = 0; i < entry.pathBytes; ++i) {
             if (entry.path[i] != '/') continue;
-            VelkPath folder = m_root;
-            AppendUtf8Path(&folder, entry.path, i);
-            folder.push_back(0);
+            const VelkPath folder = PathUnder(m_root, entry.path, i);
             // Its name made durable in the folder above, or a power cut after the commit could
             // take the folder, and the files in it, away.
             if (m_files.KindOf(folder.data()) == VelkPathKind::kMissing &&

@@ -49,6 +49,14 @@ void AppendUtf8Path(VelkPath* path, const char* utf8, size_t bytes)
 #endif
 }
 
+VelkPath PathUnder(const VelkPath& root, const char* utf8, size_t bytes)
+{
+    VelkPath path = root;
+    AppendUtf8Path(&path, utf8, bytes);
+    path.push_back(0);
+    return path;
+}
+
 VelkPath ResolvedPath(CVELK_FileSystem& files, const NativeChar* path)
 {
     VelkPath resolved;

@@ -66,6 +66,9 @@ public:
     virtual bool MoveAside(const NativeChar* from, const NativeChar* to) = 0;
 };
 
+// `root` (a folder, ending in a separator, without a NUL) and then a relative path in UTF-8 with
+// '/' between its folders. NUL-terminated.
+VelkPath PathUnder(const VelkPath& root, const char* utf8, size_t bytes);
 // Where `path` leads when it is a link; `path` itself otherwise, or where it cannot be followed.
 // NUL-terminated.
 VelkPath ResolvedPath(CVELK_FileSystem& files, const NativeChar* path);

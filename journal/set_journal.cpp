@@ -49,10 +49,7 @@ VelkPath CVELK_SetJournal::RemovedPath(const NativeChar* member)
 
 VelkPath CVELK_SetJournal::MemberPath(const char* path, size_t bytes) const
 {
-    VelkPath member = m_root;
-    AppendUtf8Path(&member, path, bytes);
-    member.push_back(0);
-    return member;
+    return PathUnder(m_root, path, bytes);
 }
 
 bool CVELK_SetJournal::WriteHeader(uint32_t state)
