@@ -245,10 +245,7 @@ void CVELK_SetApplication::NameMore(uint32_t count)
     if (count <= kNamesShown) return;
     m_about += u"\n";
     m_about += velk_messages::kSetMoreBefore;
-    char16_t digits[10];
-    size_t n = 0;
-    for (uint32_t left = count; n == 0 || left != 0; left /= 10) digits[n++] = static_cast<char16_t>(u'0' + left % 10);
-    while (n > 0) m_about += digits[--n];
+    m_about += DecimalText(count);
     m_about += velk_messages::kSetMoreAfter;
 }
 

@@ -119,19 +119,6 @@ std::u16string UpperHex8(uint32_t value)
     return std::u16string(digits, 8);
 }
 
-std::u16string Decimal(int64_t value)
-{
-    uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-    char16_t digits[20];
-    int first = 20;
-    do {
-        digits[--first] = static_cast<char16_t>(u'0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    std::u16string text = value < 0 ? u"-" : u"";
-    return text.append(digits + first, static_cast<size_t>(20 - first));
-}
-
 }  // namespace
 
 std::u16string CQM_DravInfo::FormatSummary() const
@@ -140,15 +127,15 @@ std::u16string CQM_DravInfo::FormatSummary() const
     text += m_version;
     if (m_isSet) {
         text += u"\r\n补丁中的文件数: ";
-        text += Decimal(m_fileCount);
+        text += DecimalText(m_fileCount);
         text += u"\r\n打补丁后的文件大小合计: ";
-        text += Decimal(m_patchedSize);
+        text += DecimalText(m_patchedSize);
         return text;
     }
     text += u"\r\n目标文件的CRC32验证: ";
     text += m_targetCrc != 0 ? UpperHex8(m_targetCrc) : u"无";
     text += u"\r\n打补丁后的文件大小: ";
-    text += Decimal(m_patchedSize);
+    text += DecimalText(m_patchedSize);
     return text;
 }
 

@@ -1,6 +1,7 @@
 #include "ui/progress_title.h"
 
 #include "apply/messages.h"
+#include "format/payload_text.h"
 
 VelkShownProgress ShownProgress(VelkProgressStage stage, int64_t done, int64_t total)
 {
@@ -24,16 +25,8 @@ std::u16string ProgressTitle(const char16_t* caption, VelkShownProgress progress
     title += progress.stage == VelkProgressStage::kCrc ? velk_messages::kProgressChecking
                                                        : velk_messages::kProgressPatching;
     if (progress.percent >= 0) {
-        // Digits by hand: std::to_string would link the runtime's prebuilt narrow string.
-        char16_t digits[4];
-        int count = 0;
-        int value = progress.percent;
-        do {
-            digits[count++] = static_cast<char16_t>(u'0' + value % 10);
-            value /= 10;
-        } while (value != 0 && count < 4);
         title += u' ';
-        while (count > 0) title += digits[--count];
+        title += DecimalText(progress.percent);
         title += u'%';
     }
     return title;
