@@ -25,6 +25,7 @@ public:
     // Polled by the engine during long work, possibly from another thread than the one that
     // asks: true asks it to stop as soon as it safely can.
     virtual bool StopRequested() { return false; }
-    // Not an outcome and never a question: the patch program passes over these in silence.
+    // Not an outcome and never a question: what the owner makes of it (the patch program shows
+    // only that no undo journal could be written) is its own affair; by default, nothing.
     virtual void Notice(VelkNotice) {}
 };

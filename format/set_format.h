@@ -57,8 +57,7 @@ struct Entry {
     char path[kMaxPathBytes + 1] = {};  // NUL-terminated
 };
 
-// Whether the payload at the file's position starts with a set's magic. Leaves the position
-// unspecified.
+// Whether the payload at `setOffset` starts with a set's magic. Leaves the position unspecified.
 bool IsSet(CVELK_xFile& source, int64_t setOffset);
 
 void EncodeHeader(const Header& header, uint8_t out[kHeaderBytes]);
