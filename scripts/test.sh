@@ -16,6 +16,13 @@ for preset in native win64 win32 asan fuzz; do
   cmake --build --preset "$preset"
 done
 
+# Every Windows run below, the packages' checks included, goes to a wineserver held for the whole
+# run, one per prefix: between two programs, Debian's would end and the next could lose its start.
+windows_programs=(build/win64/bin/velkpatch.exe build/win32/bin/velkpatch.exe)
+end_wine_servers() { for program in "${windows_programs[@]}"; do scripts/wine-server.sh end "$program"; done; }
+trap end_wine_servers EXIT
+for program in "${windows_programs[@]}"; do scripts/wine-server.sh hold "$program"; done
+
 echo "== release: packages, checked and built a second time elsewhere"
 scripts/release.sh
 bash tests/release/package_test.sh dist
