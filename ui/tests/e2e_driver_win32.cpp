@@ -333,6 +333,21 @@ void Press(HWND dialog, int id)
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
+// As a user does, presses the apply button once it is enabled: after an application the dialog
+// enables it when its worker has ended, a moment after the last message box has closed, and a
+// press before that is turned away. False when it stays disabled.
+bool PressApply(HWND dialog)
+{
+    HWND button = GetDlgItem(dialog, IDC_VELK_APPLY);
+    const ULONGLONG deadline = GetTickCount64() + kWaitMs;
+    while (!IsWindowEnabled(button)) {
+        if (GetTickCount64() >= deadline) return false;
+        Sleep(kPollMs);
+    }
+    Press(dialog, IDC_VELK_APPLY);
+    return true;
+}
+
 // The Esc key, posted to whatever has the focus in the program's thread, so that the dialog
 // manager turns it into IDCANCEL as it does for a real key press.
 void PressEscape(HWND dialog)
@@ -723,7 +738,7 @@ private:
     bool Choose(PatchProcess& process, HWND dialog, Scenario& s, const std::wstring& path,
                 std::wstring* prefilled = nullptr, bool pressTwice = false)
     {
-        Press(dialog, IDC_VELK_APPLY);
+        if (!s.Check(PressApply(dialog), "the apply button is enabled")) return false;
         HWND chooser = WaitForDialog(process.Id(), IsFileDialog);
         if (!s.Check(chooser != nullptr, "the chooser opens")) return false;
         if (pressTwice) {
@@ -804,7 +819,7 @@ private:
 
         // Browse to another folder and cancel there: the platform dialog moves the current
         // folder along, so only the remembered folder can bring the next run back.
-        Press(dialog, IDC_VELK_APPLY);
+        if (!s.Check(PressApply(dialog), "the apply button is enabled again")) return false;
         HWND browsing = WaitForDialog(process.Id(), IsFileDialog);
         if (!s.Check(browsing != nullptr, "the chooser opens")) return false;
         const std::wstring otherFolder = Path(L"three files");
@@ -1226,7 +1241,7 @@ private:
             !s.Check(GetFileAttributesW(journal.c_str()) != INVALID_FILE_ATTRIBUTES, "the undo journal is kept"))
             return false;
         // The chooser opens on the last pick, its whole name filled in: confirmed as it stands.
-        Press(dialog, IDC_VELK_APPLY);
+        if (!s.Check(PressApply(dialog), "the apply button is enabled again")) return false;
         HWND chooser = WaitForDialog(process.Id(), IsFileDialog);
         if (!s.Check(chooser != nullptr, "the chooser opens again")) return false;
         if (!s.Same(TextOf(FileNameField(chooser)), name, "the whole name of the last pick is filled in")) return false;
