@@ -14,6 +14,7 @@
 
 #include "cli/platform.h"
 #include "file/file_system.h"
+#include "file/posix_call.h"
 
 namespace velk_cli {
 
@@ -47,8 +48,8 @@ bool WriteText(Stream stream, const std::string& utf8)
     const int fd = Descriptor(stream);
     size_t done = 0;
     while (done < utf8.size()) {
-        const ssize_t n = ::write(fd, utf8.data() + done, utf8.size() - done);
-        if (n < 0 && errno == EINTR) continue;
+        const char* rest = utf8.data() + done;
+        const ssize_t n = velk_posix::Uninterrupted([&] { return ::write(fd, rest, utf8.size() - done); });
         if (n <= 0) return false;  // a closed pipe (SIGPIPE is ignored): nothing more to say
         done += static_cast<size_t>(n);
     }
@@ -122,17 +123,13 @@ bool ReadSmallFile(const NativeString& path, size_t limit, std::string* bytes)
 {
     // A blocking open: a named pipe waits here for its writer, as for any reader (Ctrl+C ends
     // the wait). Without one, the first read would see the end of an empty pipe.
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = velk_posix::Uninterrupted([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
     if (fd < 0) return false;
     bytes->clear();
     char buffer[16384];
     bool ok = true;
     while (bytes->size() <= limit) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = velk_posix::Uninterrupted([&] { return ::read(fd, buffer, sizeof buffer); });
         if (n <= 0) {
             ok = n == 0;  // EISDIR and read errors fail, the end of the file is the end
             break;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "file/file_system.h"
+#include "file/posix_call.h"
 
 bool CVELK_DiskFileSystem::Exists(const char* path)
 {
@@ -29,15 +30,10 @@ bool CVELK_DiskFileSystem::SyncFolderOf(const char* path)
     const std::string file(path);
     const size_t slash = file.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
-    int fd;
-    do {
-        fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const int fd =
+        velk_posix::Uninterrupted([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
     if (fd < 0) return false;
-    int result;
-    do {
-        result = ::fsync(fd);
-    } while (result != 0 && errno == EINTR);
+    const int result = velk_posix::Uninterrupted([&] { return ::fsync(fd); });
     // Some file systems cannot sync a folder; they keep no other promise either.
     const bool synced = result == 0 || errno == EINVAL || errno == ENOTSUP || errno == EBADF;
     ::close(fd);

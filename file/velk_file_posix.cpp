@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "file/posix_call.h"
 #include "file/short_path.h"
 #include "file/velk_file.h"
 
@@ -120,10 +121,7 @@ bool AcquireShareLocks(int fd, uint32_t access, int share)
 {
     if (ShareAllowsWrite(share)) return true;
     const int kind = (access & kAccessWrite) ? LOCK_EX : LOCK_SH;
-    int result;
-    do {
-        result = flock(fd, kind | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
+    const int result = velk_posix::Uninterrupted([&] { return flock(fd, kind | LOCK_NB); });
     return result == 0 || errno != EWOULDBLOCK;  // a file system without flock opens unprotected
 }
 #endif
@@ -171,15 +169,22 @@ int OpenOnce(const char* path, int mode, uint32_t permissions)
 {
     // Without O_NONBLOCK, opening a named pipe waits for the other end, possibly forever. Regular
     // files ignore the flag; it is cleared again once the file is open.
-    int fd;
-    do {
-        fd = ::open(path, OpenFlags(mode) | O_CLOEXEC | O_NONBLOCK, static_cast<mode_t>(permissions));
-    } while (fd < 0 && errno == EINTR);
+    const int fd = velk_posix::Uninterrupted([&] {
+        return ::open(path, OpenFlags(mode) | O_CLOEXEC | O_NONBLOCK, static_cast<mode_t>(permissions));
+    });
     if (fd >= 0) {
         const int flags = fcntl(fd, F_GETFL);
         if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     }
     return fd;
+}
+
+// What a read or a write moved: nothing where it failed.
+template <typename Transfer>
+uint32_t Transferred(Transfer transfer)
+{
+    const ssize_t n = velk_posix::Uninterrupted(transfer);
+    return n < 0 ? 0 : static_cast<uint32_t>(n);
 }
 
 }  // namespace
@@ -227,10 +232,9 @@ bool CVELK_File::PlatformOpenRegular(const char* path, int share)
 {
     // O_NOFOLLOW refuses a link as the last component; a folder, a device or a pipe is refused
     // once open (O_NONBLOCK keeps a pipe from waiting for a writer).
-    int fd;
-    do {
-        fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = velk_posix::Uninterrupted([&] {
+        return ::open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    });
     if (fd < 0) return false;
     struct stat info;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !AcquireShareLocks(fd, m_access, share)) {
@@ -256,10 +260,7 @@ bool CVELK_File::PlatformFlush()
     // fsync there leaves the data in the drive's cache; F_FULLFSYNC reaches the medium.
     if (fcntl(m_handle, F_FULLFSYNC) == 0) return true;
 #endif
-    int result;
-    do {
-        result = fsync(m_handle);
-    } while (result != 0 && errno == EINTR);
+    const int result = velk_posix::Uninterrupted([&] { return fsync(m_handle); });
     // A file that cannot be synced (a pipe, a device, some special file systems) has nothing the
     // call could make more durable; only a real failure to write counts.
     return result == 0 || errno == EINVAL || errno == ENOTSUP || errno == EROFS;
@@ -267,11 +268,7 @@ bool CVELK_File::PlatformFlush()
 
 uint32_t CVELK_File::PlatformRead(void* buffer, uint32_t count)
 {
-    ssize_t n;
-    do {
-        n = ::read(m_handle, buffer, count);
-    } while (n < 0 && errno == EINTR);
-    return n < 0 ? 0 : static_cast<uint32_t>(n);
+    return Transferred([&] { return ::read(m_handle, buffer, count); });
 }
 
 uint32_t CVELK_File::Read(void* buffer, uint32_t count)
@@ -283,31 +280,19 @@ uint32_t CVELK_File::Read(void* buffer, uint32_t count)
 uint32_t CVELK_File::ReadAt(int64_t position, void* buffer, uint32_t count)
 {
     if (!IsOpen() || !(m_access & kAccessRead) || position < 0) return 0;
-    ssize_t n;
-    do {
-        n = ::pread(m_handle, buffer, count, static_cast<off_t>(position));
-    } while (n < 0 && errno == EINTR);
-    return n < 0 ? 0 : static_cast<uint32_t>(n);
+    return Transferred([&] { return ::pread(m_handle, buffer, count, static_cast<off_t>(position)); });
 }
 
 uint32_t CVELK_File::Write(const void* buffer, uint32_t count)
 {
     if (!IsOpen() || !(m_access & kAccessWrite)) return 0;
-    ssize_t n;
-    do {
-        n = ::write(m_handle, buffer, count);
-    } while (n < 0 && errno == EINTR);
-    return n < 0 ? 0 : static_cast<uint32_t>(n);
+    return Transferred([&] { return ::write(m_handle, buffer, count); });
 }
 
 uint32_t CVELK_File::WriteAt(int64_t position, const void* buffer, uint32_t count)
 {
     if (!IsOpen() || !(m_access & kAccessWrite) || position < 0) return 0;
-    ssize_t n;
-    do {
-        n = ::pwrite(m_handle, buffer, count, static_cast<off_t>(position));
-    } while (n < 0 && errno == EINTR);
-    return n < 0 ? 0 : static_cast<uint32_t>(n);
+    return Transferred([&] { return ::pwrite(m_handle, buffer, count, static_cast<off_t>(position)); });
 }
 
 int64_t CVELK_File::GetSize()
@@ -359,10 +344,9 @@ bool CVELK_File::Reserve(int64_t position, int64_t length)
     if (!IsOpen() || !(m_access & kAccessWrite) || position < 0 || length < 0) return false;
     if (length == 0) return true;
 #ifdef __linux__
-    int result;
-    do {
-        result = fallocate(m_handle, FALLOC_FL_KEEP_SIZE, position, length);
-    } while (result != 0 && errno == EINTR);
+    const int result = velk_posix::Uninterrupted([&] {
+        return fallocate(m_handle, FALLOC_FL_KEEP_SIZE, position, length);
+    });
     // A file system that allocates only as it writes cannot be asked; the writes will tell.
     return result == 0 || errno == EOPNOTSUPP || errno == ENOSYS;
 #else
