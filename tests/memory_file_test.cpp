@@ -6,7 +6,6 @@
 #include "file/io.h"
 #include "file/memory_file.h"
 #include "file/stretch_reader.h"
-#include "file/worker_thread.h"
 #include "support/fault_file.h"
 #include "support/test_support.h"
 
@@ -68,36 +67,6 @@ TEST(MemoryFile, PositionedWritesGoOnAfterShortOnes)
     EXPECT_FALSE(velk_io::WriteFullyAt(failing, 0, "xy", 2));
     EXPECT_EQ(failing.WriteAt(0, "xy", 2), 2u);
     EXPECT_EQ(inner.Bytes()[0], 'x');
-}
-
-// The two semaphores of a reading thread: each side waits for the other's turn, a thousand times.
-TEST(WorkerThread, SemaphoresPassTurnsBetweenThreads)
-{
-    struct Turns {
-        CVELK_Semaphore mine{0}, yours{1};
-        std::vector<int> log;
-    } turns;
-    ASSERT_TRUE(turns.mine.IsValid() && turns.yours.IsValid());
-    CVELK_WorkerThread worker;
-    ASSERT_TRUE(worker.Start(
-        [](void* context) {
-            auto* t = static_cast<Turns*>(context);
-            for (int i = 0; i < 1000; ++i) {
-                t->yours.Wait();
-                t->log.push_back(2 * i);
-                t->mine.Post();
-            }
-        },
-        &turns));
-    for (int i = 0; i < 1000; ++i) {
-        turns.mine.Wait();
-        turns.log.push_back(2 * i + 1);
-        turns.yours.Post();
-    }
-    worker.Join();
-    worker.Join();  // a second wait finds no thread
-    ASSERT_EQ(turns.log.size(), 2000u);
-    for (int i = 0; i < 2000; ++i) ASSERT_EQ(turns.log[static_cast<size_t>(i)], i);
 }
 
 // A stretch comes chunk by chunk, in order, each in phase with its place in the file; from the
