@@ -661,12 +661,7 @@ private:
         const uint32_t crc = Crc(m_original);
         const int64_t patchedSize = static_cast<int64_t>(m_patched.size());
         m_goodPatch = Path(L"good patch.exe");
-        bool ok = WritePatch(m_stub, m_goodPatch, [&](CVELK_PayloadWriter& w) {
-            bool good = w.Begin(patchedSize, crc);
-            for (const VelkRecord& r : m_records)
-                good = good && w.AddRecord(r.position, r.data.data(), static_cast<uint32_t>(r.data.size()));
-            return good && w.Finish(kDescription);
-        });
+        bool ok = WriteRecordsPatch(m_goodPatch);
         // A record of length 0 half way: the payload is damaged after the first records.
         m_damagedPatch = Path(L"damaged.exe");
         ok = ok && WritePatch(m_stub, m_damagedPatch, [&](CVELK_PayloadWriter& w) {
@@ -681,6 +676,20 @@ private:
         m_plainStub = Path(L"plain stub.exe");
         ok = ok && CopyFileW(m_stub.c_str(), m_plainStub.c_str(), FALSE);
         return ok && PrepareLongPatch();
+    }
+
+    // A patch of the usual records over the original; given the result's identity, it records
+    // it in an extension block.
+    bool WriteRecordsPatch(const std::wstring& patch, const VelkResultIdentity* result = nullptr)
+    {
+        return WritePatch(m_stub, patch, [&](CVELK_PayloadWriter& w) {
+            bool good = w.Begin(static_cast<int64_t>(m_patched.size()), Crc(m_original)) &&
+                        (result == nullptr || w.ReserveExtensionBlock());
+            for (const VelkRecord& r : m_records)
+                good = good && w.AddRecord(r.position, r.data.data(), static_cast<uint32_t>(r.data.size()));
+            if (result != nullptr) w.SetResultIdentity(*result);
+            return good && w.Finish(kDescription);
+        });
     }
 
     // The image every long application starts from, and a patch that checks its CRC and then
@@ -1126,13 +1135,8 @@ private:
     {
         Scenario s("already patched");
         const std::wstring patch = Path(L"result patch.exe"), target = Path(L"patched twice.bin");
-        const bool written = WritePatch(m_stub, patch, [&](CVELK_PayloadWriter& w) {
-            bool good = w.Begin(static_cast<int64_t>(m_patched.size()), Crc(m_original)) && w.ReserveExtensionBlock();
-            for (const VelkRecord& r : m_records)
-                good = good && w.AddRecord(r.position, r.data.data(), static_cast<uint32_t>(r.data.size()));
-            w.SetResultIdentity({Crc(m_patched), m_original.size()});
-            return good && w.Finish(kDescription);
-        });
+        const VelkResultIdentity result{Crc(m_patched), m_original.size()};
+        const bool written = WriteRecordsPatch(patch, &result);
         if (!s.Check(written && WriteFileBytes(target, m_original), "patch and target written")) return false;
         PatchProcess process;
         HWND dialog = StartReady(process, patch, s);
@@ -1219,13 +1223,8 @@ private:
         const std::wstring name = L"Legend of Zelda, The - Ocarina of Time - Master Quest (USA) (GameCube Edition).z64";
         const std::wstring target = folder + L"\\" + name, wrong = folder + L"\\wrong size.bin";
         const std::wstring patch = Path(L"keeping patch.exe"), journal = target + L".velk-undo";
-        const bool written = WritePatch(m_stub, patch, [&](CVELK_PayloadWriter& w) {
-            bool good = w.Begin(static_cast<int64_t>(m_patched.size()), Crc(m_original)) && w.ReserveExtensionBlock();
-            for (const VelkRecord& r : m_records)
-                good = good && w.AddRecord(r.position, r.data.data(), static_cast<uint32_t>(r.data.size()));
-            w.SetResultIdentity({Crc(m_patched), m_original.size(), velk_extension::kFlagKeepUndo});
-            return good && w.Finish(kDescription);
-        });
+        const VelkResultIdentity kept{Crc(m_patched), m_original.size(), velk_extension::kFlagKeepUndo};
+        const bool written = WriteRecordsPatch(patch, &kept);
         DeleteFileW(journal.c_str());  // what a run that failed half way may have kept
         const std::vector<uint8_t> shorter(m_original.begin(), m_original.begin() + 1000);
         if (!s.Check(written && WriteFileBytes(target, m_original) && WriteFileBytes(wrong, shorter),
